@@ -1,0 +1,66 @@
+#include "LibMutex.h"
+
+#include "LibAssert.h"
+#include "LibLogger.h"
+
+QLibMutex::QLibMutex(BOOL initialOwner, const wchar_t* name, uint32_t* alreadyExisted, SECURITY_ATTRIBUTES* security)
+{
+    Create(initialOwner, name, alreadyExisted, security);
+}
+
+QLibMutex::~QLibMutex()
+{
+    QLibMutex::Close();
+}
+
+QLibStatus QLibMutex::Create(BOOL initialOwner, const wchar_t* name, uint32_t* alreadyExisted, SECURITY_ATTRIBUTES* security)
+{
+    QLibStatus status;
+    Close();
+    HANDLE handle = CreateMutexW(security, initialOwner, name);
+    if (handle == nullptr) {
+        status.Set(QLIB_ERR_WIN32, GetLastError());
+        QLIB_TRACE("QLibMutex::Create", L"(%d) CreateMutex failed. Name=%s", status.GetCode(), name ? name : L"");
+        return status;
+    }
+    // Only "it existed" is reported; the flag is never cleared.
+    if (alreadyExisted != nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
+        *alreadyExisted = 1;
+    m_hHandle = handle;
+    if (name != nullptr)
+        m_Name = name;
+    status.SetOK();
+    return status;
+}
+
+QLibStatus QLibMutex::Release()
+{
+    QLIB_ASSERT(IsValid());
+    QLibStatus status;
+    if (!ReleaseMutex(m_hHandle)) {
+        status.Set(QLIB_ERR_WIN32, GetLastError());
+        QLIB_TRACE("QLibMutex::Release", L"(%d) ReleaseMutex failed. Name=%s", status.GetCode(), m_Name.c_str());
+        return status;
+    }
+    status.SetOK();
+    return status;
+}
+
+const std::wstring& QLibMutex::GetName() const
+{
+    QLIB_ASSERT(IsValid());
+    return m_Name;
+}
+
+QLibStatus QLibMutex::Close()
+{
+    if (IsValid())
+        m_Name.clear();
+    return QLibSyncObject::Close();
+}
+
+HANDLE QLibMutex::Detach()
+{
+    m_Name.clear();
+    return QLibSyncObject::Detach();
+}
