@@ -1,0 +1,108 @@
+#include "LibAccessToken.h"
+
+#include "LibAssert.h"
+#include "LibLogger.h"
+#include "LibNtDll.h"
+
+namespace {
+
+// Takes the token that an open call produced, or reports why there is none.
+QLibStatus TakeToken(QLibWin32Object& owner, BOOL opened, HANDLE token, const char* function, const wchar_t* message)
+{
+    QLibStatus status;
+    if (!opened) {
+        status.Set(QLIB_ERR_WIN32, GetLastError());
+        QLIB_TRACE(function, message, status.GetCode());
+        return status;
+    }
+    return owner.Attach(token);
+}
+
+}  // namespace
+
+QLibAccessToken::~QLibAccessToken()
+{
+    QLibWin32Object::Close();
+}
+
+QLibStatus QLibAccessToken::GetInformation(uint32_t infoClass, void** buffer)
+{
+    QLIB_ASSERT(IsValid());
+    *buffer = nullptr;
+    QLibStatus status;
+    DWORD size = 0;
+    auto tokenClass = static_cast<TOKEN_INFORMATION_CLASS>(infoClass);
+    BOOL sized = GetTokenInformation(m_hHandle, tokenClass, nullptr, 0, &size);
+    QLIB_ASSERT(!sized);
+    DWORD error = GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER) {
+        status.Set(QLIB_ERR_WIN32, error);
+        QLIB_TRACE("QLibAccessToken::GetInformation", L"(%d) GetTokenInformation failed.", status.GetCode());
+        return status;
+    }
+    void* block = QLibHeapAlloc(size, status);
+    if (block == nullptr) {
+        QLIB_TRACE("QLibAccessToken::GetInformation", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(), size);
+        return status;
+    }
+    DWORD returned = 0;
+    if (!GetTokenInformation(m_hHandle, tokenClass, block, size, &returned)) {
+        status.Set(QLIB_ERR_WIN32, GetLastError());
+        QLIB_TRACE("QLibAccessToken::GetInformation", L"(%d) GetTokenInformation failed.", status.GetCode());
+        HeapFree(GetProcessHeap(), 0, block);
+        return status;
+    }
+    *buffer = block;
+    status.SetOK();
+    return status;
+}
+
+QLibStatus QLibAccessToken::EnablePrivilege(const wchar_t* privilegeName, BOOL enable)
+{
+    QLIB_ASSERT(IsValid());
+    QLIB_ASSERT(privilegeName != nullptr);
+    QLibStatus status;
+    TOKEN_PRIVILEGES privileges = {};
+    if (!LookupPrivilegeValueW(nullptr, privilegeName, &privileges.Privileges[0].Luid)) {
+        status.Set(QLIB_ERR_WIN32, GetLastError());
+        QLIB_TRACE("QLibAccessToken::EnablePrivilege", L"(%d) LookupPrivilegeValue failed. privName = %s.",
+                   status.GetCode(), privilegeName);
+        return status;
+    }
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+    if (!AdjustTokenPrivileges(m_hHandle, FALSE, &privileges, sizeof(privileges), nullptr, nullptr)) {
+        status.Set(QLIB_ERR_WIN32, GetLastError());
+        QLIB_TRACE("QLibAccessToken::EnablePrivilege", L"(%d) AdjustTokenPrivileges failed. bEnable = %d",
+                   status.GetCode(), enable);
+        return status;
+    }
+    status.SetOK();
+    return status;
+}
+
+QLibProcessToken::QLibProcessToken(HANDLE process, uint32_t access)
+{
+    Open(process, access);
+}
+
+QLibStatus QLibProcessToken::Open(HANDLE process, uint32_t access)
+{
+    Close();
+    HANDLE token = nullptr;
+    BOOL opened = OpenProcessToken(process, access, &token);
+    return TakeToken(*this, opened, token, "QLibProcessToken::Open", L"(%d) OpenProcessToken failed.");
+}
+
+QLibThreadToken::QLibThreadToken(HANDLE thread, uint32_t access, BOOL openAsSelf)
+{
+    Open(thread, access, openAsSelf);
+}
+
+QLibStatus QLibThreadToken::Open(HANDLE thread, uint32_t access, BOOL openAsSelf)
+{
+    Close();
+    HANDLE token = nullptr;
+    BOOL opened = OpenThreadToken(thread, access, openAsSelf, &token);
+    return TakeToken(*this, opened, token, "QLibThreadToken::Open", L"(%d) OpenThreadToken failed.");
+}

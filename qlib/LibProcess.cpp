@@ -1,0 +1,553 @@
+#include "LibProcess.h"
+
+#include <aclapi.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+#include <wbemidl.h>
+#include <winternl.h>
+
+#include <cstddef>
+#include <cwchar>
+
+#include "LibAssert.h"
+#include "LibLogger.h"
+#include "LibNtDll.h"
+
+namespace {
+
+constexpr uint32_t Unknown = 0xFFFFFFFFu;
+constexpr uint32_t QueryAndRead = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+// Longer than any path the system can hand out.
+constexpr DWORD MaxExeNameChars = 32768 + 1024;
+
+QLibStatus Success()
+{
+    QLibStatus status;
+    status.SetOK();
+    return status;
+}
+
+QLibStatus LastError()
+{
+    QLibStatus status;
+    status.Set(QLIB_ERR_WIN32, GetLastError());
+    return status;
+}
+
+// A heap copy of the text with its terminator.
+QLibStatus CopyToHeap(const std::wstring& text, wchar_t** copy, const char* function)
+{
+    QLibStatus status;
+    size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    *copy = static_cast<wchar_t*>(QLibHeapAlloc(bytes, status));
+    if (*copy == nullptr) {
+        QLIB_TRACE(function, L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(), bytes);
+        return status;
+    }
+    wmemcpy(*copy, text.c_str(), text.size() + 1);
+    return Success();
+}
+
+template <typename Query>
+QLibStatus WithProcess(uint32_t pid, uint32_t access, Query query)
+{
+    QLibProcess process;
+    QLibStatus status = process.Open(pid, FALSE, access);
+    if (status.IsFailed())
+        return status;
+    return query(process);
+}
+
+void FreeHeap(void* buffer)
+{
+    if (buffer != nullptr)
+        HeapFree(GetProcessHeap(), 0, buffer);
+}
+
+template <typename Interface>
+void ReleaseCom(Interface*& object)
+{
+    if (object != nullptr)
+        object->Release();
+    object = nullptr;
+}
+
+// The WMI objects of one command-line query, released when it ends.
+struct WmiQuery {
+    IWbemLocator* locator = nullptr;
+    IWbemServices* services = nullptr;
+    IEnumWbemClassObject* enumerator = nullptr;
+    IWbemClassObject* object = nullptr;
+    BSTR nameSpace = SysAllocString(L"ROOT\\CIMV2");
+    BSTR language = SysAllocString(L"WQL");
+    BSTR query = nullptr;
+    VARIANT value;
+
+    WmiQuery() { VariantInit(&value); }
+    ~WmiQuery()
+    {
+        VariantClear(&value);
+        ReleaseCom(object);
+        ReleaseCom(enumerator);
+        ReleaseCom(services);
+        ReleaseCom(locator);
+        SysFreeString(query);
+        SysFreeString(language);
+        SysFreeString(nameSpace);
+    }
+};
+
+// Runs on a thread where COM is initialised; returns the message of the failed step, or null.
+const wchar_t* WmiCommandLine(uint32_t pid, std::wstring& text)
+{
+    WmiQuery wmi;
+    wchar_t query[64];
+    _snwprintf(query, 64, L"SELECT * from Win32_Process Where ProcessId = %d", pid);
+    query[63] = L'\0';
+    wmi.query = SysAllocString(query);
+    ULONG returned = 0;
+
+    if (FAILED(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                    RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr)))
+        return L"GetWMIGetCmdLine: Failed to initialize COM Security\n";
+    if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                reinterpret_cast<void**>(&wmi.locator))))
+        return L"GetWMIGetCmdLine: Failed at CoCreateInstance\n";
+    if (FAILED(wmi.locator->ConnectServer(wmi.nameSpace, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                          &wmi.services)))
+        return L"GetWMIGetCmdLine: Failed to connect to root\\cimv2 Server\n";
+    if (FAILED(CoSetProxyBlanket(wmi.services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                                 RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)))
+        return L"GetWMIGetCmdLine: Failed to call CoSetProxyBlanket\n";
+    if (FAILED(wmi.services->ExecQuery(wmi.language, wmi.query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                                       nullptr, &wmi.enumerator)))
+        return L"GetWMIGetCmdLine: Failed to execute WMI query \n";
+    if (FAILED(wmi.enumerator->Next(WBEM_INFINITE, 1, &wmi.object, &returned)) || returned == 0)
+        return L"GetWMIGetCmdLine: Failed to execute Enumerator Next\n";
+    if (FAILED(wmi.object->Get(L"CommandLine", 0, &wmi.value, nullptr, nullptr)))
+        return L"GetWMIGetCmdLine: Failed to execute WMI Instance.Get for CommandLine \n";
+    if (wmi.value.vt != VT_BSTR)
+        return L"GetWMIGetCmdLine:CommandLine returned as NULL\n";
+    text.assign(wmi.value.bstrVal, SysStringLen(wmi.value.bstrVal));
+    return nullptr;
+}
+
+}  // namespace
+
+QLibProcess::QLibProcess(uint32_t pid, BOOL inherit, uint32_t access)
+{
+    Open(pid, inherit, access);
+}
+
+QLibProcess::~QLibProcess()
+{
+    QLibProcess::Close();
+}
+
+void QLibProcess::Reset()
+{
+    m_ExeName.clear();
+    m_CmdLine.clear();
+    m_ParentPid = Unknown;
+    m_Pid = Unknown;
+}
+
+QLibStatus QLibProcess::Close()
+{
+    if (!IsValid())
+        return Success();
+    Reset();
+    return QLibSyncObject::Close();
+}
+
+HANDLE QLibProcess::Detach()
+{
+    Reset();
+    return QLibSyncObject::Detach();
+}
+
+QLibStatus QLibProcess::Release()
+{
+    return Success();
+}
+
+QLibStatus QLibProcess::Open(uint32_t pid, BOOL inherit, uint32_t access)
+{
+    Close();
+    HANDLE handle = OpenProcess(access, inherit, pid);
+    if (handle == nullptr) {
+        QLibStatus status = LastError();
+        QLIB_TRACE("QLibProcess::Open", L"(%d) Failed to open the process %d.", status.GetCode(), pid);
+        return status;
+    }
+    m_hHandle = handle;
+    m_Pid = pid;
+    return Success();
+}
+
+QLibStatus QLibProcess::Attach(HANDLE handle)
+{
+    Close();
+    QLibStatus status = QLibSyncObject::Attach(handle);
+    if (status.IsFailed()) {
+        QLIB_TRACE("QLibProcess::Attach", L"(%d) QLibSyncObject::Attach failed.", status.GetCode());
+    } else {
+        QLibNtDll ntDll;
+        void* buffer = nullptr;
+        status = ntDll.GetProcessInformation(handle, 0, &buffer);
+        if (status.IsFailed()) {
+            QLIB_TRACE("QLibProcess::Attach", L"(%d) GetProcessInformation failed.", status.GetCode());
+        } else {
+            const auto* info = static_cast<const PROCESS_BASIC_INFORMATION*>(buffer);
+            m_Pid = static_cast<uint32_t>(info->UniqueProcessId);
+            m_ParentPid = static_cast<uint32_t>(info->InheritedFromUniqueProcessId);
+            HeapFree(GetProcessHeap(), 0, buffer);
+            return status;
+        }
+    }
+    Detach();
+    return status;
+}
+
+uint32_t QLibProcess::GetPid() const
+{
+    QLIB_ASSERT(IsValid());
+    return m_Pid;
+}
+
+QLibStatus QLibProcess::IsAlive(BOOL* alive)
+{
+    QLIB_ASSERT(IsValid());
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(m_hHandle, &exitCode)) {
+        QLibStatus status = LastError();
+        QLIB_TRACE("QLibProcess::IsAlive", L"(%d) GetExitCodeProcess failed. pid=%d", status.GetCode(), m_Pid);
+        return status;
+    }
+    *alive = exitCode == STILL_ACTIVE;
+    return Success();
+}
+
+QLibStatus QLibProcess::GetExeName(wchar_t** exeName)
+{
+    QLIB_ASSERT(IsValid());
+    *exeName = nullptr;
+    if (!m_ExeName.empty())
+        return CopyToHeap(m_ExeName, exeName, "QLibProcess::GetExeName");
+
+    QLibStatus status;
+    HMODULE module = nullptr;
+    DWORD needed = 0;
+    // The first module is the executable; room for one is enough.
+    if (!EnumProcessModules(m_hHandle, &module, sizeof(module), &needed)) {
+        status = LastError();
+        QLIB_TRACE("QLibProcess::GetExeName", L"(%d) EnumProcessModules failed. pid=%d", status.GetCode(), m_Pid);
+        return status;
+    }
+    for (DWORD capacity = 1024; capacity <= MaxExeNameChars; capacity += 1024) {
+        DWORD bytes = capacity * sizeof(wchar_t);
+        auto* buffer = static_cast<wchar_t*>(QLibHeapAlloc(bytes, status));
+        if (buffer == nullptr) {
+            QLIB_TRACE("QLibProcess::GetExeName", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(), bytes);
+            return status;
+        }
+        DWORD count = GetModuleFileNameExW(m_hHandle, module, buffer, capacity);
+        if (count != 0 && count < capacity) {
+            m_ExeName.assign(buffer, count);
+            *exeName = buffer;
+            return Success();
+        }
+        status = LastError();
+        HeapFree(GetProcessHeap(), 0, buffer);
+        if (count == 0)
+            break;
+        // A count that fills the buffer may be a cut path: try again with more room.
+        status.Set(QLIB_ERR_WIN32, ERROR_INSUFFICIENT_BUFFER);
+    }
+    QLIB_TRACE("QLibProcess::GetExeName", L"(%d) GetModuleFileNameEx failed. pid=%d", status.GetCode(), m_Pid);
+    return status;
+}
+
+// The text is found through the target's PEB and read no further than the length that it records.
+QLibStatus QLibProcess::ReadCmdLine()
+{
+    QLibNtDll ntDll;
+    void* buffer = nullptr;
+    QLibStatus status = ntDll.GetProcessInformation(m_hHandle, 0, &buffer);
+    if (status.IsFailed()) {
+        QLIB_TRACE("QLibProcess::GetCmdLine", L"(%d) GetProcessInformation failed.", status.GetCode());
+        return status;
+    }
+    auto* peb = reinterpret_cast<const BYTE*>(static_cast<PROCESS_BASIC_INFORMATION*>(buffer)->PebBaseAddress);
+    HeapFree(GetProcessHeap(), 0, buffer);
+
+    auto read = [&](const void* address, void* target, size_t bytes) {
+        SIZE_T done = 0;
+        if (ReadProcessMemory(m_hHandle, address, target, bytes, &done) && done == bytes)
+            return true;
+        DWORD error = GetLastError();
+        status.Set(QLIB_ERR_WIN32, error != 0 ? error : ERROR_PARTIAL_COPY);
+        QLIB_TRACE("QLibProcess::GetCmdLine", L"(%d) Failed to read memory. Pid=%d.", status.GetCode(), m_Pid);
+        return false;
+    };
+    const BYTE* parameters = nullptr;
+    UNICODE_STRING text = {};
+    if (!read(peb + offsetof(PEB, ProcessParameters), &parameters, sizeof(parameters)) ||
+        !read(parameters + offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine), &text, sizeof(text)))
+        return status;
+    std::wstring cmdLine(text.Length / sizeof(wchar_t), L'\0');
+    if (!cmdLine.empty() && !read(text.Buffer, &cmdLine[0], cmdLine.size() * sizeof(wchar_t)))
+        return status;
+    // A terminator inside the recorded length ends the text there.
+    cmdLine.resize(wcslen(cmdLine.c_str()));
+    m_CmdLine = cmdLine;
+    return Success();
+}
+
+QLibStatus QLibProcess::GetCmdLine(wchar_t** cmdLine)
+{
+    QLIB_ASSERT(IsValid());
+    *cmdLine = nullptr;
+    if (m_CmdLine.empty()) {
+        QLibStatus status = ReadCmdLine();
+        if (status.IsFailed())
+            return status;
+    }
+    return CopyToHeap(m_CmdLine, cmdLine, "QLibProcess::GetCmdLine");
+}
+
+QLibStatus QLibProcess::GetWMICmdLine(wchar_t** cmdLine)
+{
+    QLIB_ASSERT(IsValid());
+    if (!m_CmdLine.empty())
+        return CopyToHeap(m_CmdLine, cmdLine, "QLibProcess::GetWMICmdLine");
+
+    QLibStatus status;
+    std::wstring text;
+    const wchar_t* failure = L"GetWMIGetCmdLine: Failed to initialize COM\n";
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        failure = WmiCommandLine(m_Pid, text);
+        CoUninitialize();
+    }
+    if (failure != nullptr) {
+        status = LastError();
+        QLIB_TRACE("QLibProcess::GetWMICmdLine", failure);
+        return status;
+    }
+    status = CopyToHeap(text, cmdLine, "QLibProcess::GetWMICmdLine");
+    if (status.IsOK())
+        m_CmdLine = text;
+    return status;
+}
+
+QLibStatus QLibProcess::GetParentPid(uint32_t* parentPid)
+{
+    QLIB_ASSERT(IsValid());
+    if (m_ParentPid != Unknown) {
+        *parentPid = m_ParentPid;
+        return Success();
+    }
+    QLibStatus status;
+    QLibWin32Object snapshot;
+    HANDLE handle = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (handle == INVALID_HANDLE_VALUE) {
+        status = LastError();
+        QLIB_TRACE("QLibProcess::GetParentPid", L"(%d) CreateSnapshot failed.", status.GetCode());
+        return status;
+    }
+    snapshot.Attach(handle);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(handle, &entry); more; more = Process32NextW(handle, &entry)) {
+        if (entry.th32ProcessID == m_Pid) {
+            m_ParentPid = entry.th32ParentProcessID;
+            *parentPid = m_ParentPid;
+            return Success();
+        }
+        entry.dwSize = sizeof(entry);
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_NO_MORE_FILES) {
+        status.Set(QLIB_ERR_WIN32, ERROR_FILE_NOT_FOUND);
+        QLIB_TRACE("QLibProcess::GetParentPid", L"Could not find pid entry for %d in the task list.", m_Pid);
+    } else {
+        status.Set(QLIB_ERR_WIN32, error);
+        QLIB_TRACE("QLibProcess::GetParentPid", L"(%d) Failed to enumerate processes in the system.",
+                   status.GetCode());
+    }
+    return status;
+}
+
+QLibStatus QLibProcess::GetUserSid(PSID* sid)
+{
+    QLIB_ASSERT(IsValid());
+    *sid = nullptr;
+    QLibProcessToken token;
+    void* tokenUser = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID source = nullptr;
+    QLibStatus status = OpenToken(TOKEN_READ, token);
+    if (status.IsOK()) {
+        status = token.GetInformation(TokenUser, &tokenUser);
+        if (status.IsFailed())
+            QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) Failed to get token information. pid=%d", status.GetCode(),
+                       m_Pid);
+        else
+            source = static_cast<TOKEN_USER*>(tokenUser)->User.Sid;
+    } else if (status.GetCode() != ERROR_ACCESS_DENIED) {
+        QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) GetToken failed. pid=%d", status.GetCode(), m_Pid);
+    } else {
+        // Without the token the process object's group stands for the account; the SIDs point into the descriptor.
+        PSID owner = nullptr;
+        PSID group = nullptr;
+        DWORD result = GetSecurityInfo(m_hHandle, SE_KERNEL_OBJECT,
+                                       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, &owner, &group,
+                                       nullptr, nullptr, &descriptor);
+        if (result != ERROR_SUCCESS) {
+            status.Set(QLIB_ERR_WIN32, result);
+            QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) GetSecurityInfo failed. pid=%d", status.GetCode(), m_Pid);
+        } else if (group == nullptr) {
+            status.Set(QLIB_ERR_WIN32, ERROR_INVALID_SID);
+            QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) GetSecurityInfo failed. pid=%d", status.GetCode(), m_Pid);
+        } else {
+            source = group;
+        }
+    }
+    if (source != nullptr) {
+        DWORD length = GetLengthSid(source);
+        *sid = QLibHeapAlloc(length, status);
+        if (*sid == nullptr) {
+            QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) HeapAlloc failed. Size=%d", status.GetCode(), length);
+        } else if (!CopySid(length, *sid, source)) {
+            status = LastError();
+            QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) CopySid failed.", status.GetCode());
+            HeapFree(GetProcessHeap(), 0, *sid);
+            *sid = nullptr;
+        } else {
+            status.SetOK();
+        }
+    }
+    FreeHeap(tokenUser);
+    if (descriptor != nullptr)
+        LocalFree(descriptor);
+    return status;
+}
+
+QLibStatus QLibProcess::GetUserName(wchar_t** domain, wchar_t** userName)
+{
+    QLIB_ASSERT(IsValid());
+    *domain = nullptr;
+    *userName = nullptr;
+    PSID sid = nullptr;
+    QLibStatus status = GetUserSid(&sid);
+    if (status.IsFailed()) {
+        QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) GetUserSid failed. pid=%d", status.GetCode(), m_Pid);
+        return status;
+    }
+    DWORD nameChars = 0;
+    DWORD domainChars = 0;
+    SID_NAME_USE use;
+    BOOL sized = LookupAccountSidW(nullptr, sid, nullptr, &nameChars, nullptr, &domainChars, &use);
+    QLIB_ASSERT(!sized);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        status = LastError();
+        QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed. pid=%d", status.GetCode(), m_Pid);
+    } else {
+        auto allocate = [&](DWORD chars) {
+            auto* text = static_cast<wchar_t*>(QLibHeapAlloc(chars * sizeof(wchar_t), status));
+            if (text == nullptr)
+                QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(),
+                           chars * sizeof(wchar_t));
+            return text;
+        };
+        if ((*userName = allocate(nameChars)) != nullptr && (*domain = allocate(domainChars)) != nullptr) {
+            if (LookupAccountSidW(nullptr, sid, *userName, &nameChars, *domain, &domainChars, &use)) {
+                status.SetOK();
+            } else {
+                status = LastError();
+                QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed.", status.GetCode());
+            }
+        }
+    }
+    HeapFree(GetProcessHeap(), 0, sid);
+    if (status.IsFailed()) {
+        FreeHeap(*userName);
+        FreeHeap(*domain);
+        *userName = nullptr;
+        *domain = nullptr;
+    }
+    return status;
+}
+
+QLibStatus QLibProcess::OpenToken(uint32_t access, QLibProcessToken& token)
+{
+    QLIB_ASSERT(IsValid());
+    return token.Open(m_hHandle, access);
+}
+
+QLibStatus QLibProcess::CreateRemoteThread(SECURITY_ATTRIBUTES* threadAttributes, SIZE_T stackSize,
+                                           LPTHREAD_START_ROUTINE start, void* parameter, DWORD creationFlags,
+                                           QLibThread& thread)
+{
+    QLIB_ASSERT(IsValid());
+    DWORD threadId = 0;
+    HANDLE handle =
+        ::CreateRemoteThread(m_hHandle, threadAttributes, stackSize, start, parameter, creationFlags, &threadId);
+    if (handle == nullptr) {
+        QLibStatus status = LastError();
+        QLIB_TRACE("QLibProcess::CreateRemoteThread", L"(%d) Failed to create thread. Pid=%d.", status.GetCode(),
+                   m_Pid);
+        return status;
+    }
+    thread.Take(handle, threadId, m_Pid);
+    return Success();
+}
+
+QLibStatus QLibProcess::GetCmdLine(uint32_t pid, wchar_t** cmdLine)
+{
+    return WithProcess(pid, QueryAndRead, [&](QLibProcess& process) { return process.GetCmdLine(cmdLine); });
+}
+
+QLibStatus QLibProcess::GetWMICmdLine(uint32_t pid, wchar_t** cmdLine)
+{
+    return WithProcess(pid, QueryAndRead, [&](QLibProcess& process) { return process.GetWMICmdLine(cmdLine); });
+}
+
+QLibStatus QLibProcess::GetExeName(uint32_t pid, wchar_t** exeName)
+{
+    return WithProcess(pid, QueryAndRead, [&](QLibProcess& process) { return process.GetExeName(exeName); });
+}
+
+QLibStatus QLibProcess::GetUserName(uint32_t pid, wchar_t** domain, wchar_t** userName)
+{
+    return WithProcess(pid, QueryAndRead,
+                       [&](QLibProcess& process) { return process.GetUserName(domain, userName); });
+}
+
+QLibStatus QLibProcess::IsAlive(uint32_t pid, BOOL* alive)
+{
+    return WithProcess(pid, PROCESS_QUERY_INFORMATION, [&](QLibProcess& process) { return process.IsAlive(alive); });
+}
+
+QLibStatus QLibProcess::GetParentPid(uint32_t pid, uint32_t* parentPid)
+{
+    return WithProcess(pid, PROCESS_QUERY_INFORMATION,
+                       [&](QLibProcess& process) { return process.GetParentPid(parentPid); });
+}
+
+QLibStatus QLibProcess::GetUserSid(uint32_t pid, PSID* sid)
+{
+    return WithProcess(pid, PROCESS_QUERY_INFORMATION, [&](QLibProcess& process) { return process.GetUserSid(sid); });
+}
+
+QLibStatus QLibProcess::EnablePrivilege(uint32_t pid, const wchar_t* privilegeName, BOOL enable)
+{
+    QLIB_ASSERT(privilegeName != nullptr);
+    return WithProcess(pid, PROCESS_ALL_ACCESS, [&](QLibProcess& process) {
+        QLibProcessToken token;
+        QLibStatus status = process.OpenToken(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token);
+        if (status.IsFailed())
+            return status;
+        return token.EnablePrivilege(privilegeName, enable);
+    });
+}
