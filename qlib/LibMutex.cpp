@@ -59,6 +59,21 @@ QLibStatus QLibMutex::Close()
     return QLibSyncObject::Close();
 }
 
+QLibStatus QLibMutex::Attach(HANDLE handle)
+{
+    Close();
+    QLibStatus status = QLibSyncObject::Attach(handle);
+    // A value such as INVALID_HANDLE_VALUE names no object: it is held as it is.
+    if (!IsValid())
+        return status;
+    status = GetNameRelativeToBaseNamedObjects(m_Name);
+    if (status.IsFailed()) {
+        QLIB_TRACE("QLibMutex::Attach", L"(%d) GetRelativeName failed.", status.GetCode());
+        Detach();
+    }
+    return status;
+}
+
 HANDLE QLibMutex::Detach()
 {
     m_Name.clear();

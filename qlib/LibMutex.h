@@ -15,7 +15,10 @@ public:
     using QLibSyncObject::Release;
     QLibStatus Release() override;
     const std::wstring& GetName() const;
+    using QLibWin32Object::GetName;
     QLibStatus Close() override;
+    // Takes over a mutex of the directory BaseNamedObjects; any other handle stays the caller's.
+    QLibStatus Attach(HANDLE handle) override;
     HANDLE Detach() override;
 
 private:

@@ -2,6 +2,7 @@
 
 #include "LibAssert.h"
 #include "LibLogger.h"
+#include "LibNtDll.h"
 
 QLibStatus QLibObject::Close()
 {
@@ -58,4 +59,48 @@ HANDLE QLibWin32Object::Detach()
     HANDLE handle = m_hHandle;
     m_hHandle = nullptr;
     return handle;
+}
+
+QLibStatus QLibWin32Object::GetName(std::wstring& name) const
+{
+    QLIB_ASSERT(IsValid());
+    name.clear();
+    QLibNtDll ntDll;
+    void* buffer = nullptr;
+    QLibStatus status = ntDll.GetObjectInformation(m_hHandle, ObjectNameInformation, &buffer);
+    if (status.IsFailed()) {
+        QLIB_TRACE("QLibWin32Object::GetName", L"(%d) GetObjectInformation failed.", status.GetCode());
+        return status;
+    }
+    const UNICODE_STRING& text = static_cast<OBJECT_NAME_INFORMATION*>(buffer)->Name;
+    if (text.Buffer != nullptr)
+        name.assign(text.Buffer, text.Length / sizeof(wchar_t));
+    HeapFree(GetProcessHeap(), 0, buffer);
+    return status;
+}
+
+QLibStatus QLibWin32Object::GetNameRelativeToBaseNamedObjects(std::wstring& name) const
+{
+    name.clear();
+    std::wstring fullName;
+    QLibStatus status = GetName(fullName);
+    if (status.IsFailed()) {
+        QLIB_TRACE("QLibWin32Object::GetNameRelativeToBaseNamedObjects", L"(%d) GetName failed.", status.GetCode());
+        return status;
+    }
+    QLIB_TRACE("QLibWin32Object::GetNameRelativeToBaseNamedObjects", L"Object name is %s", fullName.c_str());
+    if (fullName.empty())
+        return status;
+
+    // Leading backslashes start no component; the first one must be the directory itself.
+    size_t first = fullName.find_first_not_of(L'\\');
+    size_t firstEnd = fullName.find(L'\\', first);
+    size_t second = firstEnd == std::wstring::npos ? firstEnd : fullName.find_first_not_of(L'\\', firstEnd);
+    if (first != std::wstring::npos && fullName.compare(first, firstEnd - first, L"BaseNamedObjects") == 0 &&
+        second != std::wstring::npos) {
+        name = fullName.substr(second, fullName.find(L'\\', second) - second);
+        return status;
+    }
+    status.Set(QLIB_ERR_WIN32, ERROR_INVALID_PARAMETER);
+    return status;
 }

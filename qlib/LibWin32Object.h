@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "LibStatus.h"
 
 class QLibObject {
@@ -26,6 +28,9 @@ public:
     virtual HANDLE GetHandle() const;
     virtual QLibStatus Attach(HANDLE handle);
     virtual HANDLE Detach();
+    // The kernel object's full name, and the part of it inside the directory BaseNamedObjects.
+    QLibStatus GetName(std::wstring& name) const;
+    QLibStatus GetNameRelativeToBaseNamedObjects(std::wstring& name) const;
 
 protected:
     HANDLE m_hHandle = nullptr;
