@@ -1,0 +1,247 @@
+#include "registryhelper.h"
+
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "kitoresult.h"
+#include "repositorykey.h"
+
+namespace {
+
+constexpr DWORD ValueProbeBytes = 2048;
+
+class KeyHandle {
+public:
+    KeyHandle() = default;
+    ~KeyHandle()
+    {
+        if (handle)
+            RegCloseKey(handle);
+    }
+    KeyHandle(const KeyHandle&) = delete;
+    KeyHandle& operator=(const KeyHandle&) = delete;
+
+    HKEY* out() { return &handle; }
+    HKEY get() const { return handle; }
+
+private:
+    HKEY handle = nullptr;
+};
+
+} // namespace
+
+// A root resolved for the current machine; closes a connected remote root when it goes.
+class RegistryHelper::Root {
+public:
+    Root(RegistryHelper& helper, HKEY root) : status(helper.getRootKey(root, &handle)), remote(handle != root) {}
+    ~Root()
+    {
+        if (status == 0 && remote)
+            RegCloseKey(handle);
+    }
+    Root(const Root&) = delete;
+    Root& operator=(const Root&) = delete;
+
+    const uint32_t status;
+    HKEY handle = nullptr;
+
+private:
+    const bool remote;
+};
+
+RegistryHelper::RegistryHelper() = default;
+RegistryHelper::~RegistryHelper() = default;
+
+void RegistryHelper::setMachine(const wchar_t* host, const wchar_t* domain)
+{
+    machineName.clear();
+    if (host)
+        machineName = std::wstring(L"\\\\") + host;
+    if (domain)
+        machineName += std::wstring(L".") + domain;
+}
+
+uint32_t RegistryHelper::getRootKey(HKEY root, HKEY* out)
+{
+    *out = root;
+    if (machineName.empty() || (root != HKEY_LOCAL_MACHINE && root != HKEY_USERS))
+        return 0;
+    HKEY remote = nullptr;
+    if (RegConnectRegistryW(machineName.c_str(), root, &remote) != ERROR_SUCCESS)
+        return E_KITO_REGCONNECT;
+    *out = remote;
+    return 0;
+}
+
+uint32_t RegistryHelper::Reg_OpenKey(HKEY* out, HKEY root, const std::wstring& subKey, REGSAM access)
+{
+    Root resolved(*this, root);
+    if (resolved.status)
+        return resolved.status;
+    if (RegOpenKeyExW(resolved.handle, subKey.c_str(), 0, access, out) != ERROR_SUCCESS)
+        return E_KITO_REGOPEN;
+    return 0;
+}
+
+uint32_t RegistryHelper::Reg_KeyExists(HKEY root, const std::wstring& subKey, REGSAM access)
+{
+    KeyHandle key;
+    return Reg_OpenKey(key.out(), root, subKey, access);
+}
+
+uint32_t RegistryHelper::valueExists(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
+                                     REGSAM access)
+{
+    KeyHandle key;
+    if (uint32_t rc = Reg_OpenKey(key.out(), root, subKey, access))
+        return rc;
+    BYTE data[ValueProbeBytes];
+    DWORD size = sizeof data;
+    if (RegQueryValueExW(key.get(), valueName.c_str(), nullptr, nullptr, data, &size) != ERROR_SUCCESS)
+        return E_KITO_REGQUERY;
+    return 0;
+}
+
+uint32_t RegistryHelper::Reg_ReadStringItem(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
+                                            wchar_t* buffer, size_t capacity, REGSAM access)
+{
+    if (!buffer || capacity == 0)
+        return E_KITO_REGQUERY;
+    buffer[0] = L'\0';
+    KeyHandle key;
+    if (uint32_t rc = Reg_OpenKey(key.out(), root, subKey, access))
+        return rc;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return E_KITO_REGQUERY;
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return E_KITO_REGQUERY;
+    size_t chars = (size + 1) / sizeof(wchar_t);
+    if (chars > capacity)
+        return E_KITO_REGQUERY;
+    if (chars > 0)
+        buffer[chars - 1] = L'\0';
+    // The data may have changed since the size was asked for; the size given caps what is written.
+    if (RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        buffer[0] = L'\0';
+        return E_KITO_REGQUERY;
+    }
+    chars = (size + 1) / sizeof(wchar_t);
+    if (chars < capacity) {
+        buffer[chars] = L'\0';
+    } else if (buffer[capacity - 1] != L'\0') {
+        // Exactly filled, but not by a terminated text: there is no room for the terminator.
+        buffer[0] = L'\0';
+        return E_KITO_REGQUERY;
+    }
+    return 0;
+}
+
+uint32_t RegistryHelper::Reg_WriteStringItem(HKEY root, DWORD type, const std::wstring& subKey,
+                                             const std::wstring& valueName, const std::wstring& text, REGSAM access)
+{
+    Root resolved(*this, root);
+    if (resolved.status)
+        return resolved.status;
+    KeyHandle key;
+    if (RegCreateKeyExW(resolved.handle, subKey.c_str(), 0, nullptr, 0, access, nullptr, key.out(), nullptr) !=
+        ERROR_SUCCESS)
+        return E_KITO_REGCREATE;
+    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (RegSetValueExW(key.get(), valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()), bytes) !=
+        ERROR_SUCCESS)
+        return E_KITO_REGSET;
+    return 0;
+}
+
+uint32_t RegistryHelper::createKeyFromTree(HKEY root, const wchar_t* subKey, const RepositoryKey* tree, REGSAM access)
+{
+    if (!tree)
+        return E_KITO_INVALIDARG;
+    if (!subKey || !*subKey)
+        return writeTree(root, tree, access);
+    Root resolved(*this, root);
+    if (resolved.status)
+        return resolved.status;
+    KeyHandle below;
+    if (RegCreateKeyExW(resolved.handle, subKey, 0, nullptr, 0, access, nullptr, below.out(), nullptr) !=
+        ERROR_SUCCESS)
+        return E_KITO_REGCREATE;
+    return writeTree(below.get(), tree, access);
+}
+
+// Creates (or opens) the key for one node below parent and writes its values there.
+uint32_t RegistryHelper::createNode(HKEY parent, const RepositoryKey* key, REGSAM access, HKEY* created)
+{
+    const std::wstring& name = key->name();
+    if (RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, access, nullptr, created, nullptr) != ERROR_SUCCESS)
+        return E_KITO_REGCREATE;
+    for (const auto& value : key->values()) {
+        if (uint32_t rc = Reg_WriteStringItem(parent, REG_SZ, name, value.first, value.second, access)) {
+            RegCloseKey(*created);
+            return rc;
+        }
+    }
+    return 0;
+}
+
+uint32_t RegistryHelper::writeTree(HKEY parent, const RepositoryKey* key, REGSAM access)
+{
+    if (!key)
+        return E_KITO_INVALIDARG;
+    Root resolved(*this, parent);
+    if (resolved.status)
+        return resolved.status;
+    // An explicit stack: a deep tree must not run the installer out of stack.
+    struct Level {
+        HKEY handle;
+        const RepositoryKey* key;
+        size_t next;
+    };
+    std::vector<Level> open;
+    HKEY created = nullptr;
+    uint32_t rc = createNode(resolved.handle, key, access, &created);
+    if (rc == 0)
+        open.push_back({created, key, 0});
+    while (rc == 0 && !open.empty()) {
+        Level& level = open.back();
+        const auto& children = level.key->subKeys();
+        if (level.next == children.size()) {
+            RegCloseKey(level.handle);
+            open.pop_back();
+            continue;
+        }
+        const RepositoryKey* child = children[level.next++];
+        rc = createNode(level.handle, child, access, &created);
+        if (rc == 0)
+            open.push_back({created, child, 0});
+    }
+    for (const Level& level : open)
+        RegCloseKey(level.handle);
+    return rc;
+}
+
+uint32_t RegistryHelper::Reg_RemoveRegKey(HKEY root, const std::wstring& subKey, const std::wstring& keyName,
+                                          REGSAM access, uint32_t flags)
+{
+    KeyHandle key;
+    if (uint32_t rc = Reg_OpenKey(key.out(), root, subKey, access))
+        return rc;
+    LSTATUS status = (flags & RemoveTree) ? SHDeleteKeyW(key.get(), keyName.c_str())
+                                          : SHDeleteEmptyKeyW(key.get(), keyName.c_str());
+    return status == ERROR_SUCCESS ? 0 : E_KITO_REGDELETE;
+}
+
+uint32_t RegistryHelper::Reg_RemoveValue(HKEY root, const std::wstring& subKey, const std::wstring& valueName)
+{
+    Root resolved(*this, root);
+    if (resolved.status)
+        return resolved.status;
+    if (SHDeleteValueW(resolved.handle, subKey.c_str(), valueName.c_str()) != ERROR_SUCCESS)
+        return E_KITO_REGDELETE;
+    return 0;
+}

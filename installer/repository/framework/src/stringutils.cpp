@@ -1,0 +1,208 @@
+#include "stringutils.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Latin-1 letters fold by 0x20 like ASCII, except the two signs in the middle of their ranges.
+constexpr wchar_t MultiplySign = 0xD7;
+constexpr wchar_t DivideSign = 0xF7;
+
+HMODULE g_messageModule = nullptr;
+
+std::wstring takeLocalText(wchar_t* text, DWORD length)
+{
+    std::wstring result;
+    if (text) {
+        result.assign(text, length);
+        LocalFree(text);
+    }
+    return result;
+}
+
+} // namespace
+
+wchar_t foldCase(wchar_t c)
+{
+    if ((c >= L'A' && c <= L'Z') || (c >= 0xC0 && c <= 0xDE && c != MultiplySign))
+        return static_cast<wchar_t>(c + 0x20);
+    return c;
+}
+
+wchar_t upperCase(wchar_t c)
+{
+    if ((c >= L'a' && c <= L'z') || (c >= 0xE0 && c <= 0xFE && c != DivideSign))
+        return static_cast<wchar_t>(c - 0x20);
+    return c;
+}
+
+bool equalsNoCase(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength)
+{
+    if (aLength != bLength)
+        return false;
+    for (size_t i = 0; i < aLength; ++i) {
+        if (a[i] != b[i] && foldCase(a[i]) != foldCase(b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool equalsNoCase(const std::wstring& a, const std::wstring& b)
+{
+    return equalsNoCase(a.data(), a.size(), b.data(), b.size());
+}
+
+std::wstring foldText(const std::wstring& text)
+{
+    std::wstring folded(text);
+    for (wchar_t& c : folded)
+        c = foldCase(c);
+    return folded;
+}
+
+bool equalsText(const std::wstring& a, const std::wstring& b, int ignoreCase)
+{
+    return ignoreCase ? equalsNoCase(a, b) : a == b;
+}
+
+void splitText(const std::wstring& text, const std::wstring& separator, std::vector<std::wstring>& pieces)
+{
+    if (separator.empty())
+        return;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(separator, start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        pieces.push_back(text.substr(start, end - start));
+        start = end + separator.size();
+    }
+}
+
+std::wstring repeatChar(int count, wchar_t c)
+{
+    return count > 0 ? std::wstring(static_cast<size_t>(count), c) : std::wstring();
+}
+
+std::wstring toUpper(const std::wstring& text)
+{
+    std::wstring upper(text);
+    for (wchar_t& c : upper)
+        c = upperCase(c);
+    return upper;
+}
+
+std::wstring toWide(const char* text)
+{
+    if (!text)
+        return std::wstring();
+    size_t length = std::strlen(text);
+    std::wstring wide(length, L'\0');
+    size_t converted = std::mbstowcs(&wide[0], text, length);
+    if (converted == static_cast<size_t>(-1))
+        return std::wstring();
+    wide.resize(converted);
+    return wide;
+}
+
+char* toNarrow(const std::wstring& text)
+{
+    char* narrow = new (std::nothrow) char[text.size() + 1]();
+    if (narrow)
+        std::wcstombs(narrow, text.c_str(), text.size());
+    return narrow;
+}
+
+int indexOfText(const std::vector<std::wstring>& list, const std::wstring& text, int ignoreCase)
+{
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (equalsText(list[i], text, ignoreCase))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::wstring getModuleDirectory()
+{
+    // Grows past MAX_PATH so that a long install path is never cut into a wrong directory.
+    std::wstring path;
+    for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
+        path.assign(size, L'\0');
+        DWORD length = GetModuleFileNameW(nullptr, &path[0], size);
+        if (length < size) {
+            path.resize(length);
+            break;
+        }
+        path.clear();
+    }
+    size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(0, slash);
+}
+
+std::wstring getEnvVarValue(const std::wstring& name)
+{
+    // The process environment is read under its own lock, and sees what _wputenv sets as well.
+    std::wstring value(256, L'\0');
+    for (;;) {
+        DWORD length = GetEnvironmentVariableW(name.c_str(), &value[0], static_cast<DWORD>(value.size()));
+        if (length == 0)
+            return std::wstring();
+        if (length < value.size()) {
+            value.resize(length);
+            return value;
+        }
+        value.assign(length, L'\0');
+    }
+}
+
+bool isProcessRunning(const std::wstring& exeName)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry))
+        found = equalsNoCase(exeName, entry.szExeFile);
+    CloseHandle(snapshot);
+    return found;
+}
+
+std::wstring getSystemErrorText(uint32_t code)
+{
+    wchar_t* text = nullptr;
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
+        LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    return takeLocalText(text, length);
+}
+
+uint32_t loadMessageModule(const std::wstring& fileName, const std::wstring& directory)
+{
+    if (g_messageModule)
+        return 0;
+    std::wstring path = directory.empty() ? getModuleDirectory() : directory;
+    if (path.empty() || path.back() != L'\\')
+        path += L'\\';
+    path += fileName;
+    g_messageModule = LoadLibraryW(path.c_str());
+    return g_messageModule ? 0 : GetLastError();
+}
+
+std::wstring formatMessageText(uint32_t code, const uintptr_t* inserts)
+{
+    if (!g_messageModule)
+        return std::wstring();
+    DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER;
+    flags |= inserts ? FORMAT_MESSAGE_ARGUMENT_ARRAY : FORMAT_MESSAGE_IGNORE_INSERTS;
+    wchar_t* text = nullptr;
+    DWORD length = FormatMessageW(flags, g_messageModule, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&text), 0,
+                                  reinterpret_cast<va_list*>(const_cast<uintptr_t*>(inserts)));
+    return takeLocalText(text, length);
+}
