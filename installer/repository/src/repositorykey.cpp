@@ -1,0 +1,696 @@
+#include "repositorykey.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <new>
+#include <unordered_map>
+
+#include "stringutils.h"
+
+namespace {
+
+// Below this many children a scan is cheaper than keeping an index.
+constexpr size_t IndexedChildren = 16;
+constexpr wchar_t PathSeparator = L'\\';
+
+struct FoldedHash {
+    size_t operator()(std::wstring_view text) const
+    {
+        // FNV-1a over the folded characters, in the width of size_t.
+        constexpr bool wide = sizeof(size_t) == 8;
+        constexpr size_t basis = wide ? static_cast<size_t>(14695981039346656037ull) : 2166136261u;
+        constexpr size_t prime = wide ? static_cast<size_t>(1099511628211ull) : 16777619u;
+        size_t hash = basis;
+        for (wchar_t c : text)
+            hash = (hash ^ static_cast<size_t>(foldCase(c))) * prime;
+        return hash;
+    }
+};
+
+struct FoldedEqual {
+    bool operator()(std::wstring_view a, std::wstring_view b) const
+    {
+        return equalsNoCase(a.data(), a.size(), b.data(), b.size());
+    }
+};
+
+template <class Map>
+auto firstMatch(Map& map, const std::wstring& name)
+{
+    if (name.empty())
+        return map.end();
+    return std::find_if(map.begin(), map.end(), [&name](const auto& entry) { return equalsNoCase(entry.first, name); });
+}
+
+bool eraseFirst(RepositoryKey::KeyList& list, const RepositoryKey* key)
+{
+    auto it = std::find(list.begin(), list.end(), key);
+    if (it == list.end())
+        return false;
+    list.erase(it);
+    return true;
+}
+
+// Grows by doubling, so that a later push_back cannot fail.
+void makeRoomForOne(RepositoryKey::KeyList& list)
+{
+    if (list.size() == list.capacity())
+        list.reserve(list.empty() ? 4 : list.capacity() * 2);
+}
+
+} // namespace
+
+bool compareByKind(int32_t a, int32_t kind, int32_t b)
+{
+    switch (kind) {
+    case CompareEqual:
+        return a == b;
+    case CompareNotEqual:
+        return a != b;
+    case CompareGreater:
+        return a > b;
+    case CompareGreaterOrEqual:
+        return a >= b;
+    case CompareLess:
+        return a < b;
+    case CompareLessOrEqual:
+        return a <= b;
+    default:
+        return false;
+    }
+}
+
+// First child in list order for each name, folded; views into the children's own names, so any
+// change of a child's name or of the list drops the index.
+class RepositoryKey::ChildIndex {
+public:
+    std::unordered_map<std::wstring_view, RepositoryKey*, FoldedHash, FoldedEqual> first;
+};
+
+RepositoryKey* RepositoryKey::create(const std::wstring& name)
+{
+    try {
+        return new RepositoryKey(name);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+RepositoryKey::RepositoryKey(const std::wstring& name) : keyName(name) {}
+
+RepositoryKey::RepositoryKey(const RepositoryKey& from)
+{
+    mergeKey(from);
+}
+
+RepositoryKey::~RepositoryKey()
+{
+    if (parentKey)
+        parentKey->removeSubKey(this);
+    if (ownerKey)
+        ownerKey->detachKey(this);
+    for (RepositoryKey* child : children) {
+        if (child->parentKey == this)
+            child->parentKey = nullptr;
+    }
+    for (RepositoryKey* key : attached) {
+        if (key->ownerKey == this)
+            key->ownerKey = nullptr;
+    }
+}
+
+void RepositoryKey::release(RepositoryKey* key)
+{
+    if (!key)
+        return;
+    if (key->parentKey && key->parentKey->removeSubKey(key) != 0)
+        return;
+    if (key->ownerKey && key->ownerKey->detachKey(key) != 0)
+        return;
+    delete key;
+}
+
+void RepositoryKey::releaseTree(RepositoryKey* key)
+{
+    if (!key)
+        return;
+    if (key->parentKey) {
+        key->parentKey->removeSubKey(key);
+        key->parentKey = nullptr;
+    }
+    // Leaves first, walking back up through the parent links: no recursion and no allocation.
+    RepositoryKey* node = key;
+    while (node) {
+        if (!node->children.empty()) {
+            node->childIndex.reset();
+            RepositoryKey* last = node->children.back();
+            last->parentKey = node;
+            node = last;
+            continue;
+        }
+        RepositoryKey* up = node == key ? nullptr : node->parentKey;
+        if (up) {
+            up->children.pop_back();
+            node->parentKey = nullptr;
+        }
+        delete node;
+        node = up;
+    }
+}
+
+RepositoryKey* RepositoryKey::clone() const
+{
+    return copyTree(*this);
+}
+
+RepositoryKey* RepositoryKey::copyKey() const
+{
+    RepositoryKey* copy = create(keyName);
+    if (!copy)
+        return nullptr;
+    try {
+        copy->valueMap = valueMap;
+    } catch (const std::bad_alloc&) {
+        delete copy;
+        return nullptr;
+    }
+    return copy;
+}
+
+RepositoryKey* RepositoryKey::copyOfKind() const
+{
+    return copyKey();
+}
+
+RepositoryKey* RepositoryKey::copyTree(const RepositoryKey& from)
+{
+    RepositoryKey* root = from.copyOfKind();
+    if (!root)
+        return nullptr;
+    struct Level {
+        const RepositoryKey* source;
+        RepositoryKey* target;
+        size_t next;
+    };
+    try {
+        std::vector<Level> open{{&from, root, 0}};
+        while (!open.empty()) {
+            Level& level = open.back();
+            if (level.next == level.source->children.size()) {
+                open.pop_back();
+                continue;
+            }
+            const RepositoryKey* child = level.source->children[level.next++];
+            RepositoryKey* copy = child->copyOfKind();
+            if (!copy)
+                throw std::bad_alloc();
+            // Childless when added, so namesakes merge just as addSubKey of a whole clone would.
+            RepositoryKey* holder = level.target->addSubKey(copy);
+            if (!holder) {
+                delete copy;
+                throw std::bad_alloc();
+            }
+            open.push_back({child, holder, 0});
+        }
+    } catch (const std::bad_alloc&) {
+        releaseTree(root);
+        return nullptr;
+    }
+    return root;
+}
+
+RepositoryKey* RepositoryKey::attachKey(RepositoryKey* key)
+{
+    if (!key)
+        return nullptr;
+    try {
+        makeRoomForOne(attached);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (key->ownerKey)
+        key->ownerKey->detachKey(key);
+    attached.push_back(key);
+    key->ownerKey = this;
+    return key;
+}
+
+uint32_t RepositoryKey::onEvent(int32_t, RepositoryKey*)
+{
+    return 0;
+}
+
+void RepositoryKey::setName(const std::wstring& name)
+{
+    keyName = name;
+    if (parentKey)
+        parentKey->forgetIndex();
+}
+
+uint32_t RepositoryKey::rename(const std::wstring& name)
+{
+    if (parentKey && parentKey->getSubKey(name))
+        return KITO_NAME_TAKEN;
+    setName(name);
+    return 0;
+}
+
+std::wstring RepositoryKey::getPath() const
+{
+    std::vector<const RepositoryKey*> chain;
+    for (const RepositoryKey* key = this; key; key = key->parentKey)
+        chain.push_back(key);
+    std::wstring path = chain.back()->keyName;
+    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+        path += PathSeparator;
+        path += (*it)->keyName;
+    }
+    return path;
+}
+
+uint32_t RepositoryKey::setParent(RepositoryKey* key)
+{
+    if (!key)
+        return E_KITO_INVALIDARG;
+    if (parentKey) {
+        if (uint32_t rc = parentKey->removeSubKey(this))
+            return rc;
+    }
+    parentKey = key;
+    return 0;
+}
+
+uint32_t RepositoryKey::setOwner(RepositoryKey* key)
+{
+    if (!key)
+        return E_KITO_INVALIDARG;
+    if (ownerKey) {
+        if (uint32_t rc = ownerKey->detachKey(this))
+            return rc;
+    }
+    ownerKey = key;
+    return 0;
+}
+
+void RepositoryKey::forgetIndex()
+{
+    childIndex.reset();
+}
+
+RepositoryKey* RepositoryKey::findChild(std::wstring_view name) const
+{
+    if (children.size() >= IndexedChildren) {
+        if (!childIndex) {
+            try {
+                auto index = std::make_unique<ChildIndex>();
+                index->first.reserve(children.size());
+                for (RepositoryKey* child : children)
+                    index->first.emplace(child->keyName, child);
+                childIndex = std::move(index);
+            } catch (const std::bad_alloc&) {
+                childIndex.reset();
+            }
+        }
+        if (childIndex) {
+            auto it = childIndex->first.find(name);
+            return it == childIndex->first.end() ? nullptr : it->second;
+        }
+    }
+    for (RepositoryKey* child : children) {
+        if (equalsNoCase(child->keyName.data(), child->keyName.size(), name.data(), name.size()))
+            return child;
+    }
+    return nullptr;
+}
+
+void RepositoryKey::appendChild(RepositoryKey* key)
+{
+    makeRoomForOne(children);
+    if (key->parentKey)
+        key->parentKey->removeSubKey(key);
+    // A key in this list always points here, even when its old link named a key it was not in.
+    key->parentKey = this;
+    children.push_back(key);
+    if (childIndex) {
+        try {
+            childIndex->first.emplace(key->keyName, key);
+        } catch (const std::bad_alloc&) {
+            childIndex.reset();
+        }
+    }
+}
+
+RepositoryKey* RepositoryKey::getSubKey(const std::wstring& path) const
+{
+    const RepositoryKey* node = this;
+    std::wstring_view rest(path);
+    for (;;) {
+        size_t slash = rest.find(PathSeparator);
+        RepositoryKey* child = node->findChild(rest.substr(0, slash));
+        if (!child || slash == std::wstring_view::npos)
+            return child;
+        node = child;
+        rest.remove_prefix(slash + 1);
+    }
+}
+
+RepositoryKey* RepositoryKey::createSubKey(const std::wstring& path)
+{
+    if (path.empty())
+        return nullptr;
+    try {
+        std::vector<std::wstring> components;
+        splitText(path, std::wstring(1, PathSeparator), components);
+        RepositoryKey* node = this;
+        for (const std::wstring& component : components) {
+            RepositoryKey* next = node->findChild(component);
+            if (!next) {
+                if (component.empty())
+                    return nullptr;
+                RepositoryKey* created = create(component);
+                if (!created)
+                    return nullptr;
+                next = node->addSubKey(created);
+                if (!next) {
+                    delete created;
+                    return nullptr;
+                }
+            }
+            node = next;
+        }
+        return node;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+RepositoryKey* RepositoryKey::addSubKey(RepositoryKey* key)
+{
+    if (!key || key == this)
+        return nullptr;
+    // Adding an ancestor would close a cycle; only a key with children can be one.
+    if (!key->children.empty()) {
+        for (const RepositoryKey* up = parentKey; up; up = up->parentKey) {
+            if (up == key)
+                return nullptr;
+        }
+    }
+    try {
+        RepositoryKey* existing = getSubKey(key->keyName);
+        if (!existing || existing == key) {
+            appendChild(key);
+            return key;
+        }
+        // Merge without recursion: each level's values, then its children one by one, in the order a
+        // recursive add would take them; a merged source key ends once its children are placed.
+        struct Level {
+            RepositoryKey* target;
+            RepositoryKey* source;
+            KeyList pending;
+            size_t next;
+        };
+        existing->setValues(key->valueMap);
+        std::vector<Level> open;
+        open.push_back({existing, key, key->children, 0});
+        while (!open.empty()) {
+            Level& level = open.back();
+            if (level.next == level.pending.size()) {
+                release(level.source);
+                open.pop_back();
+                continue;
+            }
+            RepositoryKey* child = level.pending[level.next++];
+            RepositoryKey* namesake = level.target->getSubKey(child->keyName);
+            if (namesake && namesake != child) {
+                namesake->setValues(child->valueMap);
+                open.push_back({namesake, child, child->children, 0});
+            } else {
+                level.target->appendChild(child);
+            }
+        }
+        return existing;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+RepositoryKey* RepositoryKey::addSubKeyAt(const std::wstring& path, RepositoryKey* key)
+{
+    RepositoryKey* below = createSubKey(path);
+    return below ? below->addSubKey(key) : nullptr;
+}
+
+uint32_t RepositoryKey::addSubKeys(const KeyList& keys)
+{
+    for (RepositoryKey* key : keys) {
+        if (!addSubKey(key))
+            return E_KITO_FAILED;
+    }
+    return 0;
+}
+
+uint32_t RepositoryKey::addSubKeysAt(const std::wstring& path, const KeyList& keys)
+{
+    RepositoryKey* below = createSubKey(path);
+    return below ? below->addSubKeys(keys) : E_KITO_FAILED;
+}
+
+uint32_t RepositoryKey::removeSubKey(RepositoryKey* key)
+{
+    if (!key)
+        return E_KITO_INVALIDARG;
+    if (!eraseFirst(children, key))
+        return KITO_NOT_IN_LIST;
+    forgetIndex();
+    if (key->parentKey == this)
+        key->parentKey = nullptr;
+    return 0;
+}
+
+bool RepositoryKey::isSameName(const RepositoryKey* key) const
+{
+    return key && equalsNoCase(keyName, key->keyName);
+}
+
+uint32_t RepositoryKey::mergeKey(const RepositoryKey& from)
+{
+    rename(from.keyName);
+    try {
+        setValues(from.valueMap);
+        const KeyList sources = from.children;
+        for (const RepositoryKey* source : sources) {
+            RepositoryKey* copy = source->clone();
+            if (!copy)
+                return E_KITO_FAILED;
+            if (!addSubKey(copy)) {
+                releaseTree(copy);
+                return E_KITO_FAILED;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return E_KITO_FAILED;
+    }
+    return 0;
+}
+
+uint32_t RepositoryKey::setStringValue(const std::wstring& name, const std::wstring& text)
+{
+    if (name.empty())
+        return E_KITO_INVALIDARG;
+    auto it = firstMatch(valueMap, name);
+    if (it != valueMap.end())
+        it->second = text;
+    else
+        valueMap.emplace(name, text);
+    return 0;
+}
+
+uint32_t RepositoryKey::setIntValue(const std::wstring& name, int32_t number)
+{
+    if (name.empty())
+        return E_KITO_INVALIDARG;
+    valueMap.insert_or_assign(name, std::to_wstring(number));
+    return 0;
+}
+
+uint32_t RepositoryKey::getStringValue(const std::wstring& name, std::wstring& text) const
+{
+    auto it = findValue(name);
+    if (it == valueMap.end())
+        return E_KITO_INVALIDARG;
+    text = it->second;
+    return 0;
+}
+
+uint32_t RepositoryKey::getIntValue(const std::wstring& name, int32_t& number) const
+{
+    auto it = findValue(name);
+    if (it == valueMap.end())
+        return E_KITO_INVALIDARG;
+    number = static_cast<int32_t>(std::wcstol(it->second.c_str(), nullptr, 10));
+    return 0;
+}
+
+uint32_t RepositoryKey::addValue(const std::wstring& name)
+{
+    if (name.empty())
+        return E_KITO_INVALIDARG;
+    valueMap.insert_or_assign(name, std::wstring());
+    return 0;
+}
+
+uint32_t RepositoryKey::removeValue(const std::wstring& name)
+{
+    if (name.empty())
+        return E_KITO_INVALIDARG;
+    auto it = firstMatch(valueMap, name);
+    if (it == valueMap.end())
+        return KITO_NO_SUCH_VALUE;
+    valueMap.erase(it);
+    return 0;
+}
+
+bool RepositoryKey::hasValue(const std::wstring& name) const
+{
+    return findValue(name) != valueMap.end();
+}
+
+uint32_t RepositoryKey::setValues(const ValueMap& values)
+{
+    for (const auto& value : values)
+        valueMap.insert_or_assign(value.first, value.second);
+    return 0;
+}
+
+std::vector<std::wstring> RepositoryKey::getValueNames() const
+{
+    std::vector<std::wstring> names;
+    names.reserve(valueMap.size());
+    for (const auto& value : valueMap)
+        names.push_back(value.first);
+    return names;
+}
+
+RepositoryKey::ValueMap::const_iterator RepositoryKey::findValue(const std::wstring& name) const
+{
+    return firstMatch(valueMap, name);
+}
+
+template <class Match>
+RepositoryKey::KeyList RepositoryKey::selectChildren(Match match) const
+{
+    KeyList found;
+    std::copy_if(children.begin(), children.end(), std::back_inserter(found), match);
+    return found;
+}
+
+template <class Match>
+RepositoryKey::KeyList RepositoryKey::selectAttached(Match match) const
+{
+    KeyList found;
+    std::copy_if(attached.begin(), attached.end(), std::back_inserter(found), match);
+    return found;
+}
+
+RepositoryKey::KeyList RepositoryKey::findSubKeysByIntValue(const std::wstring& name, int32_t kind,
+                                                            int32_t target) const
+{
+    return selectChildren([&](const RepositoryKey* child) {
+        int32_t value = 0;
+        return child->getIntValue(name, value) == 0 && compareByKind(value, kind, target);
+    });
+}
+
+RepositoryKey::KeyList RepositoryKey::findSubKeysByStringValue(const std::wstring& name, int32_t kind,
+                                                               const std::wstring& target) const
+{
+    return selectChildren([&](const RepositoryKey* child) {
+        std::wstring value;
+        if (child->getStringValue(name, value) != 0)
+            return false;
+        int order = value.compare(target);
+        return compareByKind(order < 0 ? -1 : (order > 0 ? 1 : 0), kind, 0);
+    });
+}
+
+RepositoryKey::KeyList RepositoryKey::findAttachedKeysByName(const std::wstring& name) const
+{
+    return selectAttached([&](const RepositoryKey* key) { return equalsNoCase(key->keyName, name); });
+}
+
+RepositoryKey::KeyList RepositoryKey::findAttachedKeysByIntValue(const std::wstring& name, int32_t target) const
+{
+    return selectAttached([&](const RepositoryKey* key) {
+        int32_t value = 0;
+        return key->getIntValue(name, value) == 0 && value == target;
+    });
+}
+
+RepositoryKey::KeyList RepositoryKey::findAttachedKeysByStringValue(const std::wstring& name,
+                                                                    const std::wstring& target) const
+{
+    return selectAttached([&](const RepositoryKey* key) {
+        std::wstring value;
+        return key->getStringValue(name, value) == 0 && equalsNoCase(value, target);
+    });
+}
+
+RepositoryKey::KeyList RepositoryKey::findSubKeysWithAttachedName(const std::wstring& name) const
+{
+    return selectChildren([&](const RepositoryKey* child) { return !child->findAttachedKeysByName(name).empty(); });
+}
+
+RepositoryKey::KeyList RepositoryKey::findSubKeysWithAttachedIntValue(const std::wstring& name, int32_t target) const
+{
+    return selectChildren(
+        [&](const RepositoryKey* child) { return !child->findAttachedKeysByIntValue(name, target).empty(); });
+}
+
+RepositoryKey::KeyList RepositoryKey::findSubKeysWithAttachedStringValue(const std::wstring& name,
+                                                                         const std::wstring& target) const
+{
+    return selectChildren(
+        [&](const RepositoryKey* child) { return !child->findAttachedKeysByStringValue(name, target).empty(); });
+}
+
+uint32_t RepositoryKey::detachKey(RepositoryKey* key)
+{
+    if (!key)
+        return E_KITO_INVALIDARG;
+    if (!eraseFirst(attached, key))
+        return KITO_NOT_IN_LIST;
+    if (key->ownerKey == this)
+        key->ownerKey = nullptr;
+    return 0;
+}
+
+uint32_t RepositoryKey::addListener(int32_t event, RepositoryKey* key)
+{
+    if (!key)
+        return E_KITO_INVALIDARG;
+    KeyList& list = listeners[event];
+    if (std::find(list.begin(), list.end(), key) == list.end())
+        list.push_back(key);
+    return 0;
+}
+
+uint32_t RepositoryKey::removeListener(int32_t event, RepositoryKey* key)
+{
+    if (!key)
+        return E_KITO_INVALIDARG;
+    auto it = listeners.find(event);
+    if (it != listeners.end())
+        eraseFirst(it->second, key);
+    return 0;
+}
+
+uint32_t RepositoryKey::notifyListeners(int32_t event)
+{
+    auto it = listeners.find(event);
+    if (it == listeners.end())
+        return 0;
+    const KeyList snapshot = it->second;
+    for (RepositoryKey* listener : snapshot)
+        listener->onEvent(event, this);
+    return 0;
+}
