@@ -9,6 +9,7 @@ std::string Text(const char* s)
     return s == nullptr ? std::string("-") : std::string(s);
 }
 
+// "KIND,VALUE,..." as injected failures name a selection; "-" for none.
 std::string Joined(const TarnCntlInfo* cntl)
 {
     if (cntl == nullptr)
@@ -17,6 +18,21 @@ std::string Joined(const TarnCntlInfo* cntl)
     for (const std::string& value : cntl->values)
         joined += "," + value;
     return joined;
+}
+
+// "#ID/KIND" as the journal names a control info; "none" for none.
+std::string Named(const TarnCntlInfo* cntl)
+{
+    return cntl == nullptr ? std::string("none") : "#" + std::to_string(cntl->id) + "/" + std::to_string(cntl->kind);
+}
+
+// A journal entry stays one line: a line break becomes the two characters \n.
+std::string OneLine(const std::string& text)
+{
+    std::string line;
+    for (char c : text)
+        line += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+    return line;
 }
 
 bool IsCluster(const void* cluster)
@@ -69,7 +85,9 @@ int32_t TarnApiExit(uint32_t)
 TarnError* TarnApiGetLastError(void)
 {
     std::lock_guard<std::mutex> guard(TarnApi().lock);
-    return TarnApi().LastError();
+    TarnError* error = TarnApi().LastError();
+    TarnJournal("call TarnApiGetLastError - code=" + std::to_string(error->code) + " = 0");
+    return error;
 }
 
 void TarnFreeError(void)
@@ -89,7 +107,7 @@ TarnHandle TarnClusterOpenLocal(uint32_t, uint32_t)
     }
     auto cluster = std::make_unique<TarnCluster>();
     const void* key = cluster.get();
-    return Keep(key, "TarnClusterOpenLocal -", std::move(cluster));
+    return Keep(key, "cluster TarnClusterOpenLocal", std::move(cluster));
 }
 
 int32_t TarnClusterClose(TarnHandle cluster, uint32_t)
@@ -108,13 +126,14 @@ int32_t TarnObjGetAttribute(TarnHandle cluster, uint32_t objKind, const char* ob
 {
     std::string owner = Text(objName) + "." + Text(attrName);
     TarnApiCall call("TarnObjGetAttribute", owner);
+    call.Arg("kind", std::to_string(objKind));
     if (attr != nullptr)
         *attr = nullptr;
     if (!call.Start())
         return call.Result();
     if (!IsCluster(cluster) || objName == nullptr || attrName == nullptr || attr == nullptr)
         return call.Fail(TARN_E_INVALID_ARG, "bad cluster handle or null argument");
-    if (call.HandsBackNothing())
+    if (call.AnswersEmpty())
         return 0;
     TarnDescObject* object = TarnApi().description.Find(objKind, objName);
     const TarnDescAttr* found = object == nullptr ? nullptr : object->FindAttr(attrName);
@@ -122,7 +141,7 @@ int32_t TarnObjGetAttribute(TarnHandle cluster, uint32_t objKind, const char* ob
         return call.Fail(TARN_E_NOT_FOUND, "no such object or attribute");
     auto block = std::make_unique<TarnAttrBlock>(owner, *found);
     *attr = &block->attr;
-    Keep(*attr, "TarnObjGetAttribute " + owner, std::move(block));
+    Keep(*attr, "attribute " + owner, std::move(block));
     return 0;
 }
 
@@ -149,13 +168,14 @@ int32_t TarnAttrGetStr(const TarnAttr* attr, uint32_t index, uint32_t, char** te
         return call.Result();
     if (block == nullptr || text == nullptr)
         return call.Fail(TARN_E_INVALID_ARG, "not an attribute handed out, or null text");
-    if (call.HandsBackNothing())
+    call.Arg("index", std::to_string(index));
+    if (call.AnswersEmpty())
         return 0;
     if (index >= block->texts.size())
         return call.Fail(TARN_E_NOT_FOUND, "no value at this index");
     auto copy = std::make_unique<TarnTextBlock>(block->texts[index]);
     *text = copy->text.data();
-    Keep(*text, "TarnAttrGetStr " + block->owner, std::move(copy));
+    Keep(*text, "text " + block->owner, std::move(copy));
     return 0;
 }
 
@@ -192,7 +212,7 @@ TarnRegHandle TarnObjRegister(TarnHandle cluster, uint32_t objKind, const char* 
     registration->callback = callback;
     registration->context = context;
     auto* handle = reinterpret_cast<TarnRegHandle>(registration.get());
-    Keep(handle, "TarnObjRegister " + owner, std::move(registration));
+    Keep(handle, "registration " + owner, std::move(registration));
     return handle;
 }
 
@@ -216,37 +236,38 @@ int32_t TarnResGetType(TarnHandle cluster, const char* resource, char** typeName
         return call.Result();
     if (!IsCluster(cluster) || resource == nullptr || typeName == nullptr)
         return call.Fail(TARN_E_INVALID_ARG, "bad cluster handle or null argument");
-    if (call.HandsBackNothing())
+    if (call.AnswersEmpty())
         return 0;
     TarnDescObject* res = TarnApi().description.Find(TARN_OBJ_RESOURCE, resource);
     if (res == nullptr)
         return call.Fail(TARN_E_NOT_FOUND, "no such resource");
     auto copy = std::make_unique<TarnTextBlock>(res->AttrText("Type"));
     *typeName = copy->text.data();
-    Keep(*typeName, std::string("TarnResGetType ") + resource, std::move(copy));
+    Keep(*typeName, std::string("text ") + resource + ".Type", std::move(copy));
     return 0;
 }
 
 int32_t TarnObjGetNames(TarnHandle cluster, uint32_t objKind, uint32_t, TarnNameList** names,
                         const TarnCntlInfo* cntl)
 {
-    TarnApiCall call("TarnObjGetNames", IsCntlOrNull(cntl) ? Joined(cntl) : std::string("-"));
+    bool knownCntl = IsCntlOrNull(cntl);
+    TarnApiCall call("TarnObjGetNames", knownCntl ? Joined(cntl) : std::string("-"));
+    call.Arg("kind", std::to_string(objKind));
+    call.Arg("cntl", knownCntl ? Named(cntl) : std::string("unknown"));
     if (names != nullptr)
         *names = nullptr;
     if (!call.Start())
         return call.Result();
-    if (!IsCluster(cluster) || names == nullptr || !IsCntlOrNull(cntl))
+    if (!IsCluster(cluster) || names == nullptr || !knownCntl)
         return call.Fail(TARN_E_INVALID_ARG, "bad cluster handle, null list or unknown control info");
-    if (call.HandsBackNothing())
-        return 0;
     bool byType = cntl != nullptr && (cntl->kind == TARN_CNTL_TYPE || cntl->kind == TARN_CNTL_TYPE_IN_GROUP);
     if (cntl != nullptr && (!byType || objKind != TARN_OBJ_RESOURCE))
         return call.Fail(TARN_E_INVALID_ARG, "this control info selects no names of this kind");
     TarnDescription& desc = TarnApi().description;
     std::vector<std::string> found;
-    if (objKind == TARN_OBJ_SYSTEM)
+    if (objKind == TARN_OBJ_SYSTEM && !call.AnswersEmpty())
         found = desc.Systems();
-    for (const TarnDescObject& object : desc.Objects(objKind)) {
+    for (const TarnDescObject& object : call.AnswersEmpty() ? std::vector<TarnDescObject>() : desc.Objects(objKind)) {
         bool typeMatches = !byType || object.AttrText("Type") == cntl->values[0];
         bool groupMatches = !byType || cntl->kind != TARN_CNTL_TYPE_IN_GROUP || object.AttrText("Group") == cntl->values[1];
         if (typeMatches && groupMatches)
@@ -254,7 +275,7 @@ int32_t TarnObjGetNames(TarnHandle cluster, uint32_t objKind, uint32_t, TarnName
     }
     auto block = std::make_unique<TarnNamesBlock>(std::move(found));
     *names = &block->list;
-    Keep(*names, "TarnObjGetNames " + Joined(cntl), std::move(block));
+    Keep(*names, "names " + Joined(cntl), std::move(block));
     return 0;
 }
 
@@ -267,30 +288,32 @@ void TarnFreeObjNames(TarnNameList* names)
 int32_t TarnObjGetState(TarnHandle cluster, uint32_t objKind, const char* objName, uint32_t, TarnStateInfo** info,
                         const TarnCntlInfo* cntl)
 {
+    bool knownCntl = IsCntlOrNull(cntl);
     TarnApiCall call("TarnObjGetState", Text(objName));
+    call.Arg("kind", std::to_string(objKind));
+    call.Arg("cntl", knownCntl ? Named(cntl) : std::string("unknown"));
     if (info != nullptr)
         *info = nullptr;
     if (!call.Start())
         return call.Result();
-    if (!IsCluster(cluster) || objName == nullptr || info == nullptr || !IsCntlOrNull(cntl))
+    if (!IsCluster(cluster) || objName == nullptr || info == nullptr || !knownCntl)
         return call.Fail(TARN_E_INVALID_ARG, "bad cluster handle, null argument or unknown control info");
     if (cntl != nullptr && cntl->kind != TARN_CNTL_ON_SYSTEM)
         return call.Fail(TARN_E_INVALID_ARG, "a state query takes only a system control info");
-    if (call.HandsBackNothing())
-        return 0;
     TarnDescription& desc = TarnApi().description;
     TarnDescObject* object = objKind == TARN_OBJ_GROUP || objKind == TARN_OBJ_RESOURCE ? desc.Find(objKind, objName) : nullptr;
     if (object == nullptr)
         return call.Fail(TARN_E_NOT_FOUND, "no such group or resource");
     if (cntl != nullptr && !desc.HasSystem(cntl->values[0]))
         return call.Fail(TARN_E_NOT_FOUND, "no such system");
+    // Systems in description order, those with a state given for the object only.
     std::vector<std::pair<std::string, uint32_t>> states;
     for (const std::string& system : desc.Systems())
-        if (cntl == nullptr || system == cntl->values[0])
+        if ((cntl == nullptr || system == cntl->values[0]) && object->HasStateOn(system))
             states.emplace_back(system, object->StateOn(system));
-    auto block = std::make_unique<TarnStateBlock>(objName, states);
+    auto block = std::make_unique<TarnStateBlock>(objName, states, call.AnswersEmpty());
     *info = &block->info;
-    Keep(*info, std::string("TarnObjGetState ") + objName, std::move(block));
+    Keep(*info, std::string("state ") + objName, std::move(block));
     return 0;
 }
 
@@ -315,13 +338,18 @@ int32_t TarnFillCntlInfo(uint32_t cntlKind, const char* const* values, uint32_t 
         return call.Fail(TARN_E_INVALID_ARG, "unknown control kind or wrong number of values");
     auto block = std::make_unique<TarnCntlInfo>();
     block->kind = cntlKind;
+    std::string listed;
     for (uint32_t i = 0; i < valueCount; ++i) {
         if (values[i] == nullptr)
             return call.Fail(TARN_E_INVALID_ARG, "null control value");
         block->values.push_back(values[i]);
+        listed += (i == 0 ? "" : ",") + block->values.back();
     }
+    block->id = ++TarnApi().cntlCount;
+    call.Arg("values", listed);
+    call.Arg("cntl", Named(block.get()));
     *cntl = block.get();
-    Keep(*cntl, "TarnFillCntlInfo " + Joined(*cntl), std::move(block));
+    Keep(*cntl, "cntl " + Named(*cntl), std::move(block));
     return 0;
 }
 
@@ -333,16 +361,18 @@ void TarnFreeCntlInfo(TarnCntlInfo* cntl)
 
 int32_t TarnGrpOnline(TarnHandle cluster, const char* group, const char* system, uint32_t, const TarnCntlInfo* cntl)
 {
-    TarnApiCall call("TarnGrpOnline", Text(group));
+    bool knownCntl = IsCntlOrNull(cntl);
+    TarnApiCall call("TarnGrpOnline", Text(group) + "@" + Text(system));
+    call.Arg("cntl", knownCntl ? Named(cntl) : std::string("unknown"));
     if (!call.Start())
         return call.Result();
-    if (!IsCluster(cluster) || group == nullptr || system == nullptr || cntl == nullptr || !IsCntlOrNull(cntl) ||
+    if (!IsCluster(cluster) || group == nullptr || system == nullptr || cntl == nullptr || !knownCntl ||
         cntl->kind != TARN_CNTL_ONLINE)
         return call.Fail(TARN_E_INVALID_ARG, "bad cluster handle, null name or no online control info");
     TarnDescription& desc = TarnApi().description;
     if (desc.Find(TARN_OBJ_GROUP, group) == nullptr || !desc.HasSystem(system))
         return call.Fail(TARN_E_NOT_FOUND, "no such group or system");
-    TarnJournal(std::string("online ") + group + " " + system);
+    TarnJournal(std::string("online ") + group + " " + system + " " + Named(cntl));
     return 0;
 }
 
@@ -354,7 +384,7 @@ int32_t TarnLogAddMsg(TarnHandle cluster, char severity, const char* text, uint3
         return call.Result();
     if (!IsCluster(cluster) || text == nullptr)
         return call.Fail(TARN_E_INVALID_ARG, "bad cluster handle or null text");
-    call.JournalAs(std::string("log ") + severity + " " + std::to_string(msgId) + " " + text);
+    call.JournalAs(std::string("log ") + severity + " " + std::to_string(msgId) + " " + OneLine(text));
     return 0;
 }
 

@@ -53,7 +53,8 @@ TarnNamesBlock::TarnNamesBlock(std::vector<std::string> n) : names(std::move(n))
     list.count = static_cast<uint32_t>(names.size());
 }
 
-TarnStateBlock::TarnStateBlock(const std::string& objectName, const std::vector<std::pair<std::string, uint32_t>>& states)
+TarnStateBlock::TarnStateBlock(const std::string& objectName, const std::vector<std::pair<std::string, uint32_t>>& states,
+                               bool empty)
     : name(objectName)
 {
     for (const auto& entry : states)
@@ -61,7 +62,7 @@ TarnStateBlock::TarnStateBlock(const std::string& objectName, const std::vector<
     for (size_t i = 0; i < states.size(); ++i)
         entries.push_back({systems[i].data(), states[i].second});
     object = {name.data(), entries.empty() ? nullptr : entries.data(), static_cast<uint32_t>(entries.size())};
-    info = {&object, 1};
+    info = {empty ? nullptr : &object, empty ? 0u : 1u};
 }
 
 void TarnApiRuntime::HandOut(const void* key, const std::string& what, std::unique_ptr<TarnOwned> object)
@@ -99,7 +100,7 @@ void TarnApiRuntime::SetError(uint32_t number, uint32_t code, const char* functi
     block->record = {sizeof(TarnError), number, code, 0, block->function.c_str(), block->text.c_str()};
     m_Errors[GetCurrentThreadId()] = block.get();
     const void* key = &block->record;
-    HandOut(key, std::string("TarnApiGetLastError ") + function, std::move(block));
+    HandOut(key, std::string("error ") + function, std::move(block));
 }
 
 TarnError* TarnApiRuntime::LastError()
@@ -140,7 +141,7 @@ TarnApiCall::~TarnApiCall()
     if (m_Result == 0 && !m_SuccessLine.empty())
         TarnJournal(m_SuccessLine);
     else
-        TarnJournal(std::string("call ") + m_Function + " " + m_Object + " = " + std::to_string(m_Result));
+        TarnJournal(std::string("call ") + m_Function + " " + m_Object + m_Args + " = " + std::to_string(m_Result));
 }
 
 bool TarnApiCall::Start(bool needsInit)
@@ -154,7 +155,7 @@ bool TarnApiCall::Start(bool needsInit)
     if (!failure)
         return true;
     if (failure->code == 0) {
-        m_Nothing = true;
+        m_Empty = true;
         return true;
     }
     Fail(failure->code, "injected failure");

@@ -28,6 +28,7 @@ struct TarnRegistration : TarnOwned {
 };
 
 struct TarnCntlInfo : TarnOwned {
+    uint32_t id = 0; // journaled as #ID/KIND
     uint32_t kind = 0;
     std::vector<std::string> values;
 };
@@ -59,7 +60,8 @@ struct TarnNamesBlock : TarnOwned {
 };
 
 struct TarnStateBlock : TarnOwned {
-    TarnStateBlock(const std::string& object, const std::vector<std::pair<std::string, uint32_t>>& states);
+    // No object entry at all when empty is set.
+    TarnStateBlock(const std::string& object, const std::vector<std::pair<std::string, uint32_t>>& states, bool empty);
     TarnStateInfo info{};
     TarnObjState object{};
     std::string name;
@@ -79,8 +81,10 @@ public:
     TarnDescription description;
     bool initialised = false;
     uint32_t callCount = 0;
+    uint32_t cntlCount = 0;
 
-    // Keeps the object until released; the key is the address the caller holds.
+    // Keeps the object until released; the key is the address the caller holds. what = "KIND DETAIL"
+    // with KIND one of cluster, registration, attribute, text, names, state, cntl, error.
     void HandOut(const void* key, const std::string& what, std::unique_ptr<TarnOwned> object);
     // Journals the release; an address never handed out (or released before) is journaled as unknown.
     bool Release(const void* key, const char* function);
@@ -122,11 +126,13 @@ public:
     TarnApiCall& operator=(const TarnApiCall&) = delete;
 
     // False when the call must end now with Result(): the API is not initialised or a failure is
-    // injected. An injected "null" lets the call succeed with nothing handed back (HandsBackNothing).
+    // injected. An injected "empty" lets the call succeed with an empty answer (AnswersEmpty).
     bool Start(bool needsInit = true);
     int32_t Fail(uint32_t code, const std::string& why);
     int32_t Result() const { return m_Result; }
-    bool HandsBackNothing() const { return m_Nothing; }
+    bool AnswersEmpty() const { return m_Empty; }
+    // Adds " key=value" to the call line.
+    void Arg(const std::string& key, const std::string& value) { m_Args += " " + key + "=" + value; }
     // The object that injected failures are matched against, when known only after the lock is held.
     void SetObject(std::string object) { m_Object = std::move(object); }
     // On success, this line goes to the journal in place of the call line.
@@ -137,7 +143,8 @@ private:
     const char* m_Function;
     std::string m_Object;
     std::string m_SuccessLine;
+    std::string m_Args;
     uint32_t m_Number;
     int32_t m_Result = 0;
-    bool m_Nothing = false;
+    bool m_Empty = false;
 };

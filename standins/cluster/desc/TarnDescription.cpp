@@ -69,6 +69,14 @@ TarnDescAttr& TarnDescObject::SetAttr(const std::string& attr, const std::string
     return *found;
 }
 
+bool TarnDescObject::HasStateOn(const std::string& system) const
+{
+    for (const auto& entry : states)
+        if (entry.first == system)
+            return true;
+    return false;
+}
+
 uint32_t TarnDescObject::StateOn(const std::string& system) const
 {
     for (const auto& [name, state] : states)
@@ -120,8 +128,8 @@ bool TarnDescription::Parse(const std::string& text, std::string* error)
                     return fail("expected: fail CALL OBJECT CODE [TIMES]");
                 f.call = words[1];
                 f.object = words[2];
-                if (words[3] != "null" && (!ParseNumber(words[3], &f.code) || f.code == 0))
-                    return fail("the code must be a non-zero number or null");
+                if (words[3] != "empty" && (!ParseNumber(words[3], &f.code) || f.code == 0))
+                    return fail("the code must be a non-zero number or empty");
                 if (words.size() == 5 && (!ParseNumber(words[4], &f.times) || f.times == 0))
                     return fail("the count must be a positive number");
                 parsed.m_Failures.push_back(f);
@@ -230,7 +238,9 @@ std::optional<std::vector<std::string>> TarnDescription::ArgValues(const std::st
 std::optional<TarnDescFailure> TarnDescription::TakeFailure(const std::string& call, const std::string& object)
 {
     for (auto it = m_Failures.begin(); it != m_Failures.end(); ++it) {
-        if (it->call != call || (it->object != "*" && it->object != object))
+        // A failure for GROUP also matches the object GROUP@SYSTEM.
+        bool matches = it->object == "*" || it->object == object || object.rfind(it->object + "@", 0) == 0;
+        if (it->call != call || !matches)
             continue;
         TarnDescFailure failure = *it;
         if (it->times == 1)

@@ -27,14 +27,15 @@ struct TarnDescObject {
 
     const TarnDescAttr* FindAttr(const std::string& attr) const;
     TarnDescAttr& SetAttr(const std::string& attr, const std::string& value);
+    bool HasStateOn(const std::string& system) const;
     uint32_t StateOn(const std::string& system) const; // 0 when no state was given
     std::string AttrText(const std::string& attr) const; // empty when absent
 };
 
 struct TarnDescFailure {
     std::string call;
-    std::string object; // "*" matches every object
-    uint32_t code = 0;  // 0: the call succeeds but hands back nothing
+    std::string object; // "*" matches every object; NAME also matches NAME@...
+    uint32_t code = 0;  // 0: the call succeeds with an empty answer
     uint32_t times = 0; // 0: every matching call fails
 };
 
