@@ -11,6 +11,8 @@
 //   --hang-stop         once stopping, stay in STOP_PENDING until the process is killed
 //   --fail-start        after the start delay, report STOPPED instead of RUNNING
 //   --run-for=MS        stop by itself MS after reaching RUNNING
+//   --wait-hint=MS      the dwWaitHint of every pending report (default: delay + 1000, then 1000)
+//   --freeze-checkpoint while pending, report the pending state once and never move the checkpoint on
 //   --no-stop           do not accept SERVICE_CONTROL_STOP (ControlService then fails)
 //   --exit-code=N       Win32 exit code reported with STOPPED, also the process's exit code
 //   --specific-exit=N   report ERROR_SERVICE_SPECIFIC_ERROR with service-specific code N
@@ -41,6 +43,9 @@ struct Options {
     bool hangStop = false;
     bool failStart = false;
     DWORD runFor = INFINITE;
+    bool waitHintSet = false;
+    DWORD waitHint = 0;
+    bool freezeCheckpoint = false;
     bool acceptStop = true;
     DWORD exitCode = 0;
     DWORD specificExit = 0;
@@ -90,6 +95,11 @@ void ParseOne(const wchar_t* arg, Options& options)
         options.failStart = true;
     else if (TakeValue(arg, L"--run-for=", value))
         options.runFor = ToNumber(value);
+    else if (TakeValue(arg, L"--wait-hint=", value)) {
+        options.waitHintSet = true;
+        options.waitHint = ToNumber(value);
+    } else if (wcscmp(arg, L"--freeze-checkpoint") == 0)
+        options.freezeCheckpoint = true;
     else if (wcscmp(arg, L"--no-stop") == 0)
         options.acceptStop = false;
     else if (TakeValue(arg, L"--exit-code=", value))
@@ -154,7 +164,7 @@ void Report(DWORD state, DWORD waitHint)
     EnterCriticalSection(&g_StatusLock);
     bool changed = g_Status.dwCurrentState != state;
     g_Status.dwCurrentState = state;
-    g_Status.dwWaitHint = waitHint;
+    g_Status.dwWaitHint = g_Options.waitHintSet ? g_Options.waitHint : waitHint;
     bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
     g_Status.dwCheckPoint = pending ? g_Status.dwCheckPoint + 1 : 0;
     if (state == SERVICE_RUNNING)
@@ -184,7 +194,8 @@ void Pend(DWORD state, DWORD delay, bool stopOnEvent)
             Sleep(step);
         if (left != INFINITE)
             left -= step;
-        Report(state, slice * 10);
+        if (!g_Options.freezeCheckpoint)
+            Report(state, slice * 10);
     }
 }
 
