@@ -1,0 +1,263 @@
+#include "LibSCM.h"
+
+#include "LibAssert.h"
+#include "LibLogger.h"
+#include "LibService.h"
+
+namespace {
+
+// Name translation calls count in characters without the terminator; the fetch counts bytes.
+QLibStatus FetchName(const char* function, const wchar_t* format, const wchar_t* name,
+                     const std::function<BOOL(wchar_t*, DWORD*)>& translate, wchar_t** result)
+{
+    QLibScBufferQuery query;
+    query.function = function;
+    query.call = [&](void* buffer, DWORD size, DWORD* needed) {
+        DWORD chars = size / sizeof(wchar_t);
+        BOOL done = translate(static_cast<wchar_t*>(buffer), &chars);
+        *needed = (chars + 1) * sizeof(wchar_t);
+        return done;
+    };
+    query.traceFailure = [&](DWORD code, bool) { QLIB_TRACE(function, format, code, name); };
+    query.allocFailedFormat = L"(%d) Failed to alloc mem. size=%d.";
+    query.moreDataError = ERROR_INSUFFICIENT_BUFFER;
+    query.emptyOnFirstSuccess = false;
+    return QLibFetchScBuffer(query, reinterpret_cast<void**>(result));
+}
+
+} // namespace
+
+QLibStatus QLibFetchScBuffer(const QLibScBufferQuery& query, void** buffer)
+{
+    *buffer = nullptr;
+    DWORD needed = 0;
+    if (query.call(nullptr, 0, &needed)) {
+        QLIB_ASSERT(query.emptyOnFirstSuccess);
+        return QLibScOk();
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER && error != query.moreDataError) {
+        query.traceFailure(error, false);
+        return QLibScWin32Failure(error);
+    }
+    // HeapAlloc sets no error code of its own.
+    void* data = HeapAlloc(GetProcessHeap(), 0, needed);
+    if (data == nullptr) {
+        QLIB_TRACE(query.function, query.allocFailedFormat, ERROR_NOT_ENOUGH_MEMORY, needed);
+        return QLibScWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    DWORD size = needed;
+    if (!query.call(data, size, &needed)) {
+        error = GetLastError();
+        query.traceFailure(error, true);
+        HeapFree(GetProcessHeap(), 0, data);
+        return QLibScWin32Failure(error);
+    }
+    *buffer = data;
+    return QLibScOk();
+}
+
+QLibSCM::QLibSCM(const wchar_t* machine, uint32_t access)
+{
+    Open(machine, access);
+}
+
+QLibSCM::~QLibSCM()
+{
+    QLibSCM::Close();
+}
+
+QLibStatus QLibSCM::Close()
+{
+    if (IsValid()) {
+        Unlock();
+        m_Lock = nullptr;
+        CloseServiceHandle(Manager());
+        m_hHandle = nullptr;
+    }
+    return QLibScOk();
+}
+
+QLibStatus QLibSCM::Open(const wchar_t* machine, uint32_t access)
+{
+    Close();
+    SC_HANDLE manager = OpenSCManagerW(machine, L"ServicesActive", access);
+    if (manager == nullptr) {
+        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLIB_TRACE("QLibSCM::Open", L"(%d) Failed to open SCM. Name=%s, Access=%d", status.GetCode(),
+                   machine ? machine : L"", access);
+        return status;
+    }
+    m_hHandle = manager;
+    return QLibScOk();
+}
+
+QLibStatus QLibSCM::OpenServiceW(const wchar_t* name, uint32_t access, QLibService& service)
+{
+    QLIB_ASSERT(IsValid());
+    QLIB_ASSERT(name != nullptr);
+    QLibStatus status = service.Open(Manager(), name, access);
+    if (status.IsOK())
+        return status;
+    QLIB_TRACE("QLibSCM::OpenServiceW", L"(%d) OpenService failed for %s, dwAccess=%d", status.GetCode(), name, access);
+    if (status.GetType() != QLIB_ERR_WIN32 ||
+        (status.GetCode() != ERROR_SERVICE_DOES_NOT_EXIST && status.GetCode() != ERROR_INVALID_NAME))
+        return status;
+
+    // Not a key name: it may be a display name.
+    wchar_t* keyName = nullptr;
+    status = GetKeyName(name, &keyName);
+    if (status.IsFailed()) {
+        QLIB_TRACE("QLibSCM::OpenServiceW", L"(%d) GetKeyName failed for %s", status.GetCode(), name);
+        return status;
+    }
+    status = service.Open(Manager(), keyName, access);
+    if (status.IsFailed())
+        QLIB_TRACE("QLibSCM::OpenServiceW", L"(%d) Failed to open svc %s(%s), access=%d", status.GetCode(), name,
+                   keyName, access);
+    HeapFree(GetProcessHeap(), 0, keyName);
+    return status;
+}
+
+QLibStatus QLibSCM::IsServiceInstalled(const wchar_t* name, uint32_t* installed)
+{
+    QLIB_ASSERT(IsValid());
+    QLIB_ASSERT(name != nullptr);
+    *installed = 0;
+    QLibService service;
+    QLibStatus status = OpenServiceW(name, GENERIC_READ, service);
+    if (status.IsOK()) {
+        *installed = 1;
+        return status;
+    }
+    if (status.Is(QLIB_ERR_WIN32, ERROR_SERVICE_DOES_NOT_EXIST))
+        return QLibScOk();
+    QLIB_TRACE("QLibSCM::IsServiceInstalled", L"(%d) OpenService failed for '%s'", status.GetCode(), name);
+    return status;
+}
+
+QLibStatus QLibSCM::GetKeyName(const wchar_t* displayName, wchar_t** keyName)
+{
+    QLIB_ASSERT(IsValid());
+    QLIB_ASSERT(displayName != nullptr);
+    return FetchName("QLibSCM::GetKeyName", L"(%d) GetServiceKeyName failed. DispName=%s.", displayName,
+                     [&](wchar_t* buffer, DWORD* chars) { return GetServiceKeyNameW(Manager(), displayName, buffer, chars); },
+                     keyName);
+}
+
+QLibStatus QLibSCM::GetDisplayName(const wchar_t* keyName, wchar_t** displayName)
+{
+    QLIB_ASSERT(IsValid());
+    QLIB_ASSERT(keyName != nullptr);
+    return FetchName("QLibSCM::GetDisplayName", L"(%d) GetServiceDisplayName failed. key=%s", keyName,
+                     [&](wchar_t* buffer, DWORD* chars) { return GetServiceDisplayNameW(Manager(), keyName, buffer, chars); },
+                     displayName);
+}
+
+QLibStatus QLibSCM::EnumServices(uint32_t serviceType, uint32_t serviceState, ENUM_SERVICE_STATUSW** services,
+                                 uint32_t* count)
+{
+    return Enumerate("QLibSCM::EnumServices", L"(%d) EnumServiceStatus failed. Type=%d, State=%d", serviceType,
+                     serviceState, reinterpret_cast<void**>(services), count,
+                     [&](void* buffer, DWORD size, DWORD* needed, DWORD* found, DWORD* resume) {
+                         return EnumServicesStatusW(Manager(), serviceType, serviceState,
+                                                    static_cast<ENUM_SERVICE_STATUSW*>(buffer), size, needed, found,
+                                                    resume);
+                     });
+}
+
+QLibStatus QLibSCM::EnumServicesEx(uint32_t infoLevel, uint32_t serviceType, uint32_t serviceState, BYTE** services,
+                                   uint32_t* count, const wchar_t* groupName)
+{
+    return Enumerate("QLibSCM::EnumServicesEx", L"(%d) EnumServiceStatusEx failed. Type=%d, State=%d", serviceType,
+                     serviceState, reinterpret_cast<void**>(services), count,
+                     [&](void* buffer, DWORD size, DWORD* needed, DWORD* found, DWORD* resume) {
+                         return EnumServicesStatusExW(Manager(), static_cast<SC_ENUM_TYPE>(infoLevel), serviceType,
+                                                      serviceState, static_cast<BYTE*>(buffer), size, needed, found,
+                                                      resume, groupName);
+                     });
+}
+
+// One resume handle serves both calls of an enumeration.
+QLibStatus QLibSCM::Enumerate(const char* function, const wchar_t* format, uint32_t serviceType, uint32_t serviceState,
+                              void** services, uint32_t* count, const EnumCall& enumerate)
+{
+    QLIB_ASSERT(IsValid());
+    *count = 0;
+    DWORD resume = 0;
+    DWORD found = 0;
+    QLibScBufferQuery query;
+    query.function = function;
+    query.call = [&](void* buffer, DWORD size, DWORD* needed) {
+        return enumerate(buffer, size, needed, &found, &resume);
+    };
+    query.traceFailure = [&](DWORD code, bool) { QLIB_TRACE(function, format, code, serviceType, serviceState); };
+    query.allocFailedFormat = L"(%d) Failed to alloc mem. size=%d.";
+    query.moreDataError = ERROR_MORE_DATA;
+    query.emptyOnFirstSuccess = true;
+    QLibStatus status = QLibFetchScBuffer(query, services);
+    if (status.IsOK())
+        *count = found;
+    return status;
+}
+
+QLibStatus QLibSCM::QueryLockStatus(QUERY_SERVICE_LOCK_STATUSW** lockStatus)
+{
+    QLIB_ASSERT(IsValid());
+    QLibScBufferQuery query;
+    query.function = "QLibSCM::QueryLockStatus";
+    query.call = [&](void* buffer, DWORD size, DWORD* needed) {
+        return QueryServiceLockStatusW(Manager(), static_cast<QUERY_SERVICE_LOCK_STATUSW*>(buffer), size, needed);
+    };
+    query.traceFailure = [](DWORD code, bool) {
+        QLIB_TRACE("QLibSCM::QueryLockStatus", L"(%d) QueryServiceLockStatus failed.", code);
+    };
+    query.allocFailedFormat = L"(%d) Failed to alloc mem. size=%d.";
+    query.moreDataError = ERROR_INSUFFICIENT_BUFFER;
+    query.emptyOnFirstSuccess = false;
+    return QLibFetchScBuffer(query, reinterpret_cast<void**>(lockStatus));
+}
+
+QLibStatus QLibSCM::Lock()
+{
+    QLIB_ASSERT(IsValid());
+    m_Lock = LockServiceDatabase(Manager());
+    if (m_Lock == nullptr) {
+        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLIB_TRACE("QLibSCM::Lock", L"(%d) Failed to lock service database.", status.GetCode());
+        return status;
+    }
+    return QLibScOk();
+}
+
+QLibStatus QLibSCM::Unlock()
+{
+    QLIB_ASSERT(IsValid());
+    if (m_Lock == nullptr)
+        return QLibScOk();
+    if (!UnlockServiceDatabase(m_Lock)) {
+        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLIB_TRACE("QLibSCM::Unlock", L"(%d) Failed to unlock service database.", status.GetCode());
+        return status;
+    }
+    m_Lock = nullptr;
+    return QLibScOk();
+}
+
+QLibStatus QLibSCM::CreateServiceW(const wchar_t* name, const wchar_t* displayName, uint32_t desiredAccess,
+                                   uint32_t serviceType, uint32_t startType, uint32_t errorControl,
+                                   const wchar_t* binaryPath, const wchar_t* loadOrderGroup, DWORD* tagId,
+                                   const wchar_t* dependencies, const wchar_t* account, const wchar_t* password)
+{
+    SC_HANDLE service = ::CreateServiceW(Manager(), name, displayName, desiredAccess, serviceType, startType,
+                                         errorControl, binaryPath, loadOrderGroup, tagId, dependencies, account,
+                                         password);
+    if (service == nullptr) {
+        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLIB_TRACE("QLibSCM::CreateServiceW", L"(%d) Failed to create service %s.", status.GetCode(), name ? name : L"");
+        return status;
+    }
+    // Callers open the service themselves when they need it.
+    CloseServiceHandle(service);
+    return QLibScOk();
+}
