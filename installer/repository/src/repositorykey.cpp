@@ -507,10 +507,7 @@ uint32_t RepositoryKey::setStringValue(const std::wstring& name, const std::wstr
 
 uint32_t RepositoryKey::setIntValue(const std::wstring& name, int32_t number)
 {
-    if (name.empty())
-        return E_KITO_INVALIDARG;
-    valueMap.insert_or_assign(name, std::to_wstring(number));
-    return 0;
+    return setValueExactly(name, std::to_wstring(number));
 }
 
 uint32_t RepositoryKey::getStringValue(const std::wstring& name, std::wstring& text) const
@@ -533,9 +530,14 @@ uint32_t RepositoryKey::getIntValue(const std::wstring& name, int32_t& number) c
 
 uint32_t RepositoryKey::addValue(const std::wstring& name)
 {
+    return setValueExactly(name, std::wstring());
+}
+
+uint32_t RepositoryKey::setValueExactly(const std::wstring& name, const std::wstring& text)
+{
     if (name.empty())
         return E_KITO_INVALIDARG;
-    valueMap.insert_or_assign(name, std::wstring());
+    valueMap.insert_or_assign(name, text);
     return 0;
 }
 

@@ -82,6 +82,8 @@ public:
     uint32_t getStringValue(const std::wstring& name, std::wstring& text) const;
     uint32_t getIntValue(const std::wstring& name, int32_t& number) const;
     uint32_t addValue(const std::wstring& name);
+    // Sets the value of exactly that name, creating it when missing.
+    uint32_t setValueExactly(const std::wstring& name, const std::wstring& text);
     uint32_t removeValue(const std::wstring& name);
     bool hasValue(const std::wstring& name) const;
     ValueMap getValues() const { return valueMap; }

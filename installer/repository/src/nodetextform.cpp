@@ -1,0 +1,373 @@
+#include "nodetextform.h"
+
+#include <cwctype>
+#include <new>
+#include <share.h>
+#include <vector>
+
+#include "kitoresult.h"
+#include "repositorykey.h"
+#include "stringutils.h"
+
+namespace {
+
+constexpr size_t None = std::wstring::npos;
+constexpr wchar_t Tab = L'\t';
+constexpr const wchar_t* LineEnd = L"\r\n";
+
+void openElement(std::wstring& out, const RepositoryKey& key, size_t depth)
+{
+    out.append(depth, Tab);
+    out += L"<_";
+    out += key.name();
+    out += L'_';
+    for (const auto& value : key.values()) {
+        // Each stored pair as it is, so that names differing only in case keep their own texts.
+        out += LineEnd;
+        out.append(depth + 1, Tab);
+        out += L'_';
+        out += value.first;
+        out += L"_=\"";
+        out += value.second;
+        out += L'"';
+    }
+    if (!key.values().empty()) {
+        out += LineEnd;
+        out.append(depth, Tab);
+    }
+    out += L'>';
+    out += LineEnd;
+}
+
+void closeElement(std::wstring& out, const RepositoryKey& key, size_t depth)
+{
+    out.append(depth, Tab);
+    out += L"</_";
+    out += key.name();
+    out += L"_>";
+}
+
+bool writeTreeText(std::wstring& out, const RepositoryKey& root, size_t depth)
+{
+    struct Level {
+        const RepositoryKey* key;
+        size_t next;
+    };
+    try {
+        std::vector<Level> open{{&root, 0}};
+        openElement(out, root, depth);
+        while (!open.empty()) {
+            Level& level = open.back();
+            size_t levelDepth = depth + open.size() - 1;
+            if (level.next < level.key->subKeys().size()) {
+                const RepositoryKey* child = level.key->subKeys()[level.next++];
+                openElement(out, *child, levelDepth + 1);
+                open.push_back({child, 0});
+                continue;
+            }
+            closeElement(out, *level.key, levelDepth);
+            open.pop_back();
+            if (!open.empty())
+                out += LineEnd;
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool isSpace(wchar_t c)
+{
+    return std::iswspace(c) != 0;
+}
+
+size_t skipSpace(const std::wstring& text, size_t p)
+{
+    while (p < text.size() && isSpace(text[p]))
+        ++p;
+    return p;
+}
+
+// The next delimiter at or after start that ends a name or value: one that is followed, after
+// optional whitespace, by the end of the text or by a character that ends(c, spaceSkipped) accepts.
+// Delimiters elsewhere belong to the name or value.
+template <class Ends>
+size_t findEnd(const std::wstring& text, size_t start, wchar_t delimiter, Ends ends)
+{
+    for (size_t from = start;;) {
+        size_t r = text.find(delimiter, from);
+        if (r == None || r + 1 == text.size())
+            return r;
+        size_t next = skipSpace(text, r + 1);
+        if (next == text.size() || ends(text[next], next > r + 1))
+            return r;
+        from = r + 1;
+    }
+}
+
+bool endsElementOrValue(wchar_t c, bool spaceSkipped)
+{
+    return c == L'>' || (c == L'_' && spaceSkipped);
+}
+
+size_t findElementNameEnd(const std::wstring& text, size_t start)
+{
+    return findEnd(text, start, L'_', endsElementOrValue);
+}
+
+size_t findAttributeNameEnd(const std::wstring& text, size_t start)
+{
+    return findEnd(text, start, L'_', [](wchar_t c, bool) { return c == L'='; });
+}
+
+size_t findAttributeValueEnd(const std::wstring& text, size_t start)
+{
+    return findEnd(text, start, L'"', endsElementOrValue);
+}
+
+// p at the underscore that opens the first attribute; leaves p at the first non-space after the last
+// value, or wherever the attributes stopped being well formed.
+void parseAttributes(const std::wstring& text, size_t& p, RepositoryKey& key)
+{
+    const size_t len = text.size();
+    for (;;) {
+        if (++p >= len)
+            return;
+        size_t e = findAttributeNameEnd(text, p);
+        if (e == None)
+            return;
+        std::wstring name = text.substr(p, e - p);
+        // Stored under its exact name: a dump and a reload must never fold two values into one.
+        key.addValue(name);
+        p = e + 1;
+        if (p >= len)
+            return;
+        p = skipSpace(text, p);
+        if (p >= len || text[p] != L'=' || ++p >= len)
+            return;
+        p = skipSpace(text, p);
+        if (p >= len || text[p] != L'"' || ++p >= len)
+            return;
+        e = findAttributeValueEnd(text, p);
+        if (e == None)
+            return;
+        key.setValueExactly(name, text.substr(p, e - p));
+        p = skipSpace(text, e + 1);
+        if (p >= len || text[p] != L'_')
+            return;
+    }
+}
+
+// p just after "</": moves past the closing tag's ">", or to the end of the text.
+void skipClosingTag(const std::wstring& text, size_t& p)
+{
+    if (++p < text.size()) {
+        size_t close = text.find(L'>', p);
+        p = close == None ? text.size() : close + 1;
+    }
+}
+
+RepositoryKey* newKey(const std::wstring& name)
+{
+    RepositoryKey* key = RepositoryKey::create(name);
+    if (!key)
+        throw std::bad_alloc();
+    return key;
+}
+
+// One element's start tag. A null result has consumed the whole text. hasChildren is set when the
+// element's children follow, with p just before the first of them.
+RepositoryKey* parseStartTag(const std::wstring& text, size_t& p, bool& hasChildren)
+{
+    const size_t len = text.size();
+    hasChildren = false;
+    p = text.find(L'<', p);
+    if (p != None)
+        p = text.find(L'_', p);
+    if (p == None || ++p >= len) {
+        p = len;
+        return nullptr;
+    }
+    size_t e = findElementNameEnd(text, p);
+    if (e == None) {
+        p = len;
+        return nullptr;
+    }
+    RepositoryKey* key = newKey(text.substr(p, e - p));
+    p = e + 1;
+    if (p == len)
+        return key;
+    p = text.find_first_of(L"_>", p);
+    if (p == None) {
+        p = len;
+        return key;
+    }
+    try {
+        if (text[p] != L'>')
+            parseAttributes(text, p, *key);
+    } catch (const std::bad_alloc&) {
+        delete key;
+        throw;
+    }
+    if (p >= len || text[p] != L'>')
+        return key;
+    p = skipSpace(text, p + 1);
+    if (p == len)
+        return key;
+    if (text[p] == L'<' && ++p == len)
+        return key;
+    if (text[p] == L'/') {
+        skipClosingTag(text, p);
+        return key;
+    }
+    --p;
+    hasChildren = true;
+    return key;
+}
+
+enum class AfterChild { NextChild, Closed, End };
+
+// What follows a finished child of an open element.
+AfterChild afterChild(const std::wstring& text, size_t& p)
+{
+    const size_t len = text.size();
+    p = skipSpace(text, p);
+    if (p == len)
+        return AfterChild::End;
+    if (text[p] == L'<' && ++p == len)
+        return AfterChild::End;
+    if (text[p] == L'/') {
+        skipClosingTag(text, p);
+        return AfterChild::Closed;
+    }
+    --p;
+    return AfterChild::NextChild;
+}
+
+} // namespace
+
+std::wstring writeKey(const RepositoryKey* key, int depth)
+{
+    std::wstring out;
+    if (key && !writeTreeText(out, *key, depth > 0 ? static_cast<size_t>(depth) : 0))
+        out.clear();
+    return out;
+}
+
+std::wstring writeKey(const RepositoryKey* key)
+{
+    return writeKey(key, 0);
+}
+
+RepositoryKey* parseKey(const std::wstring& text, size_t& position)
+{
+    RepositoryKey* root = nullptr;
+    try {
+        bool hasChildren = false;
+        root = parseStartTag(text, position, hasChildren);
+        if (!root || !hasChildren)
+            return root;
+        // The open elements, innermost last: an explicit stack instead of recursion.
+        std::vector<RepositoryKey*> open{root};
+        while (!open.empty()) {
+            if (open.size() >= MaxNodeTextDepth) {
+                position = text.size();
+                break;
+            }
+            RepositoryKey* child = parseStartTag(text, position, hasChildren);
+            if (!child)
+                break;
+            // Added while still childless: a namesake sibling takes its values now and its children
+            // as they are read, which is what merging the finished child would give.
+            RepositoryKey* holder = open.back()->addSubKey(child);
+            if (!holder) {
+                RepositoryKey::releaseTree(child);
+                throw std::bad_alloc();
+            }
+            if (hasChildren) {
+                open.push_back(holder);
+                continue;
+            }
+            for (;;) {
+                AfterChild next = afterChild(text, position);
+                if (next == AfterChild::End)
+                    open.clear();
+                else if (next == AfterChild::Closed)
+                    open.pop_back();
+                if (next != AfterChild::Closed || open.empty())
+                    break;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        RepositoryKey::releaseTree(root);
+        return nullptr;
+    }
+    return root;
+}
+
+RepositoryKey* parseText(const std::wstring& text)
+{
+    size_t position = 0;
+    return parseKey(text, position);
+}
+
+namespace {
+
+std::wstring keyFilePath(const std::wstring& fileName, const std::wstring& directory)
+{
+    std::wstring path = directory.empty() ? getModuleDirectory() : directory;
+    if (path.empty() || path.back() != L'\\')
+        path += L'\\';
+    return path + fileName;
+}
+
+bool readWholeFile(FILE* file, std::wstring& text)
+{
+    wchar_t chunk[8192];
+    size_t count;
+    try {
+        while ((count = std::fread(chunk, sizeof(wchar_t), sizeof chunk / sizeof chunk[0], file)) > 0)
+            text.append(chunk, count);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return !std::ferror(file);
+}
+
+} // namespace
+
+uint32_t saveKeyToFile(const RepositoryKey* key, const std::wstring& fileName, const std::wstring& directory)
+{
+    if (!key)
+        return E_KITO_INVALIDARG;
+    try {
+        std::wstring text;
+        if (!writeTreeText(text, *key, 0))
+            return E_KITO_FAILED;
+        FILE* file = _wfsopen(keyFilePath(fileName, directory).c_str(), L"wb", _SH_DENYNO);
+        if (!file)
+            return E_KITO_FAILED;
+        bool whole = std::fwrite(text.data(), sizeof(wchar_t), text.size(), file) == text.size();
+        whole = std::fflush(file) == 0 && whole;
+        whole = std::fclose(file) == 0 && whole;
+        return whole ? 0 : E_KITO_FAILED;
+    } catch (const std::bad_alloc&) {
+        return E_KITO_FAILED;
+    }
+}
+
+RepositoryKey* loadKeyFromFile(const std::wstring& fileName, const std::wstring& directory)
+{
+    try {
+        FILE* file = _wfsopen(keyFilePath(fileName, directory).c_str(), L"rb", _SH_DENYNO);
+        if (!file)
+            return nullptr;
+        std::wstring text;
+        bool read = readWholeFile(file, text);
+        std::fclose(file);
+        // A tree read from part of a file would be taken for the whole repository.
+        return read ? parseText(text) : nullptr;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
