@@ -1,0 +1,127 @@
+// Test driver: loads Purgekit.dll the way an installer does and calls its rundll32-shaped export.
+// Options let a test make single registry opens or the shell folder lookup fail inside the DLL,
+// which Wine (no ACLs, always a folder) cannot show otherwise:
+//   purgedriver [--deny-open=SUBKEY]... [--fail-folder] [--null] [COMMAND LINE]
+// --deny-open makes RegOpenKeyExW of that sub-key text (ignoring case) fail with access denied;
+// --null passes a null command line. Exit code 0 once the export returned.
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum ExitCode { EXIT_USAGE = 2, EXIT_NO_DLL = 10, EXIT_NO_EXPORT = 11, EXIT_NO_IMPORT = 12 };
+
+typedef void(CALLBACK* PurgekitEntry)(HWND, HINSTANCE, LPSTR, int);
+
+std::vector<std::wstring> g_deniedSubKeys;
+
+LONG WINAPI denyingRegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
+{
+    for (const std::wstring& denied : g_deniedSubKeys) {
+        if (subKey && _wcsicmp(subKey, denied.c_str()) == 0)
+            return ERROR_ACCESS_DENIED;
+    }
+    return RegOpenKeyExW(root, subKey, options, access, result);
+}
+
+HRESULT WINAPI failingSHGetFolderPathW(HWND, int, HANDLE, DWORD, LPWSTR path)
+{
+    if (path)
+        path[0] = L'\0';
+    return E_FAIL;
+}
+
+// Points the module's import slot of one function at a replacement; false when the module does not import it.
+bool redirectImport(HMODULE module, const char* function, void* replacement)
+{
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    const IMAGE_NT_HEADERS* headers =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0)
+        return false;
+    bool redirected = false;
+    for (const IMAGE_IMPORT_DESCRIPTOR* library = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         library->Name != 0; ++library) {
+        DWORD namesOffset = library->OriginalFirstThunk ? library->OriginalFirstThunk : library->FirstThunk;
+        const IMAGE_THUNK_DATA* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + namesOffset);
+        IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const IMAGE_IMPORT_BY_NAME* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0)
+                continue;
+            DWORD oldProtection = 0;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &oldProtection);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, oldProtection, &oldProtection);
+            redirected = true;
+        }
+    }
+    return redirected;
+}
+
+std::wstring widen(const char* text)
+{
+    int count = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::wstring wide(count > 0 ? count : 1, L'\0');
+    if (count > 0)
+        MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], count);
+    wide.resize(wcslen(wide.c_str()));
+    return wide;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char denyOption[] = "--deny-open=";
+    bool failFolder = false;
+    bool nullCommandLine = false;
+    const char* commandLine = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (strncmp(argv[i], denyOption, sizeof denyOption - 1) == 0)
+            g_deniedSubKeys.push_back(widen(argv[i] + sizeof denyOption - 1));
+        else if (strcmp(argv[i], "--fail-folder") == 0)
+            failFolder = true;
+        else if (strcmp(argv[i], "--null") == 0)
+            nullCommandLine = true;
+        else if (!commandLine)
+            commandLine = argv[i];
+        else {
+            fprintf(stderr, "usage: purgedriver [--deny-open=SUBKEY]... [--fail-folder] [--null] [COMMAND LINE]\n");
+            return EXIT_USAGE;
+        }
+    }
+
+    HMODULE library = LoadLibraryW(L"Purgekit.dll");
+    if (!library) {
+        fprintf(stderr, "Purgekit.dll could not be loaded: %lu\n", GetLastError());
+        return EXIT_NO_DLL;
+    }
+    PurgekitEntry entry = reinterpret_cast<PurgekitEntry>(reinterpret_cast<void*>(GetProcAddress(library, "Purgekit")));
+    if (!entry) {
+        fprintf(stderr, "Purgekit.dll has no export Purgekit\n");
+        return EXIT_NO_EXPORT;
+    }
+    if (!g_deniedSubKeys.empty() && !redirectImport(library, "RegOpenKeyExW", reinterpret_cast<void*>(&denyingRegOpenKeyExW))) {
+        fprintf(stderr, "Purgekit.dll does not import RegOpenKeyExW\n");
+        return EXIT_NO_IMPORT;
+    }
+    if (failFolder && !redirectImport(library, "SHGetFolderPathW", reinterpret_cast<void*>(&failingSHGetFolderPathW))) {
+        fprintf(stderr, "Purgekit.dll does not import SHGetFolderPathW\n");
+        return EXIT_NO_IMPORT;
+    }
+
+    std::string text = commandLine ? commandLine : "";
+    entry(nullptr, GetModuleHandleW(nullptr), nullCommandLine ? nullptr : &text[0], SW_SHOWNORMAL);
+    FreeLibrary(library);
+    return 0;
+}
