@@ -1,0 +1,48 @@
+#include "TollanAgent.h"
+
+// What stays in force when the cluster cannot be asked.
+std::atomic<uint32_t> g_OnlineTimeout{600};
+std::atomic<uint32_t> g_OfflineTimeout{600};
+std::atomic<uint32_t> g_MonitorTimeout{60};
+std::atomic<uint32_t> g_CleanTimeout{120};
+
+TarnHandle g_TarnCluster = nullptr;
+
+namespace {
+
+TarnRegHandle g_OnlineTimeoutReg = nullptr;
+TarnRegHandle g_OfflineTimeoutReg = nullptr;
+TarnRegHandle g_MonitorTimeoutReg = nullptr;
+TarnRegHandle g_CleanTimeoutReg = nullptr;
+
+// One callback per attribute, as the cluster API passes no hint of which one changed.
+template <std::atomic<uint32_t>* Timeout>
+int32_t TimeoutChanged(int32_t, int32_t, void*, TarnAttr* attr)
+{
+    int32_t value = 0;
+    if (TollanGetAttrInteger(attr, &value))
+        Timeout->store(static_cast<uint32_t>(value));
+    return 0;
+}
+
+} // namespace
+
+const CTollanTimeoutAttr g_TollanTimeouts[TollanTimeoutCount] = {
+    {"OnlineTimeout", &g_OnlineTimeout, TimeoutChanged<&g_OnlineTimeout>, &g_OnlineTimeoutReg},
+    {"OfflineTimeout", &g_OfflineTimeout, TimeoutChanged<&g_OfflineTimeout>, &g_OfflineTimeoutReg},
+    {"MonitorTimeout", &g_MonitorTimeout, TimeoutChanged<&g_MonitorTimeout>, &g_MonitorTimeoutReg},
+    {"CleanTimeout", &g_CleanTimeout, TimeoutChanged<&g_CleanTimeout>, &g_CleanTimeoutReg},
+};
+
+// The value lies behind the pointer at byte 16, the one it points to, the one at byte 8 of that,
+// and the one that points to.
+bool TollanGetAttrInteger(const TarnAttr* attr, int32_t* value)
+{
+    if (attr == nullptr || attr->items == nullptr || attr->items[0] == nullptr)
+        return false;
+    const TarnAttrScalar* scalar = attr->items[0]->scalar;
+    if (scalar == nullptr || scalar->intValue == nullptr)
+        return false;
+    *value = *scalar->intValue;
+    return true;
+}
