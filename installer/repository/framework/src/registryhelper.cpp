@@ -43,8 +43,9 @@ public:
     Root(const Root&) = delete;
     Root& operator=(const Root&) = delete;
 
-    const uint32_t status;
+    // Declared first: the status initialiser fills it in.
     HKEY handle = nullptr;
+    const uint32_t status;
 
 private:
     const bool remote;
