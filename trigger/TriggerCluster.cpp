@@ -1,0 +1,166 @@
+// Every object the cluster API hands out is copied into standard containers and released before the
+// helper returns, on every path.
+
+#include "TriggerCluster.h"
+
+#include <cstring>
+
+namespace {
+
+TarnHandle g_TriggerCluster = nullptr;
+
+// Control info built for one call and released when the call is done.
+class CntlInfo {
+public:
+    ~CntlInfo()
+    {
+        if (m_Cntl)
+            TarnFreeCntlInfo(m_Cntl);
+    }
+    bool Fill(uint32_t kind, const std::vector<const char*>& values)
+    {
+        return TarnFillCntlInfo(
+                   kind, values.empty() ? nullptr : values.data(), static_cast<uint32_t>(values.size()), &m_Cntl)
+            == 0;
+    }
+    const TarnCntlInfo* Get() const { return m_Cntl; }
+
+private:
+    TarnCntlInfo* m_Cntl = nullptr;
+};
+
+} // namespace
+
+bool TriggerOpenCluster()
+{
+    if (TarnApiInit(0, 0) != 0) {
+        TriggerFetchError();
+        return false;
+    }
+    g_TriggerCluster = TarnClusterOpenLocal(0xFFFFFFFFu, 0);
+    if (!g_TriggerCluster) {
+        TriggerFetchError();
+        // The API was initialised: end its use even though no cluster could be opened.
+        if (TarnApiExit(0) != 0)
+            TriggerFetchError();
+        return false;
+    }
+    return true;
+}
+
+void TriggerCloseCluster()
+{
+    if (TarnClusterClose(g_TriggerCluster, 0) != 0)
+        TriggerFetchError();
+    g_TriggerCluster = nullptr;
+    if (TarnApiExit(0) != 0)
+        TriggerFetchError();
+}
+
+void TriggerWriteLog(const TriggerMessage& message, const char* text)
+{
+    TarnLogAddMsg(g_TriggerCluster, message.severity, text, 0, message.id, 0);
+}
+
+// The error record is not shown: each failure's own message names the call.
+void TriggerFetchError()
+{
+    TarnApiGetLastError();
+    TarnFreeError();
+}
+
+bool TriggerSameText(const std::string& left, const std::string& right)
+{
+    return _stricmp(left.c_str(), right.c_str()) == 0;
+}
+
+bool TriggerReadAttribute(const std::string& resource, const char* attribute, uint32_t attrFailId, uint32_t strFailId,
+    const TriggerAttrFailures& failures, std::string& value)
+{
+    TarnAttr* attr = nullptr;
+    if (TarnObjGetAttribute(g_TriggerCluster, TARN_OBJ_RESOURCE, resource.c_str(), attribute, nullptr, &attr, 0) != 0) {
+        TriggerCallFailed({ attrFailId, 'E', failures.attrFormat }, resource);
+        return false;
+    }
+    char* text = nullptr;
+    int32_t result = TarnAttrGetStr(attr, 0, 0, &text, 0);
+    if (result == 0)
+        value = TriggerArg(text);
+    else
+        TriggerCallFailed(
+            { strFailId, 'E', failures.strFormat }, failures.strNamesAttribute ? attribute : resource.c_str());
+    if (text)
+        TarnFreeStr(&text);
+    if (attr)
+        TarnFreeAttr(&attr);
+    return result == 0;
+}
+
+bool TriggerGetNames(uint32_t cntlKind, const std::vector<const char*>& values, const TriggerMessage& fillFailed,
+    const TriggerMessage& namesFailed, const char* arg, std::vector<std::string>& names)
+{
+    CntlInfo cntl;
+    if (!cntl.Fill(cntlKind, values)) {
+        TriggerCallFailed(fillFailed, arg);
+        return false;
+    }
+    TarnNameList* list = nullptr;
+    if (TarnObjGetNames(g_TriggerCluster, TARN_OBJ_RESOURCE, 0, &list, cntl.Get()) != 0) {
+        TriggerCallFailed(namesFailed, arg);
+        if (list)
+            TarnFreeObjNames(list);
+        return false;
+    }
+    names.clear();
+    if (list && list->names) {
+        for (uint32_t i = 0; i < list->count; ++i)
+            names.push_back(TriggerArg(list->names[i]));
+    }
+    if (list)
+        TarnFreeObjNames(list);
+    return true;
+}
+
+bool TriggerGetStates(uint32_t objectKind, const std::string& object, const char* limitToSystem,
+    const TriggerMessage& fillFailed, const TriggerMessage& stateFailed, std::vector<TriggerSystemState>& states)
+{
+    CntlInfo cntl;
+    if (limitToSystem && !cntl.Fill(TARN_CNTL_ON_SYSTEM, { limitToSystem })) {
+        TriggerCallFailed(fillFailed);
+        return false;
+    }
+    TarnStateInfo* info = nullptr;
+    if (TarnObjGetState(g_TriggerCluster, objectKind, object.c_str(), 0, &info, cntl.Get()) != 0) {
+        TriggerCallFailed(stateFailed, object);
+        if (info)
+            TarnFreeStateInfo(info);
+        return false;
+    }
+    states.clear();
+    // Only the first object entry is ours; an answer without one holds no system.
+    if (info && info->objects && info->count > 0) {
+        const TarnObjState& entry = info->objects[0];
+        for (uint32_t i = 0; entry.systems && i < entry.count; ++i)
+            states.push_back({ TriggerArg(entry.systems[i].system), entry.systems[i].state });
+    }
+    if (info)
+        TarnFreeStateInfo(info);
+    return true;
+}
+
+TriggerOnlineOutcome TriggerBringOnline(
+    const std::string& group, const std::string& system, const TriggerOnlineMessages& messages)
+{
+    CntlInfo cntl;
+    if (!cntl.Fill(TARN_CNTL_ONLINE, {})) {
+        TriggerCallFailed(messages.fillFailed);
+        return TriggerOnlineNoCntlInfo;
+    }
+    TriggerLog(messages.before, group, system);
+    if (TarnGrpOnline(g_TriggerCluster, group.c_str(), system.c_str(), 0, cntl.Get()) != 0) {
+        TriggerCallFailed(messages.failed, group, system);
+        return TriggerOnlineRefused;
+    }
+    TriggerLog(messages.done, group, system);
+    return TriggerOnlineAccepted;
+}
