@@ -27,20 +27,18 @@ RepositoryKey* buildTree(int keys, int bigChildren)
     root->setStringValue(L"Version", L"4.3");
     RepositoryKey* big = root->createSubKey(L"Components");
     for (int i = 0; i < bigChildren; ++i) {
-        RepositoryKey* child = RepositoryKey::create(L"Component" + std::to_wstring(i));
-        child->setIntValue(L"InstallSeq", i);
+        RepositoryKey* child = RepositoryKey::create(L"C" + std::to_wstring(i));
+        child->setIntValue(L"Seq", i);
         big->addSubKey(child);
     }
     int made = 2 + bigChildren;
     RepositoryKey* group = nullptr;
     for (int i = 0; made < keys; ++i, ++made) {
         if (i % 100 == 0) {
-            group = root->createSubKey(L"Group" + std::to_wstring(i / 100));
+            group = root->createSubKey(L"G" + std::to_wstring(i / 100));
             ++made;
         }
-        RepositoryKey* key = RepositoryKey::create(L"Entry" + std::to_wstring(i));
-        key->setStringValue(L"Guid", L"{" + std::to_wstring(i) + L"}");
-        group->addSubKey(key);
+        group->addSubKey(RepositoryKey::create(L"E" + std::to_wstring(i)));
     }
     return root;
 }
@@ -53,9 +51,8 @@ size_t countKeys(const RepositoryKey* root)
     return count;
 }
 
-double bareReadAndScan(const std::wstring& path, size_t& opens)
+std::wstring readText(const std::wstring& path)
 {
-    double start = seconds();
     FILE* file = _wfopen(path.c_str(), L"rb");
     std::fseek(file, 0, SEEK_END);
     long bytes = std::ftell(file);
@@ -63,6 +60,13 @@ double bareReadAndScan(const std::wstring& path, size_t& opens)
     std::wstring text(static_cast<size_t>(bytes) / sizeof(wchar_t), L'\0');
     std::fread(&text[0], sizeof(wchar_t), text.size(), file);
     std::fclose(file);
+    return text;
+}
+
+double bareReadAndScan(const std::wstring& path, size_t& opens)
+{
+    double start = seconds();
+    std::wstring text = readText(path);
     opens = 0;
     for (wchar_t c : text)
         opens += c == L'<';
@@ -93,17 +97,13 @@ void run(const std::wstring& folder, int keys, int bigChildren)
         bare = std::min(bare, bareReadAndScan(path, opens));
         full = std::min(full, loadAndWriteBack(folder, loaded));
     }
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
     std::wstring back = folder + L"\\bench-back.xml";
-    WIN32_FILE_ATTRIBUTE_DATA backData;
-    GetFileAttributesExW(back.c_str(), GetFileExInfoStandard, &backData);
-    bool same = data.nFileSizeLow == backData.nFileSizeLow;
+    std::wstring original = readText(path);
+    bool same = original == readText(back);
     std::printf("keys %u (one with %d children), file %.2f MB, '<' %u: load+write %.3f s, bare read+scan %.4f s, "
                 "ratio %.1f, written back %s\n",
-                static_cast<unsigned>(loaded), bigChildren, data.nFileSizeLow / 1048576.0,
-                static_cast<unsigned>(opens), full, bare, full / bare,
-                same ? "same size" : "DIFFERENT SIZE");
+                static_cast<unsigned>(loaded), bigChildren, original.size() * sizeof(wchar_t) / 1048576.0,
+                static_cast<unsigned>(opens), full, bare, full / bare, same ? "identical" : "DIFFERENT");
     DeleteFileW(path.c_str());
     DeleteFileW(back.c_str());
 }
