@@ -82,18 +82,28 @@ bool TriggerReadAttribute(const std::string& resource, const char* attribute, ui
         TriggerCallFailed({ attrFailId, 'E', failures.attrFormat }, resource);
         return false;
     }
+    // A successful read that hands back no attribute or no text leaves the value as unknown as a
+    // failed one: nothing is compared against a guessed value.
+    TriggerMessage textFailed = { strFailId, 'E', failures.strFormat };
+    const char* textFailedArg = failures.strNamesAttribute ? attribute : resource.c_str();
+    if (!attr) {
+        TriggerLog(textFailed, textFailedArg);
+        return false;
+    }
     char* text = nullptr;
-    int32_t result = TarnAttrGetStr(attr, 0, 0, &text, 0);
-    if (result == 0)
-        value = TriggerArg(text);
-    else
-        TriggerCallFailed(
-            { strFailId, 'E', failures.strFormat }, failures.strNamesAttribute ? attribute : resource.c_str());
+    bool read = false;
+    if (TarnAttrGetStr(attr, 0, 0, &text, 0) != 0)
+        TriggerCallFailed(textFailed, textFailedArg);
+    else if (!text)
+        TriggerLog(textFailed, textFailedArg);
+    else {
+        value = text;
+        read = true;
+    }
     if (text)
         TarnFreeStr(&text);
-    if (attr)
-        TarnFreeAttr(&attr);
-    return result == 0;
+    TarnFreeAttr(&attr);
+    return read;
 }
 
 bool TriggerGetNames(uint32_t cntlKind, const std::vector<const char*>& values, const TriggerMessage& fillFailed,

@@ -1,6 +1,7 @@
 // A failure injected into each cluster call the trigger makes: its message, its exit code, the error
 // record fetched and released, and whatever the Part's fallback brings online.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "TriggerRun.h"
@@ -15,6 +16,7 @@ struct FailureCase {
     std::vector<int> ids; // each logged with severity "E"
     int exitCode;
     const char* online; // "GROUP SYSTEM", or "" for none
+    const char* code = "0x2a"; // "empty": the call succeeds with an empty answer
 };
 
 // The enqueue group fails over to N2, the replication group goes online on N1, when nothing fails.
@@ -61,12 +63,28 @@ void PrintTo(const FailureCase& c, std::ostream* os)
     *os << c.call << " " << c.object;
 }
 
+// Empty answers are "not found": no read past an array, no value guessed for a missing text.
+const FailureCase EmptyCases[] = {
+    { "ClusterNames", false, "TarnObjGetNames", "18,Tollan", { 50305 }, 0, "ASCS N1", "empty" },
+    { "ReplicaState", false, "TarnObjGetState", "REP", {}, 0, "ASCS N1", "empty" },
+    { "ReplicaSidAttribute", false, "TarnObjGetAttribute", "REP.SAPSID", { 50311 }, 0, "ASCS N1", "empty" },
+    { "EnqueueSidText", false, "TarnAttrGetStr", "ENQ.SAPSID", { 50314 }, 0, "ASCS N1", "empty" },
+    { "EnqueueState", true, "TarnObjGetState", "ENQ", {}, 1, "", "empty" },
+    { "GroupState", true, "TarnObjGetState", "ERS", { 50923 }, 1, "", "empty" },
+    { "EnqueueTypeText", true, "TarnAttrGetStr", "ENQ.Type", { 50406 }, 99, "", "empty" },
+};
+
+std::string CaseName(const ::testing::TestParamInfo<FailureCase>& info)
+{
+    return std::string(info.param.replicaGroup ? "Replica" : "Enqueue") + info.param.name;
+}
+
 class TriggerFailure : public ::testing::TestWithParam<FailureCase> { };
 
 TriggerRun RunWithFailure(const FailureCase& c)
 {
     ClusterText cluster = c.replicaGroup ? ReplicaCluster("0200") : EnqueueCluster();
-    cluster.Fail(c.call, c.object);
+    cluster.Fail(c.call, c.object, c.code);
     return TriggerRun(cluster, { "N1", c.replicaGroup ? "ERS" : "ASCS", "FAULT" });
 }
 
@@ -80,10 +98,23 @@ TEST_P(TriggerFailure, EndsWithItsMessageAndExitCode)
     run.ExpectOutcome(c.exitCode, c.online);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachCall, TriggerFailure, ::testing::ValuesIn(Cases), [](const ::testing::TestParamInfo<FailureCase>& info) {
-        return std::string(info.param.replicaGroup ? "Replica" : "Enqueue") + info.param.name;
-    });
+INSTANTIATE_TEST_SUITE_P(EachCall, TriggerFailure, ::testing::ValuesIn(Cases), CaseName);
+
+INSTANTIATE_TEST_SUITE_P(EmptyAnswer, TriggerFailure, ::testing::ValuesIn(EmptyCases), CaseName);
+
+TEST(TriggerEmptyAnswer, EmptyGroupListOrStatelessResourceIsNotFound)
+{
+    ClusterText noNames = EnqueueCluster();
+    TriggerRun names(noNames.Fail("TarnObjGetNames", "16,Tollan,ASCS", "empty"), { "N1", "ASCS", "FAULT" });
+    EXPECT_TRUE(names.Logged('W', 50105) && names.Logged('W', 50205) && names.Logged('N', 50016));
+    names.ExpectOutcome(99, "");
+
+    // A replication server with no state on any system: an object entry without system entries.
+    TriggerRun stateless(EnqueueCluster(""), { "N1", "ASCS", "FAULT" });
+    EXPECT_THAT(stateless.Texts('N', 50327),
+        ::testing::ElementsAre("The corresponding Replication Server is Offline on all the nodes in the cluster."));
+    stateless.ExpectOutcome(0, "ASCS N1");
+}
 
 TEST(TriggerFailureOutsidePlacement, NoApiOrNoClusterEndsWith99Silently)
 {
