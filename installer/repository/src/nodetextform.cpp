@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kitoresult.h"
+#include "logger.h"
 #include "repositorykey.h"
 #include "stringutils.h"
 
@@ -338,19 +339,27 @@ bool readWholeFile(FILE* file, std::wstring& text)
 
 uint32_t saveKeyToFile(const RepositoryKey* key, const std::wstring& fileName, const std::wstring& directory)
 {
+    ScopeTracer tracer(L"saveKeyToFile", &g_logger);
     if (!key)
         return E_KITO_INVALIDARG;
     try {
         std::wstring text;
         if (!writeTreeText(text, *key, 0))
             return E_KITO_FAILED;
-        FILE* file = _wfsopen(keyFilePath(fileName, directory).c_str(), L"wb", _SH_DENYNO);
-        if (!file)
+        std::wstring path = keyFilePath(fileName, directory);
+        FILE* file = _wfsopen(path.c_str(), L"wb", _SH_DENYNO);
+        if (!file) {
+            KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"cannot open %s for writing", path.c_str());
             return E_KITO_FAILED;
+        }
         bool whole = std::fwrite(text.data(), sizeof(wchar_t), text.size(), file) == text.size();
         whole = std::fflush(file) == 0 && whole;
         whole = std::fclose(file) == 0 && whole;
-        return whole ? 0 : E_KITO_FAILED;
+        if (!whole) {
+            KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"cannot write %s whole", path.c_str());
+            return E_KITO_FAILED;
+        }
+        return 0;
     } catch (const std::bad_alloc&) {
         return E_KITO_FAILED;
     }
@@ -358,15 +367,23 @@ uint32_t saveKeyToFile(const RepositoryKey* key, const std::wstring& fileName, c
 
 RepositoryKey* loadKeyFromFile(const std::wstring& fileName, const std::wstring& directory)
 {
+    ScopeTracer tracer(L"loadKeyFromFile", &g_logger);
     try {
-        FILE* file = _wfsopen(keyFilePath(fileName, directory).c_str(), L"rb", _SH_DENYNO);
-        if (!file)
+        std::wstring path = keyFilePath(fileName, directory);
+        FILE* file = _wfsopen(path.c_str(), L"rb", _SH_DENYNO);
+        if (!file) {
+            KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"cannot open %s", path.c_str());
             return nullptr;
+        }
         std::wstring text;
         bool read = readWholeFile(file, text);
         std::fclose(file);
-        // A tree read from part of a file would be taken for the whole repository.
-        return read ? parseText(text) : nullptr;
+        if (!read) {
+            // A tree read from part of a file would be taken for the whole repository.
+            KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"cannot read %s whole", path.c_str());
+            return nullptr;
+        }
+        return parseText(text);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "logger.h"
 #include "nodetextform.h"
 #include "repositorykey.h"
 
@@ -250,4 +251,21 @@ TEST(NodeTextForm, EmptyDirectoryMeansTheProgramsFolder)
     EXPECT_EQ(L"InProgramFolder", loaded->getName());
     // Tests run in the program's folder.
     EXPECT_TRUE(DeleteFileW(name.c_str()));
+}
+
+TEST(NodeTextForm, FileFailuresAreTracedInTheLog)
+{
+    ScratchFolder folder;
+    ASSERT_EQ(0u, g_logger.init(L"trace.log", 13, folder.path.c_str(), LOG_DBG_10));
+    EXPECT_EQ(nullptr, loadKeyFromFile(L"missing.xml", folder.path));
+    std::string bytes = fileBytes(folder.path + L"\\trace.log");
+    std::wstring log(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    size_t entering = log.find(L">> Entering loadKeyFromFile");
+    size_t failure = log.find(L"cannot open " + folder.path + L"\\missing.xml");
+    size_t exiting = log.find(L"<< Exiting loadKeyFromFile");
+    ASSERT_NE(std::wstring::npos, entering) << log;
+    ASSERT_NE(std::wstring::npos, failure) << log;
+    ASSERT_NE(std::wstring::npos, exiting) << log;
+    EXPECT_LT(entering, failure);
+    EXPECT_LT(failure, exiting);
 }

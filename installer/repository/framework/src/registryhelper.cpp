@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kitoresult.h"
+#include "logger.h"
 #include "repositorykey.h"
 
 namespace {
@@ -65,6 +66,7 @@ void RegistryHelper::setMachine(const wchar_t* host, const wchar_t* domain)
 
 uint32_t RegistryHelper::getRootKey(HKEY root, HKEY* out)
 {
+    ScopeTracer tracer(L"RegistryHelper::getRootKey", &g_logger);
     *out = root;
     if (machineName.empty() || (root != HKEY_LOCAL_MACHINE && root != HKEY_USERS))
         return 0;
@@ -77,6 +79,7 @@ uint32_t RegistryHelper::getRootKey(HKEY root, HKEY* out)
 
 uint32_t RegistryHelper::Reg_OpenKey(HKEY* out, HKEY root, const std::wstring& subKey, REGSAM access)
 {
+    ScopeTracer tracer(L"RegistryHelper::Reg_OpenKey", &g_logger);
     Root resolved(*this, root);
     if (resolved.status)
         return resolved.status;
@@ -87,6 +90,7 @@ uint32_t RegistryHelper::Reg_OpenKey(HKEY* out, HKEY root, const std::wstring& s
 
 uint32_t RegistryHelper::Reg_KeyExists(HKEY root, const std::wstring& subKey, REGSAM access)
 {
+    ScopeTracer tracer(L"RegistryHelper::Reg_KeyExists", &g_logger);
     KeyHandle key;
     return Reg_OpenKey(key.out(), root, subKey, access);
 }
@@ -94,6 +98,7 @@ uint32_t RegistryHelper::Reg_KeyExists(HKEY root, const std::wstring& subKey, RE
 uint32_t RegistryHelper::valueExists(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                                      REGSAM access)
 {
+    ScopeTracer tracer(L"RegistryHelper::valueExists", &g_logger);
     KeyHandle key;
     if (uint32_t rc = Reg_OpenKey(key.out(), root, subKey, access))
         return rc;
@@ -107,6 +112,7 @@ uint32_t RegistryHelper::valueExists(HKEY root, const std::wstring& subKey, cons
 uint32_t RegistryHelper::Reg_ReadStringItem(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                                             wchar_t* buffer, size_t capacity, REGSAM access)
 {
+    ScopeTracer tracer(L"RegistryHelper::Reg_ReadStringItem", &g_logger);
     if (!buffer || capacity == 0)
         return E_KITO_REGQUERY;
     buffer[0] = L'\0';
@@ -145,6 +151,7 @@ uint32_t RegistryHelper::Reg_ReadStringItem(HKEY root, const std::wstring& subKe
 uint32_t RegistryHelper::Reg_WriteStringItem(HKEY root, DWORD type, const std::wstring& subKey,
                                              const std::wstring& valueName, const std::wstring& text, REGSAM access)
 {
+    ScopeTracer tracer(L"RegistryHelper::Reg_WriteStringItem", &g_logger);
     Root resolved(*this, root);
     if (resolved.status)
         return resolved.status;
@@ -161,6 +168,7 @@ uint32_t RegistryHelper::Reg_WriteStringItem(HKEY root, DWORD type, const std::w
 
 uint32_t RegistryHelper::createKeyFromTree(HKEY root, const wchar_t* subKey, const RepositoryKey* tree, REGSAM access)
 {
+    ScopeTracer tracer(L"RegistryHelper::createKeyFromTree", &g_logger);
     if (!tree)
         return E_KITO_INVALIDARG;
     if (!subKey || !*subKey)
@@ -192,6 +200,7 @@ uint32_t RegistryHelper::createNode(HKEY parent, const RepositoryKey* key, REGSA
 
 uint32_t RegistryHelper::writeTree(HKEY parent, const RepositoryKey* key, REGSAM access)
 {
+    ScopeTracer tracer(L"RegistryHelper::writeTree", &g_logger);
     if (!key)
         return E_KITO_INVALIDARG;
     Root resolved(*this, parent);
@@ -229,6 +238,7 @@ uint32_t RegistryHelper::writeTree(HKEY parent, const RepositoryKey* key, REGSAM
 uint32_t RegistryHelper::Reg_RemoveRegKey(HKEY root, const std::wstring& subKey, const std::wstring& keyName,
                                           REGSAM access, uint32_t flags)
 {
+    ScopeTracer tracer(L"RegistryHelper::Reg_RemoveRegKey", &g_logger);
     KeyHandle key;
     if (uint32_t rc = Reg_OpenKey(key.out(), root, subKey, access))
         return rc;
@@ -239,6 +249,7 @@ uint32_t RegistryHelper::Reg_RemoveRegKey(HKEY root, const std::wstring& subKey,
 
 uint32_t RegistryHelper::Reg_RemoveValue(HKEY root, const std::wstring& subKey, const std::wstring& valueName)
 {
+    ScopeTracer tracer(L"RegistryHelper::Reg_RemoveValue", &g_logger);
     Root resolved(*this, root);
     if (resolved.status)
         return resolved.status;
