@@ -1,0 +1,349 @@
+#include "commonutils.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cwctype>
+
+#include "logger.h"
+#include "nodetextform.h"
+#include "registryhelper.h"
+#include "repositorykey.h"
+#include "stringutils.h"
+
+namespace {
+
+const size_t kRegPathChars = MAX_PATH;
+const size_t kCommandLineChars = 256;
+const uint32_t kEmptyList = 12;
+
+const wchar_t* const kUpdateKindNames[] = { L"RollupPatches", L"MaintenancePacks", L"HotFixes", L"AddOns" };
+
+std::wstring trimmed(const std::wstring& text, size_t begin, size_t end)
+{
+    while (begin < end && iswspace(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && iswspace(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+void logKeys(const std::vector<std::wstring>& items)
+{
+    KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Number of keys: %d\n", static_cast<int>(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+        KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Key%d: %s\n", static_cast<int>(i), items[i].c_str());
+    }
+}
+
+// Files of one section of packages.xml; a missing section is told apart from a failed read.
+struct PackageSection {
+    RepositoryKey* key;
+    std::wstring path;
+};
+
+PackageSection sectionBelow(RepositoryKey* parent, const std::wstring& parentPath, const wchar_t* name)
+{
+    return { parent->getSubKey(name), parentPath + L"\\" + name };
+}
+
+} // namespace
+
+uint32_t GetRegKeyPath(const wchar_t* subPath, wchar_t** path, int viewFlag, int is32Bit, int pathKind)
+{
+    if (!path) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    wchar_t* buffer = static_cast<wchar_t*>(calloc(kRegPathChars, sizeof(wchar_t)));
+    if (!buffer) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (viewFlag == 1) {
+        is32Bit = 0;
+    }
+    std::wstring text = L"SOFTWARE";
+    if (is32Bit == 1) {
+        text += L"\\Wow6432Node";
+    }
+    if (pathKind == REG_PATH_UNINSTALL) {
+        text += L"\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    } else {
+        text += L"\\Osmark\\Kito";
+        if (subPath && *subPath) {
+            text += L'\\';
+            text += subPath;
+        }
+    }
+    if (text.size() >= kRegPathChars) {
+        free(buffer);
+        *path = nullptr;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    std::copy(text.begin(), text.end(), buffer);
+    *path = buffer;
+    return 0;
+}
+
+uint32_t getRegAccessMask(bool, REGSAM* mask)
+{
+    if (mask) {
+        *mask = KEY_ALL_ACCESS;
+    }
+    return 0;
+}
+
+bool isWow64()
+{
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleW(L"kernel32");
+    IsWow64ProcessFn probe =
+        kernel ? reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
+               : nullptr;
+    BOOL wow64 = FALSE;
+    if (!probe || !probe(GetCurrentProcess(), &wow64)) {
+        return false;
+    }
+    return wow64 != FALSE;
+}
+
+uint32_t splitList(const std::wstring& text, std::vector<std::wstring>& items)
+{
+    // Each comma opens one more round on the rest of the text; every round that had text reports the
+    // whole list at the end, as the nested form of this split always did.
+    size_t begin = 0;
+    size_t end = text.size();
+    size_t rounds = 0;
+    uint32_t result = 0;
+    for (;;) {
+        if (begin >= end) {
+            KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Key is empty.");
+            result = rounds == 0 ? kEmptyList : 0;
+            break;
+        }
+        std::wstring part = text.substr(begin, end - begin);
+        KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Parsing key = %s.\n", part.c_str());
+        if (text[begin] == L'"') {
+            ++begin;
+        }
+        if (begin < end && text[end - 1] == L'"') {
+            --end;
+        }
+        part = text.substr(begin, end - begin);
+        KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Parsing key = %s.\n", part.c_str());
+        if (begin >= end) {
+            // A lone double quote: nothing is left to split.
+            result = rounds == 0 ? kEmptyList : 0;
+            break;
+        }
+        ++rounds;
+        size_t comma = text.find(L',', begin);
+        if (comma == std::wstring::npos || comma >= end) {
+            KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"No separator found, Only one key.\n");
+            KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"key:\n");
+            items.push_back(trimmed(text, begin, end));
+            break;
+        }
+        items.push_back(trimmed(text, begin, comma));
+        begin = comma + 1;
+    }
+    for (size_t round = 0; round < rounds; ++round) {
+        logKeys(items);
+    }
+    return result;
+}
+
+uint32_t getUpdateKindSubKey(std::wstring& subKey, int kind)
+{
+    if (kind == UPDATE_KIND_PRODUCT) {
+        return 0;
+    }
+    if (kind >= UPDATE_KIND_ROLLUP_PATCHES && kind <= UPDATE_KIND_ADDONS) {
+        subKey = kUpdateKindNames[kind - UPDATE_KIND_ROLLUP_PATCHES];
+    }
+    subKey += L'\\';
+    return 0;
+}
+
+void GetConsoleHostLogFileLocation(std::wstring& location)
+{
+    ScopeTracer tracer(L"GetConsoleHostLogFileLocation", &g_logger);
+    wchar_t buffer[kRegPathChars] = {};
+    RegistryHelper registry;
+    REGSAM mask = KEY_ALL_ACCESS;
+    uint32_t result = getRegAccessMask(isWow64(), &mask);
+    if (result != 0) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer,
+            L"Failed to get registry access code, default to 32 bit registry. Error code '%0x'", result);
+        mask = KEY_ALL_ACCESS;
+    }
+    wchar_t* path = nullptr;
+    result = GetRegKeyPath(L"", &path, 1, 0, REG_PATH_KITO);
+    if (result == 0) {
+        result = registry.Reg_ReadStringItem(HKEY_LOCAL_MACHINE, path, L"LogPath", buffer, kRegPathChars, mask);
+    }
+    if (result != 0) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reg_ReadStringItem(...) failed with error code: '%0x'", result);
+    } else {
+        buffer[kRegPathChars - 1] = L'\0';
+        location = buffer;
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"The log file location is: [%s]", location.c_str());
+    }
+    free(path);
+}
+
+uint32_t ReadFiles(RepositoryKey* filesKey, const std::wstring& prefix, std::vector<std::wstring>& files)
+{
+    ScopeTracer tracer(L"ReadFiles", &g_logger);
+    if (!filesKey) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::vector<RepositoryKey*> entries = filesKey->getSubKeys();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        std::wstring source;
+        entries[i]->getStringValue(L"src", source);
+        if (source.empty()) {
+            KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read package at location '%d'", static_cast<int>(i));
+            KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"May be this is a directory.");
+            continue;
+        }
+        files.push_back(prefix + L"\\" + source);
+    }
+    return 0;
+}
+
+namespace {
+
+uint32_t readPackages(RepositoryKey* root, const std::wstring& solutionName, int osKind, int archKind,
+    std::vector<std::wstring>& packages, const ScopeTracer& tracer)
+{
+    RepositoryKey* solution = root->getSubKey(solutionName);
+    if (!solution) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read solution section for solution '%s'", solutionName.c_str());
+        return E_PKGS_SECTION_MISSING;
+    }
+    const wchar_t* archText = (archKind == 2 || archKind == 3) ? L"64" : L"32";
+    PackageSection arch = sectionBelow(solution, L"pkgs", archText);
+    if (!arch.key) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read architecture section for solution '%s'", archText);
+        return E_PKGS_ARCH_MISSING;
+    }
+    PackageSection common = sectionBelow(arch.key, arch.path, L"Common");
+    if (!common.key) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read solution section for solution '%s'", solutionName.c_str());
+        return E_PKGS_SECTION_MISSING;
+    }
+    uint32_t result = ReadFiles(common.key, common.path, packages);
+    if (result != 0) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read files from common file section '%0x'", result);
+        return result;
+    }
+    const wchar_t* osName = nullptr;
+    if (osKind >= 3 && osKind <= 6) {
+        osName = L"w2k";
+    } else if (osKind >= 7 && osKind <= 12) {
+        osName = L"W2K3";
+    }
+    PackageSection os = osName ? sectionBelow(arch.key, arch.path, osName) : PackageSection { nullptr, L"" };
+    if (!os.key) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read os specific files from package.xml section ");
+        return osName ? 0 : W_PKGS_UNKNOWN_OS;
+    }
+    result = ReadFiles(os.key, os.path, packages);
+    if (result != 0) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read os specific files from package.xml section '%x'", result);
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reason: '%s'", getErrorMessage(result).c_str());
+        return result;
+    }
+    const wchar_t* processorName = archKind == 2 ? L"IA64" : archKind == 3 ? L"x64" : nullptr;
+    if (!processorName) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Always default to x86.");
+        return 0;
+    }
+    PackageSection processor = sectionBelow(os.key, os.path, processorName);
+    if (!processor.key) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer,
+            L"Could not read processor architecture specific files from package.xml section.");
+        return 0;
+    }
+    result = ReadFiles(processor.key, processor.path, packages);
+    if (result != 0) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer,
+            L"Could not read processor architecture specific files from package.xml section '%x'", result);
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reason: '%s'", getErrorMessage(result).c_str());
+    }
+    return result;
+}
+
+} // namespace
+
+uint32_t GetPkgs(const std::wstring& solutionName, int osKind, int, int archKind, std::vector<std::wstring>& packages)
+{
+    ScopeTracer tracer(L"GetPkgs", &g_logger);
+    RepositoryKey* root = loadKeyFromFile(L"packages.xml", L"");
+    uint32_t result = E_PKGS_SECTION_MISSING;
+    if (!root) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer,
+            L"Could not fetch package information. please check package.xml file is present.");
+    } else {
+        result = readPackages(root, solutionName, osKind, archKind, packages, tracer);
+        RepositoryKey::releaseTree(root);
+    }
+    if (result != 0) {
+        packages.clear();
+    }
+    return result;
+}
+
+uint32_t runCommandLine(const std::wstring& commandLine, bool wait, int show)
+{
+    // CreateProcessW may write into the command line, so it gets a buffer of its own.
+    wchar_t buffer[kCommandLineChars] = {};
+    if (commandLine.size() >= kCommandLineChars) {
+        return 0;
+    }
+    std::copy(commandLine.begin(), commandLine.end(), buffer);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (show == 0) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, buffer, nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
+            &startup, &process)) {
+        return 0;
+    }
+    if (wait) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+uint32_t splitPath(const std::wstring& path, std::wstring& directory, std::wstring& fileName)
+{
+    if (path.find(L'.') == std::wstring::npos) {
+        directory = path;
+        return 0;
+    }
+    size_t slash = path.rfind(L'\\');
+    directory = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+    fileName = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    return 0;
+}
+
+void getProgramDirectory(std::wstring& directory)
+{
+    directory = getModuleDirectory();
+}
+
+std::wstring toUpperCase(const std::wstring& text)
+{
+    std::wstring upper = text;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](wchar_t c) { return towupper(c); });
+    return upper;
+}
