@@ -1,13 +1,17 @@
 #include "logger.h"
 
 #include <windows.h>
+#include <rpc.h>
 
 #include <cwchar>
 #include <memory>
 #include <new>
 
-#include "registryhelper.h"
+#include "dumpform.h"
 #include "kitoresult.h"
+#include "nodetextform.h"
+#include "registryhelper.h"
+#include "repositorykey.h"
 
 Logger g_logger;
 
@@ -350,6 +354,29 @@ uint32_t Logger::formatParts(std::wstring& message, std::wstring& product, std::
     if (format && formatInto(buffer, kMessageBufferChars, format, args)) {
         message = buffer;
     }
+    return 0;
+}
+
+uint32_t Logger::saveKeyToUniqueFile(RepositoryKey* key, std::wstring& outPath, const std::wstring& directory)
+{
+    if (!key) {
+        return E_KITO_INVALIDARG;
+    }
+    UUID uuid;
+    RPC_STATUS status = UuidCreate(&uuid);
+    if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY) {
+        return E_KITO_FAILED;
+    }
+    RPC_WSTR uuidText = nullptr;
+    if (UuidToStringW(&uuid, &uuidText) != RPC_S_OK) {
+        return E_KITO_FAILED;
+    }
+    std::wstring fileName = key->getName() + L"." + reinterpret_cast<wchar_t*>(uuidText) + L".txt";
+    RpcStringFreeW(&uuidText);
+    outPath = pathInDirectory(directory, fileName);
+    logPlain(outPath.c_str(), L"%s", writeKey(key).c_str());
+    logDebug(LOG_DBG_1, L"", KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0, L"%s key saved in file %s",
+        key->getName().c_str(), outPath.c_str());
     return 0;
 }
 

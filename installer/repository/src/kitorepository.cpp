@@ -1,0 +1,362 @@
+#include "kitorepository.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "commonutils.h"
+#include "component.h"
+#include "logger.h"
+#include "nodetextform.h"
+#include "repositoryinitparams.h"
+#include "solution.h"
+#include "solutionoption.h"
+#include "stringutils.h"
+#include "userinput.h"
+
+KitoRepository* KitoDb = nullptr;
+
+namespace {
+
+const DWORD kModulePathChars = MAX_PATH;
+const wchar_t kVersionBlock[] = L"\\StringFileInfo\\040904e4\\FileVersion";
+
+std::wstring orDefault(const wchar_t* given, const std::wstring& fallback)
+{
+    return given && *given ? std::wstring(given) : fallback;
+}
+
+// A key the tree did not take is freed here, so that nothing leaks when an add fails.
+void addOrRelease(RepositoryKey* taken, RepositoryKey* key)
+{
+    if (!taken) {
+        RepositoryKey::releaseTree(key);
+    }
+}
+
+// Name and values of source, as the view its "KeyType" names; any other kind comes back as a plain key.
+RepositoryKey* rebuiltKey(const RepositoryKey& source)
+{
+    std::unique_ptr<RepositoryKey> copy(source.copyKey());
+    if (!copy) {
+        return nullptr;
+    }
+    int32_t type = 0;
+    copy->getIntValue(RepositoryKey::KeyTypeValue, type);
+    switch (type) {
+    case KeyTypeComponent:
+        return new (std::nothrow) Component(*copy);
+    case KeyTypeSolution:
+        return new (std::nothrow) Solution(*copy);
+    case KeyTypeSolutionOption:
+        return new (std::nothrow) SolutionOption(*copy);
+    case KeyTypeUserInput:
+        return new (std::nothrow) UserInput(*copy);
+    case KeyTypeRepositoryInitParams:
+        return new (std::nothrow) RepositoryInitParams(*copy);
+    default: {
+        RepositoryKey* plain = RepositoryKey::create(copy->getName());
+        if (plain) {
+            plain->mergeKey(*copy);
+        }
+        return plain;
+    }
+    }
+}
+
+// The product information's parts, in the order the installer has always read them; the first
+// missing one ends the merge, and what was added before it stays.
+uint32_t mergeProductInformation(KitoRepository& root, const RepositoryKey& information, const ScopeTracer& tracer)
+{
+    const RepositoryKey* kito = information.getSubKey(L"Kito");
+    if (!kito) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Could not find kitokey in prodinfoxml");
+        return E_KITO_PRODINFO;
+    }
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Added kitokey merge to global repository");
+    root.mergeKey(*kito);
+
+    const RepositoryKey* components = information.getSubKey(L"Components");
+    if (!components) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Could not find components key in prodinfoxml");
+        return E_KITO_PRODINFO;
+    }
+    for (const RepositoryKey* child : components->subKeys()) {
+        Component* component = new (std::nothrow) Component(*child);
+        if (component) {
+            addOrRelease(root.addSubKeyAt(L"Components", component), component);
+        }
+    }
+
+    const RepositoryKey* solutions = information.getSubKey(L"Solutions");
+    if (!solutions) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Could not find solutionsKey key in prodinfoxml");
+        return E_KITO_PRODINFO;
+    }
+    for (const RepositoryKey* child : solutions->subKeys()) {
+        Solution* solution = new (std::nothrow) Solution(*child);
+        if (solution) {
+            addOrRelease(root.addSubKeyAt(L"Solutions", solution), solution);
+        }
+    }
+
+    const std::pair<const wchar_t*, const wchar_t*> copied[] = {
+        { L"InstallSequence", L"Could not find instSeqKey key in prodinfoxml" },
+        { L"Platforms", L"Could not find platformDepKey key in prodinfoxml" },
+    };
+    for (const auto& item : copied) {
+        const RepositoryKey* key = information.getSubKey(item.first);
+        if (!key) {
+            KITO_LOG_DEBUG(LOG_DBG_6, tracer, item.second);
+            return E_KITO_PRODINFO;
+        }
+        RepositoryKey* copy = key->clone();
+        if (copy) {
+            addOrRelease(root.addSubKey(copy), copy);
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+uint32_t KitoRepository::initFromProdInfoXML(const wchar_t* fileName, const wchar_t* directory,
+    const wchar_t* moduleName)
+{
+    ScopeTracer tracer(L"KitoRepository::initFromProdInfoXML", &g_logger);
+    setIntValue(L"64BitOS", isWow64() ? 1 : 0);
+    UserInput* userInput = new (std::nothrow) UserInput(std::wstring(L"UserInput"));
+    if (userInput) {
+        addOrRelease(addSubKey(userInput), userInput);
+    }
+    _initFromProdInfoXML(fileName, directory);
+    _setKitoVersion(moduleName);
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"XML Formatted repository key after init = %s\n", writeKey(this).c_str());
+    return 0;
+}
+
+uint32_t KitoRepository::_initFromProdInfoXML(const wchar_t* fileName, const wchar_t* directory)
+{
+    ScopeTracer tracer(L"_initFromProdInfoXML", &g_logger);
+    RepositoryKey* information =
+        loadKeyFromFile(orDefault(fileName, L"productInformation.xml"), orDefault(directory, getModuleDirectory()));
+    if (!information) {
+        return FileNotLoaded;
+    }
+    uint32_t result = mergeProductInformation(*this, *information, tracer);
+    RepositoryKey::releaseTree(information);
+    return result;
+}
+
+uint32_t KitoRepository::_setKitoVersion(const wchar_t* moduleName)
+{
+    ScopeTracer tracer(L"KitoRepository::_setKitoVersion", &g_logger);
+    wchar_t path[kModulePathChars] = {};
+    GetModuleFileNameW(moduleName ? GetModuleHandleW(moduleName) : nullptr, path, kModulePathChars);
+    path[kModulePathChars - 1] = L'\0';
+
+    std::wstring version;
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    if (size == 0) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"GetFileVersionInfoSize failed for file %s with return value as %d", path,
+            static_cast<int>(GetLastError()));
+    } else {
+        std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
+        if (!block || !GetFileVersionInfoW(path, 0, size, block.get())) {
+            KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"GetFileVersionInfo failed for file %s with return value as %d", path,
+                static_cast<int>(block ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY));
+        } else {
+            void* text = nullptr;
+            UINT length = 0;
+            if (!VerQueryValueW(block.get(), kVersionBlock, &text, &length) || !text) {
+                KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"VerQueryValue failed");
+                return VersionNotFound;
+            }
+            const wchar_t* found = static_cast<const wchar_t*>(text);
+            version.assign(found, wcsnlen(found, length));
+        }
+    }
+    setStringValue(L"Version", version);
+    return 0;
+}
+
+uint32_t KitoRepository::initFromInstallXML(const wchar_t* fileName, const wchar_t* directory)
+{
+    ScopeTracer tracer(L"KitoRepository::initFromInstallXML", &g_logger);
+    std::wstring file = orDefault(fileName, L"install.xml");
+    std::wstring folder = orDefault(directory, getModuleDirectory());
+    KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reading file %s from directory %s.", file.c_str(), folder.c_str());
+    RepositoryKey* installation = loadKeyFromFile(file, folder);
+    if (!installation) {
+        return FileNotLoaded;
+    }
+    _setKitoVersion(nullptr);
+    RepositoryKey* rebuilt = _initFromInstallXML(installation);
+    if (rebuilt) {
+        mergeKey(*rebuilt);
+    }
+    RepositoryKey::releaseTree(rebuilt);
+    RepositoryKey::releaseTree(installation);
+    return 0;
+}
+
+RepositoryKey* KitoRepository::_initFromInstallXML(const RepositoryKey* key)
+{
+    ScopeTracer tracer(L"KitoRepository::_initFromInstallXML", &g_logger);
+    if (!key) {
+        return nullptr;
+    }
+    RepositoryKey* top = rebuiltKey(*key);
+    if (!top) {
+        return nullptr;
+    }
+    // Top down with a stack of its own, so that a deep file cannot exhaust the installer's stack.
+    struct Pending {
+        const RepositoryKey* source;
+        RepositoryKey* parent;
+    };
+    std::vector<Pending> pending;
+    auto pushChildren = [&pending](const RepositoryKey* source, RepositoryKey* parent) {
+        const KeyList& children = source->subKeys();
+        for (auto child = children.rbegin(); child != children.rend(); ++child) {
+            pending.push_back({ *child, parent });
+        }
+    };
+    pushChildren(key, top);
+    while (!pending.empty()) {
+        Pending next = pending.back();
+        pending.pop_back();
+        RepositoryKey* rebuilt = rebuiltKey(*next.source);
+        RepositoryKey* holder = rebuilt ? next.parent->addSubKey(rebuilt) : nullptr;
+        if (!holder) {
+            RepositoryKey::releaseTree(rebuilt);
+            continue;
+        }
+        pushChildren(next.source, holder);
+    }
+    return top;
+}
+
+uint32_t KitoRepository::dump()
+{
+    saveKeyToFile(this, L"repositoryDump.xml", L"");
+    return 0;
+}
+
+std::wstring KitoRepository::textValue(const wchar_t* name) const
+{
+    std::wstring text;
+    getStringValue(name, text);
+    return text;
+}
+
+std::wstring KitoRepository::getVersion() const
+{
+    return textValue(L"Version");
+}
+
+uint32_t KitoRepository::setLogPath(const std::wstring& path)
+{
+    setStringValue(L"LogPath", path);
+    return 0;
+}
+
+RepositoryKey::KeyList KitoRepository::chooseChildren(const wchar_t* listName, int mode) const
+{
+    const RepositoryKey* list = getSubKey(listName);
+    if (!list) {
+        return KeyList();
+    }
+    switch (mode) {
+    case ListSelected:
+        return list->findSubKeysByIntValue(L"Selected", CompareEqual, 1);
+    case ListAll:
+        return list->getSubKeys();
+    default:
+        return KeyList();
+    }
+}
+
+RepositoryKey::KeyList KitoRepository::getSolutions(int mode) const
+{
+    return chooseChildren(L"Solutions", mode);
+}
+
+RepositoryKey::KeyList KitoRepository::getComponents(int mode) const
+{
+    KeyList chosen = chooseChildren(L"Components", mode);
+    KeyList ordered;
+    return orderByInstallSequence(chosen, ordered) == 0 ? ordered : chosen;
+}
+
+uint32_t KitoRepository::orderByInstallSequence(const KeyList& keys, KeyList& ordered) const
+{
+    const RepositoryKey* sequence = getSubKey(L"InstallSequence");
+    if (!sequence) {
+        return E_KITO_PRODINFO;
+    }
+    std::vector<std::pair<RepositoryKey*, int32_t>> numbered;
+    for (const std::wstring& name : sequence->getValueNames()) {
+        auto match = std::find_if(keys.begin(), keys.end(),
+            [&name](const RepositoryKey* key) { return key && equalsText(key->getName(), name, 1); });
+        if (match == keys.end()) {
+            continue;
+        }
+        int32_t number = 0;
+        sequence->getIntValue(name, number);
+        numbered.emplace_back(*match, number);
+    }
+    // Equal numbers keep the order of the sequence's names.
+    std::stable_sort(numbered.begin(), numbered.end(),
+        [](const auto& a, const auto& b) { return a.second < b.second; });
+    for (const auto& entry : numbered) {
+        ordered.push_back(entry.first);
+    }
+    return 0;
+}
+
+RepositoryKey* KitoRepository::findSolution(const std::wstring& solutionId) const
+{
+    const RepositoryKey* solutions = getSubKey(L"Solutions");
+    if (!solutions) {
+        return nullptr;
+    }
+    KeyList found = solutions->findSubKeysByStringValue(L"SolutionID", CompareEqual, solutionId);
+    return found.empty() ? nullptr : found.front();
+}
+
+RepositoryKey* KitoRepository::getCleanupOperations(const std::wstring& solutionId) const
+{
+    const RepositoryKey* solution = findSolution(solutionId);
+    return solution ? solution->getSubKey(L"CleanupOperations") : nullptr;
+}
+
+std::wstring KitoRepository::getGuid() const
+{
+    return textValue(L"Guid");
+}
+
+int32_t KitoRepository::getKitoCacheSpaceRequired() const
+{
+    int32_t space = 0;
+    getIntValue(L"KitoCacheSpaceRequired", space);
+    return space;
+}
+
+uint32_t KitoRepository::setValidation(int flag)
+{
+    setIntValue(L"VALIDATION", (flag & 0xFF) == 1 ? 1 : 0);
+    return 0;
+}
+
+bool KitoRepository::getValidation() const
+{
+    int32_t validation = 0;
+    return getIntValue(L"VALIDATION", validation) != 0 || validation == 1;
+}

@@ -1,0 +1,124 @@
+#include "registrytree.h"
+
+#include <cstring>
+#include <vector>
+
+#include "registryhelper.h"
+#include "repositorykey.h"
+
+namespace {
+
+const DWORD kNameChars = 2048;
+const DWORD kDataBytes = 2048;
+const DWORD kSubKeyNameChars = 260;
+
+// One registry key on the way down: handles stay open only along the current path.
+struct OpenKey {
+    HKEY handle;
+    RepositoryKey* key;
+    DWORD nextSubKey;
+};
+
+class RegistryTreeLoader {
+public:
+    RegistryTreeLoader(REGSAM access) : m_access(access), m_complete(true), m_name(kNameChars), m_data(kDataBytes / 2) {}
+
+    RepositoryKey* load(HKEY root, const std::wstring& name)
+    {
+        RepositoryKey* tree = RepositoryKey::create(name);
+        if (!tree) {
+            m_complete = false;
+            return nullptr;
+        }
+        loadValues(root, tree);
+        std::vector<OpenKey> path { { root, tree, 0 } };
+        while (!path.empty()) {
+            OpenKey& current = path.back();
+            wchar_t subKeyName[kSubKeyNameChars] = {};
+            DWORD length = kSubKeyNameChars;
+            LONG status = RegEnumKeyExW(current.handle, current.nextSubKey, subKeyName, &length, nullptr, nullptr,
+                nullptr, nullptr);
+            if (status != ERROR_SUCCESS) {
+                if (status != ERROR_NO_MORE_ITEMS) {
+                    m_complete = false;
+                }
+                if (path.size() > 1) {
+                    RegCloseKey(current.handle);
+                }
+                path.pop_back();
+                continue;
+            }
+            ++current.nextSubKey;
+            OpenKey child = openChild(current, std::wstring(subKeyName, length));
+            if (child.handle) {
+                path.push_back(child);
+            }
+        }
+        return tree;
+    }
+
+    bool complete() const { return m_complete; }
+
+private:
+    // The child key joins the tree even when its registry key cannot be opened: an empty key of that
+    // name, and the tree marked incomplete.
+    OpenKey openChild(const OpenKey& parent, const std::wstring& name)
+    {
+        RepositoryKey* created = RepositoryKey::create(name);
+        RepositoryKey* child = created ? parent.key->addSubKey(created) : nullptr;
+        HKEY handle = nullptr;
+        RegistryHelper registry;
+        if (!child || registry.Reg_OpenKey(&handle, parent.handle, name, m_access) != 0) {
+            m_complete = false;
+            return { nullptr, nullptr, 0 };
+        }
+        loadValues(handle, child);
+        return { handle, child, 0 };
+    }
+
+    void loadValues(HKEY handle, RepositoryKey* key)
+    {
+        DWORD count = 0;
+        if (RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                nullptr, nullptr) != ERROR_SUCCESS) {
+            m_complete = false;
+            return;
+        }
+        for (DWORD index = 0; index < count; ++index) {
+            DWORD nameLength = kNameChars;
+            DWORD type = 0;
+            DWORD size = kDataBytes;
+            if (RegEnumValueW(handle, index, m_name.data(), &nameLength, nullptr, &type,
+                    reinterpret_cast<BYTE*>(m_data.data()), &size) != ERROR_SUCCESS) {
+                continue;
+            }
+            std::wstring valueName(m_name.data(), nameLength);
+            if (type == REG_DWORD && size == sizeof(DWORD)) {
+                DWORD number = 0;
+                memcpy(&number, m_data.data(), sizeof(number));
+                key->setIntValue(valueName, static_cast<int32_t>(number));
+            } else if (type == REG_SZ) {
+                // Only the bytes this value returned, up to its first terminator.
+                std::wstring text(m_data.data(), size / sizeof(wchar_t));
+                key->setStringValue(valueName, text.substr(0, text.find(L'\0')));
+            }
+        }
+    }
+
+    REGSAM m_access;
+    bool m_complete;
+    std::vector<wchar_t> m_name;
+    std::vector<wchar_t> m_data;
+};
+
+} // namespace
+
+RepositoryKey* loadKeyFromRegistry(HKEY key, const std::wstring& name, REGSAM access, bool* complete)
+{
+    RegistryTreeLoader loader(access);
+    RepositoryKey* tree = loader.load(key, name);
+    if (complete) {
+        *complete = loader.complete();
+    }
+    return tree;
+}

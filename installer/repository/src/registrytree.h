@@ -1,0 +1,15 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class RepositoryKey;
+
+// Copies an open registry key and everything below it into a new key tree: REG_DWORD values as
+// integers, REG_SZ values as text, sub-keys in the registry's order; other value types are left out.
+// A sub-key that cannot be opened or enumerated stays in the tree as an empty key of its name, and
+// *complete (when given) turns false, so that no caller mistakes a partial tree for the whole one.
+// The handle stays open and the caller's; access opens every sub-key. Null when the root key cannot
+// be allocated.
+RepositoryKey* loadKeyFromRegistry(HKEY key, const std::wstring& name, REGSAM access, bool* complete = nullptr);
