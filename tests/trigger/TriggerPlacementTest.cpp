@@ -42,6 +42,17 @@ TEST(TriggerMain, LowerCaseManualTakesTheNormalPath)
     run.ExpectOutcome(0, "ASCS N2");
 }
 
+TEST(TriggerMain, OverlongMessageIsCutToTheBuffer)
+{
+    std::string group(1500, 'G');
+    TriggerRun run(EnqueueCluster(), { "N1", group, "FAULT" });
+    std::vector<std::string> called = run.Texts('N', 50004);
+    ASSERT_EQ(1u, called.size());
+    EXPECT_EQ(1023u, called[0].size());
+    EXPECT_EQ("tollanpreonline trigger is called with whyonlining[FAULT] for the group[GGG", called[0].substr(0, 75));
+    run.ExpectOutcome(99, "");
+}
+
 TEST(TriggerMain, GroupWithNeitherResourceIsLeftAlone)
 {
     ClusterText cluster;
