@@ -89,10 +89,13 @@ template <typename... Args> void TriggerCallFailed(const TriggerMessage& message
 
 bool TriggerSameText(const std::string& left, const std::string& right);
 
+// A resource's attribute as text; `attrFailId` with `attrFormat` when the attribute cannot be read,
+// `strFailId` with `strFormat` when its text cannot.
 bool TriggerReadAttribute(const std::string& resource, const char* attribute, uint32_t attrFailId, uint32_t strFailId,
     const TriggerAttrFailures& failures, std::string& value);
 
-// Fills a control info; `failed` is logged (with `arg`) when that fails, `namesFailed` when the lookup does.
+// The resources a control info of `cntlKind` selects; `fillFailed` or `namesFailed` (each with `arg`) is
+// logged when building the control info or the lookup fails.
 bool TriggerGetNames(uint32_t cntlKind, const std::vector<const char*>& values, const TriggerMessage& fillFailed,
     const TriggerMessage& namesFailed, const char* arg, std::vector<std::string>& names);
 
