@@ -14,14 +14,8 @@
 
 namespace {
 
-QLibStatus ServiceStateFailure()
-{
-    QLibStatus status;
-    status.Set(QLIB_ERR_SERVICE_STATE, 1);
-    return status;
-}
-
-QLibStatus DependentsFailure(DWORD code)
+// Code 1 marks a state that a wait did not expect; the dependents' stop reports Windows codes.
+QLibStatus ServiceStateFailure(DWORD code)
 {
     QLibStatus status;
     status.Set(QLIB_ERR_SERVICE_STATE, code);
@@ -238,7 +232,7 @@ QLibStatus QLibService::WaitForServiceStatus(uint32_t targetState, uint32_t pend
     if (timeout == NoTimeLimit) {
         for (;;) {
             if (state != pendingState)
-                return ServiceStateFailure();
+                return ServiceStateFailure(1);
             Sleep(100);
             status = QueryState(function, &state);
             if (status.IsFailed() || state == targetState)
@@ -256,7 +250,7 @@ QLibStatus QLibService::WaitForServiceStatus(uint32_t targetState, uint32_t pend
         if (status.IsFailed() || state == targetState)
             return status;
         if (state != pendingState)
-            return ServiceStateFailure();
+            return ServiceStateFailure(1);
     }
     QLIB_TRACE(function, L"Wait timed out for service %s", m_ServiceName.c_str());
     return QLibScWin32Failure(WAIT_TIMEOUT);
@@ -477,7 +471,7 @@ QLibStatus QLibService::WaitForDependents(const ENUM_SERVICE_STATUSW* dependents
     uint32_t failed = 0;
     for (uint32_t i = 0; i < count; ++i)
         failed += failures.count(dependents[i].lpServiceName) ? 1 : 0;
-    QLibStatus done = failed > 0 ? DependentsFailure(ERROR_DEPENDENT_SERVICES_RUNNING) : QLibScOk();
+    QLibStatus done = failed > 0 ? ServiceStateFailure(ERROR_DEPENDENT_SERVICES_RUNNING) : QLibScOk();
     if (failed == count || timeout == 0)
         return done;
 
@@ -500,7 +494,7 @@ QLibStatus QLibService::WaitForDependents(const ENUM_SERVICE_STATUSW* dependents
         if (finished == count)
             return done;
     }
-    return failed > 0 ? done : DependentsFailure(ERROR_SERVICE_REQUEST_TIMEOUT);
+    return failed > 0 ? done : ServiceStateFailure(ERROR_SERVICE_REQUEST_TIMEOUT);
 }
 
 QLibStatus QLibService::ChangeConfig(DWORD startType, const wchar_t* binaryPath, const wchar_t* account,
