@@ -69,6 +69,32 @@ RepositoryKey* rebuiltKey(const RepositoryKey& source)
     }
 }
 
+// Each child of the part becomes a view of its own below the root's key of that name.
+template <class View>
+void addViews(KitoRepository& root, const wchar_t* name, const RepositoryKey& part)
+{
+    for (const RepositoryKey* child : part.subKeys()) {
+        View* view = new (std::nothrow) View(*child);
+        if (view) {
+            addOrRelease(root.addSubKeyAt(name, view), view);
+        }
+    }
+}
+
+void addClone(KitoRepository& root, const wchar_t*, const RepositoryKey& part)
+{
+    RepositoryKey* copy = part.clone();
+    if (copy) {
+        addOrRelease(root.addSubKey(copy), copy);
+    }
+}
+
+struct ProductPart {
+    const wchar_t* name;
+    const wchar_t* missing;
+    void (*add)(KitoRepository& root, const wchar_t* name, const RepositoryKey& part);
+};
+
 // The product information's parts, in the order the installer has always read them; the first
 // missing one ends the merge, and what was added before it stays.
 uint32_t mergeProductInformation(KitoRepository& root, const RepositoryKey& information, const ScopeTracer& tracer)
@@ -81,44 +107,19 @@ uint32_t mergeProductInformation(KitoRepository& root, const RepositoryKey& info
     KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Added kitokey merge to global repository");
     root.mergeKey(*kito);
 
-    const RepositoryKey* components = information.getSubKey(L"Components");
-    if (!components) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Could not find components key in prodinfoxml");
-        return E_KITO_PRODINFO;
-    }
-    for (const RepositoryKey* child : components->subKeys()) {
-        Component* component = new (std::nothrow) Component(*child);
-        if (component) {
-            addOrRelease(root.addSubKeyAt(L"Components", component), component);
-        }
-    }
-
-    const RepositoryKey* solutions = information.getSubKey(L"Solutions");
-    if (!solutions) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Could not find solutionsKey key in prodinfoxml");
-        return E_KITO_PRODINFO;
-    }
-    for (const RepositoryKey* child : solutions->subKeys()) {
-        Solution* solution = new (std::nothrow) Solution(*child);
-        if (solution) {
-            addOrRelease(root.addSubKeyAt(L"Solutions", solution), solution);
-        }
-    }
-
-    const std::pair<const wchar_t*, const wchar_t*> copied[] = {
-        { L"InstallSequence", L"Could not find instSeqKey key in prodinfoxml" },
-        { L"Platforms", L"Could not find platformDepKey key in prodinfoxml" },
+    const ProductPart parts[] = {
+        { L"Components", L"Could not find components key in prodinfoxml", addViews<Component> },
+        { L"Solutions", L"Could not find solutionsKey key in prodinfoxml", addViews<Solution> },
+        { L"InstallSequence", L"Could not find instSeqKey key in prodinfoxml", addClone },
+        { L"Platforms", L"Could not find platformDepKey key in prodinfoxml", addClone },
     };
-    for (const auto& item : copied) {
-        const RepositoryKey* key = information.getSubKey(item.first);
+    for (const ProductPart& part : parts) {
+        const RepositoryKey* key = information.getSubKey(part.name);
         if (!key) {
-            KITO_LOG_DEBUG(LOG_DBG_6, tracer, item.second);
+            KITO_LOG_DEBUG(LOG_DBG_6, tracer, part.missing);
             return E_KITO_PRODINFO;
         }
-        RepositoryKey* copy = key->clone();
-        if (copy) {
-            addOrRelease(root.addSubKey(copy), copy);
-        }
+        part.add(root, part.name, *key);
     }
     return 0;
 }

@@ -284,51 +284,48 @@ void Logger::writeRequested(const wchar_t* filePath, const LineRequest& request,
     }
 }
 
+// Lines need an open log, a format, and for debug lines a level within the configured one.
+void Logger::writeIfOpen(const wchar_t* filePath, const LineRequest& request, const wchar_t* format, va_list args)
+{
+    bool aboveLevel = request.namer == debugLevelName && request.index > m_level;
+    if (m_isOpen && format && !aboveLevel) {
+        writeRequested(filePath, request, format, args);
+    }
+}
+
 void Logger::log(uint32_t severity, const wchar_t* function, const wchar_t* sourceFile, int line, uint32_t flags,
     int32_t messageId, const wchar_t* format, ...)
 {
-    if (!m_isOpen || !format) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    writeRequested(nullptr, { severityName, severity, function, sourceFile, line, flags, messageId }, format, args);
+    writeIfOpen(nullptr, { severityName, severity, function, sourceFile, line, flags, messageId }, format, args);
     va_end(args);
 }
 
 void Logger::logToFile(const wchar_t* filePath, uint32_t severity, const wchar_t* function,
     const wchar_t* sourceFile, int line, uint32_t flags, int32_t messageId, const wchar_t* format, ...)
 {
-    if (!m_isOpen || !format) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    writeRequested(filePath, { severityName, severity, function, sourceFile, line, flags, messageId }, format, args);
+    writeIfOpen(filePath, { severityName, severity, function, sourceFile, line, flags, messageId }, format, args);
     va_end(args);
 }
 
 void Logger::logDebug(uint32_t level, const wchar_t* function, const wchar_t* sourceFile, int line,
     uint32_t flags, int32_t messageId, const wchar_t* format, ...)
 {
-    if (!m_isOpen || !format || level > m_level) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    writeRequested(nullptr, { debugLevelName, level, function, sourceFile, line, flags, messageId }, format, args);
+    writeIfOpen(nullptr, { debugLevelName, level, function, sourceFile, line, flags, messageId }, format, args);
     va_end(args);
 }
 
 void Logger::logDebugToFile(const wchar_t* filePath, uint32_t level, const wchar_t* function,
     const wchar_t* sourceFile, int line, uint32_t flags, int32_t messageId, const wchar_t* format, ...)
 {
-    if (!m_isOpen || !format || level > m_level) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    writeRequested(filePath, { debugLevelName, level, function, sourceFile, line, flags, messageId }, format, args);
+    writeIfOpen(filePath, { debugLevelName, level, function, sourceFile, line, flags, messageId }, format, args);
     va_end(args);
 }
 

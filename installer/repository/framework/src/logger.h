@@ -93,6 +93,7 @@ private:
     uint32_t formatLine(std::wstring& out, const LineRequest& request, const wchar_t* format, va_list args);
     void getTimeStamp(std::wstring& out);
     static uint32_t writeLine(FILE* stream, const std::wstring& text);
+    void writeIfOpen(const wchar_t* filePath, const LineRequest& request, const wchar_t* format, va_list args);
     void writeRequested(const wchar_t* filePath, const LineRequest& request, const wchar_t* format, va_list args);
 
     std::wstring m_component;
