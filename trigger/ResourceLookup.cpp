@@ -61,20 +61,19 @@ int Decide(const LookupTable& table, const std::string& group, const std::string
         resource = j;
         return TriggerFamilyJ;
     }
-    if (!a.empty()) {
-        TriggerLog(Message(table, 12, 'N', table.onlyA), a, group);
-        resource = a;
-        return TriggerFamilyA;
-    }
-    if (!j.empty()) {
-        TriggerLog(Message(table, 13, 'N', table.onlyJ), j, group);
-        resource = j;
-        return TriggerFamilyJ;
-    }
-    if (!plain.empty()) {
-        TriggerLog(Message(table, 14, 'N', table.plain), plain, group);
-        resource = plain;
-        return TriggerFamilyPlain;
+    const struct {
+        const std::string& name;
+        uint32_t offset;
+        const char* format;
+        int family;
+    } single[] = { { a, 12, table.onlyA, TriggerFamilyA }, { j, 13, table.onlyJ, TriggerFamilyJ },
+        { plain, 14, table.plain, TriggerFamilyPlain } };
+    for (const auto& kind : single) {
+        if (!kind.name.empty()) {
+            TriggerLog(Message(table, kind.offset, 'N', kind.format), kind.name, group);
+            resource = kind.name;
+            return kind.family;
+        }
     }
     TriggerLog(Message(table, 15, 'N', table.none), group);
     return TriggerFamilyNone;

@@ -140,6 +140,21 @@ TEST(TriggerEnqueue, AAndJResourcesUseTheJFamily)
     run.ExpectOutcome(0, "ASCS N3");
 }
 
+TEST(TriggerEnqueue, SingleAOrJResourceKeepsItsFamily)
+{
+    ClusterText cluster;
+    cluster.Group("AGRP", "111").Group("JGRP", "111").Group("ERS", "111");
+    cluster.Resource("AENQ", "AGRP", "AENQUEUE", "PRD").Resource("JENQ", "JGRP", "JENQUEUE", "PRD");
+    cluster.Resource("JREP", "ERS", "JENQREP", "PRD", "200", "JENQ");
+    cluster.Resource("AREP", "ERS", "AENQREP", "PRD", "020", "AENQ");
+    TriggerRun a(cluster, { "N3", "AGRP", "FAULT" });
+    EXPECT_TRUE(a.Logged('N', 50112));
+    a.ExpectOutcome(0, "AGRP N2");
+    TriggerRun j(cluster, { "N3", "JGRP", "FAULT" });
+    EXPECT_TRUE(j.Logged('N', 50113));
+    j.ExpectOutcome(0, "JGRP N1");
+}
+
 TEST(TriggerEnqueue, LowerCaseEnqueueIsNoEnqueueButLowerCaseEnqrepMatches)
 {
     ClusterText cluster;
