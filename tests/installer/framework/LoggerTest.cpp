@@ -104,6 +104,18 @@ TEST_F(LoggerFile, DirectoryBackslashAndOneBannerPerOpen)
     EXPECT_EQ(kBanner + L"first\r\n" + kBanner + L"second\r\n", logText());
 }
 
+TEST_F(LoggerFile, SecondInitAndDestructorCloseTheFile)
+{
+    {
+        Logger own;
+        ASSERT_EQ(0u, own.init(L"first.log", 13, dir.path().c_str(), 5));
+        ASSERT_EQ(0u, own.init(L"second.log", 13, dir.path().c_str(), 5));
+        EXPECT_TRUE(DeleteFileW(dir.file(L"first.log").c_str())) << "the first file is no longer open";
+        EXPECT_FALSE(DeleteFileW(dir.file(L"second.log").c_str())) << "the open log cannot be deleted";
+    }
+    EXPECT_TRUE(DeleteFileW(dir.file(L"second.log").c_str()));
+}
+
 TEST_F(LoggerFile, ClosedLogDropsEverythingButOwnFiles)
 {
     EXPECT_EQ(0u, logger.init(L"test.log", 13, L"", 5));

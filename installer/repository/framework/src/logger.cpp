@@ -63,24 +63,23 @@ uint32_t appendMessage(std::wstring& out, const wchar_t* format, va_list args)
     return ERROR_NOT_ENOUGH_MEMORY;
 }
 
-void appendFormatted(std::wstring& out, size_t capacity, const wchar_t* format, ...)
+// Bounded formatting on the stack; what does not fit is cut.
+template <size_t Capacity>
+void appendFormatted(std::wstring& out, const wchar_t* format, ...)
 {
-    std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[capacity]);
-    if (!buffer) {
-        return;
-    }
+    wchar_t buffer[Capacity];
     va_list args;
     va_start(args, format);
-    _vsnwprintf(buffer.get(), capacity, format, args);
+    _vsnwprintf(buffer, Capacity, format, args);
     va_end(args);
-    buffer[capacity - 1] = L'\0';
-    out += buffer.get();
+    buffer[Capacity - 1] = L'\0';
+    out += buffer;
 }
 
 std::wstring messageIdText(int32_t catalogue, int32_t messageId)
 {
     std::wstring text;
-    appendFormatted(text, 64, L"%s-%d-%d ", L"Q-16", catalogue, messageId);
+    appendFormatted<64>(text, L"%s-%d-%d ", L"Q-16", catalogue, messageId);
     return text;
 }
 
@@ -212,7 +211,7 @@ void Logger::getTimeStamp(std::wstring& out)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    appendFormatted(out, 64, L"%d/%02d/%02d %02d:%02d:%02d ", now.wYear, now.wMonth, now.wDay, now.wHour,
+    appendFormatted<64>(out, L"%d/%02d/%02d %02d:%02d:%02d ", now.wYear, now.wMonth, now.wDay, now.wHour,
         now.wMinute, now.wSecond);
 }
 
@@ -240,7 +239,7 @@ uint32_t Logger::formatLine(std::wstring& out, const LineRequest& request, const
         out += messageIdText(m_catalogue, request.messageId);
     }
     if (!(flags & LOG_NO_LOCATION) && request.function) {
-        appendFormatted(out, kLocationBufferChars, L"%s:%s:%.4d", baseName(request.sourceFile),
+        appendFormatted<kLocationBufferChars>(out, L"%s:%s:%.4d", baseName(request.sourceFile),
             request.function, request.line);
     }
     if (!(flags & LOG_NO_BRACKETS)) {
