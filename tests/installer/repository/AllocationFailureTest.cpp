@@ -1,0 +1,143 @@
+// Runs the allocating operations of the key tree and its text form with the n-th allocation failing,
+// for every n until one run succeeds: none may throw, and none may leak what it had built.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "nodetextform.h"
+#include "repositorykey.h"
+#include "solution.h"
+
+namespace {
+
+long g_failAfter = -1;
+long g_live = 0;
+
+} // namespace
+
+void* operator new(size_t size)
+{
+    if (g_failAfter == 0)
+        throw std::bad_alloc();
+    if (g_failAfter > 0)
+        --g_failAfter;
+    void* block = std::malloc(size ? size : 1);
+    if (!block)
+        throw std::bad_alloc();
+    ++g_live;
+    return block;
+}
+
+void operator delete(void* block) noexcept
+{
+    if (block) {
+        --g_live;
+        std::free(block);
+    }
+}
+
+void operator delete(void* block, size_t) noexcept
+{
+    operator delete(block);
+}
+
+namespace {
+
+std::wstring sampleText()
+{
+    RepositoryKey* root = RepositoryKey::create(L"Kito");
+    root->setStringValue(L"Version", L"4.3");
+    Solution* solution = new Solution(L"S1");
+    solution->setStringValue(L"Guid", L"{A}");
+    root->createSubKey(L"Solutions")->addSubKey(solution);
+    root->createSubKey(L"Solutions\\S2\\Components\\C1")->setIntValue(L"Seq", 1);
+    for (int i = 0; i < 20; ++i)
+        root->createSubKey(L"Many\\K" + std::to_wstring(i));
+    root->createSubKey(L"MANY\\k3")->setStringValue(L"Merged", L"yes");
+    std::wstring text = writeKey(root);
+    RepositoryKey::releaseTree(root);
+    return text;
+}
+
+// Runs operation with the n-th allocation failing for n = 0, 1, ... until it runs out of allocations
+// to fail; check then sees the result without failures. Each run must leave no allocation behind
+// once its result is released.
+template <class Result, class Operation, class Check>
+void failEachAllocation(Operation operation, Check check, void (*release)(Result&))
+{
+    for (long n = 0;; ++n) {
+        long before = g_live;
+        g_failAfter = n;
+        Result result{};
+        try {
+            result = operation();
+        } catch (...) {
+            g_failAfter = -1;
+            FAIL() << "exception with allocation " << n << " failing";
+        }
+        bool exhausted = g_failAfter != 0;
+        g_failAfter = -1;
+        if (exhausted) {
+            EXPECT_TRUE(check(result));
+        }
+        release(result);
+        ASSERT_EQ(before, g_live) << "leak with allocation " << n << " failing";
+        if (exhausted)
+            return;
+    }
+}
+
+void releaseTree(RepositoryKey*& key)
+{
+    RepositoryKey::releaseTree(key);
+    key = nullptr;
+}
+
+void releaseText(std::wstring& text)
+{
+    std::wstring().swap(text);
+}
+
+} // namespace
+
+TEST(AllocationFailure, ParseGivesNullOrTheTree)
+{
+    const std::wstring text = sampleText();
+    failEachAllocation<RepositoryKey*>([&text] { return parseText(text); },
+                                       [&text](RepositoryKey* root) { return root && writeKey(root) == text; },
+                                       releaseTree);
+}
+
+TEST(AllocationFailure, CopyWriteAndMergeGiveNullEmptyOrFailure)
+{
+    const std::wstring text = sampleText();
+    RepositoryKey* source = parseText(text);
+    ASSERT_TRUE(source);
+    auto sameAsSource = [&text](RepositoryKey* key) { return key && writeKey(key) == text; };
+    failEachAllocation<RepositoryKey*>([source] { return source->clone(); }, sameAsSource, releaseTree);
+    failEachAllocation<std::wstring>([source] { return writeKey(source); },
+                                     [&text](std::wstring written) { return written == text; }, releaseText);
+    failEachAllocation<RepositoryKey*>(
+        [source] {
+            RepositoryKey* target = RepositoryKey::create(L"Target");
+            if (target && target->mergeKey(*source) != 0) {
+                RepositoryKey::releaseTree(target);
+                return static_cast<RepositoryKey*>(nullptr);
+            }
+            return target;
+        },
+        sameAsSource, releaseTree);
+    failEachAllocation<RepositoryKey*>(
+        [] {
+            RepositoryKey* root = RepositoryKey::create(L"R");
+            if (root && !root->createSubKey(L"A\\B\\C")) {
+                RepositoryKey::releaseTree(root);
+                return static_cast<RepositoryKey*>(nullptr);
+            }
+            return root;
+        },
+        [](RepositoryKey* root) { return root && root->getSubKey(L"a\\b\\c"); }, releaseTree);
+    RepositoryKey::releaseTree(source);
+}
