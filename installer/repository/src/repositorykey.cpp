@@ -268,28 +268,26 @@ std::wstring RepositoryKey::getPath() const
     return path;
 }
 
-uint32_t RepositoryKey::setParent(RepositoryKey* key)
+uint32_t RepositoryKey::relink(RepositoryKey*& link, RepositoryKey* key, uint32_t (RepositoryKey::*leave)(RepositoryKey*))
 {
     if (!key)
         return E_KITO_INVALIDARG;
-    if (parentKey) {
-        if (uint32_t rc = parentKey->removeSubKey(this))
+    if (link) {
+        if (uint32_t rc = (link->*leave)(this))
             return rc;
     }
-    parentKey = key;
+    link = key;
     return 0;
+}
+
+uint32_t RepositoryKey::setParent(RepositoryKey* key)
+{
+    return relink(parentKey, key, &RepositoryKey::removeSubKey);
 }
 
 uint32_t RepositoryKey::setOwner(RepositoryKey* key)
 {
-    if (!key)
-        return E_KITO_INVALIDARG;
-    if (ownerKey) {
-        if (uint32_t rc = ownerKey->detachKey(this))
-            return rc;
-    }
-    ownerKey = key;
-    return 0;
+    return relink(ownerKey, key, &RepositoryKey::detachKey);
 }
 
 void RepositoryKey::forgetIndex()

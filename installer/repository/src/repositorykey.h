@@ -115,6 +115,8 @@ protected:
 private:
     class ChildIndex;
 
+    // Leaves the list of the key that link names (through leave), then links key instead.
+    uint32_t relink(RepositoryKey*& link, RepositoryKey* key, uint32_t (RepositoryKey::*leave)(RepositoryKey*));
     RepositoryKey* findChild(std::wstring_view name) const;
     void appendChild(RepositoryKey* key);
     void forgetIndex();
