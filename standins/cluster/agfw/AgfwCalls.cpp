@@ -28,7 +28,7 @@ int64_t Injected(const char* call, const std::string& object)
     auto failure = TarnAg().description.TakeFailure(call, object);
     if (!failure)
         return 0;
-    return failure->code == 0 ? -1 : failure->code;
+    return failure->code == 0 ? int64_t{-1} : int64_t{failure->code};
 }
 
 wchar_t* Widen(const char* text, size_t length)

@@ -129,6 +129,7 @@ void TarnApiRuntime::Finish()
     m_Errors.clear();
     m_Live.clear();
     initialised = false;
+    cntlCount = 0;
 }
 
 TarnApiCall::TarnApiCall(const char* function, std::string object)

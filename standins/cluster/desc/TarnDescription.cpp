@@ -91,16 +91,42 @@ std::string TarnDescObject::AttrText(const std::string& attr) const
     return a == nullptr ? std::string() : a->value;
 }
 
-bool TarnDescription::Load(const std::string& path, std::string* error)
+namespace {
+
+// The file's text with every "include PATH" line (relative to the including file) replaced by the
+// text of that file.
+bool ReadExpanded(const std::string& path, int depth, std::string* text, std::string* error)
 {
+    if (depth > 8) {
+        *error = "includes nest too deep at " + path;
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *error = "cannot read the cluster description " + path;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return Parse(text.str(), error);
+    size_t slash = path.find_last_of("\\/");
+    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> words = Words(line);
+        if (words.size() == 2 && words[0] == "include" && line[0] == 'i') {
+            bool absolute = words[1].size() > 1 && (words[1][1] == ':' || words[1][0] == '\\' || words[1][0] == '/');
+            if (!ReadExpanded(absolute ? words[1] : folder + words[1], depth + 1, text, error))
+                return false;
+            continue;
+        }
+        *text += line + "\n";
+    }
+    return true;
+}
+
+} // namespace
+
+bool TarnDescription::Load(const std::string& path, std::string* error)
+{
+    std::string text;
+    return ReadExpanded(path, 0, &text, error) && Parse(text, error);
 }
 
 bool TarnDescription::Parse(const std::string& text, std::string* error)
