@@ -95,6 +95,25 @@ TEST(TypeDeclaration, ArgumentsStandInTheOrderTheAgentReadsThem)
         EXPECT_NE(nullptr, type->FindAttr(timeout)) << timeout;
 }
 
+TEST(TypeDeclaration, SampleClusterGivesArgumentListsInThatOrder)
+{
+    TarnDescription desc;
+    std::string error;
+    ASSERT_TRUE(desc.Load(FullPath("demo.desc"), &error)) << error;
+    auto values = desc.ArgValues("PRD_DVEBMGS00");
+    ASSERT_TRUE(values.has_value());
+    ASSERT_EQ(19u, values->size());
+    EXPECT_EQ("prd", (*values)[0]);
+    EXPECT_EQ("C:\\usr\\sap\\", (*values)[3]);
+    EXPECT_EQ((std::vector<std::string>{"2", "disp+work.exe", "msg_server.exe", "SAPServicePRD"}),
+              std::vector<std::string>(values->begin() + 6, values->begin() + 10));
+    EXPECT_EQ("", values->back());
+    auto ascs = desc.ArgValues("PRD_ASCS01");
+    ASSERT_TRUE(ascs.has_value());
+    EXPECT_EQ("0", (*ascs)[6]);
+    EXPECT_EQ("", (*ascs)[8]); // SAPAdminDomain not given
+}
+
 // The address a loaded module calls for an imported function, from its import table.
 const void* ImportedAddress(HMODULE module, const char* dll, const char* function)
 {
