@@ -1,9 +1,11 @@
 // Test driver: loads Purgekit.dll the way an installer does and calls its rundll32-shaped export.
 // Options let a test make single registry opens or the shell folder lookup fail inside the DLL,
 // which Wine (no ACLs, always a folder) cannot show otherwise:
-//   purgedriver [--deny-open=SUBKEY]... [--fail-folder] [--null] [COMMAND LINE]
+//   purgedriver [--deny-open=SUBKEY]... [--fail-folder] [--set-env=NAME=VALUE]... [--null] [COMMAND LINE]
 // --deny-open makes RegOpenKeyExW of that sub-key text (ignoring case) fail with access denied;
-// --null passes a null command line. Exit code 0 once the export returned.
+// --set-env sets a variable of this process (an empty value removes it), for those that Wine resets
+// in every new process (CommonProgramFiles); --null passes a null command line.
+// Exit code 0 once the export returned.
 
 #include <windows.h>
 #include <shlobj.h>
@@ -78,27 +80,40 @@ std::wstring widen(const char* text)
     return wide;
 }
 
+int usage()
+{
+    fprintf(stderr, "usage: purgedriver [--deny-open=SUBKEY]... [--fail-folder] [--set-env=NAME=VALUE]... [--null] "
+                    "[COMMAND LINE]\n");
+    return EXIT_USAGE;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const char denyOption[] = "--deny-open=";
+    const char environmentOption[] = "--set-env=";
     bool failFolder = false;
     bool nullCommandLine = false;
     const char* commandLine = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (strncmp(argv[i], denyOption, sizeof denyOption - 1) == 0)
             g_deniedSubKeys.push_back(widen(argv[i] + sizeof denyOption - 1));
-        else if (strcmp(argv[i], "--fail-folder") == 0)
+        else if (strncmp(argv[i], environmentOption, sizeof environmentOption - 1) == 0) {
+            std::wstring setting = widen(argv[i] + sizeof environmentOption - 1);
+            size_t equals = setting.find(L'=');
+            if (equals == std::wstring::npos || equals == 0)
+                return usage();
+            std::wstring value = setting.substr(equals + 1);
+            SetEnvironmentVariableW(setting.substr(0, equals).c_str(), value.empty() ? nullptr : value.c_str());
+        } else if (strcmp(argv[i], "--fail-folder") == 0)
             failFolder = true;
         else if (strcmp(argv[i], "--null") == 0)
             nullCommandLine = true;
         else if (!commandLine)
             commandLine = argv[i];
-        else {
-            fprintf(stderr, "usage: purgedriver [--deny-open=SUBKEY]... [--fail-folder] [--null] [COMMAND LINE]\n");
-            return EXIT_USAGE;
-        }
+        else
+            return usage();
     }
 
     HMODULE library = LoadLibraryW(L"Purgekit.dll");
