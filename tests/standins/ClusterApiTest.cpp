@@ -73,6 +73,12 @@ protected:
         return names;
     }
 
+    void ExpectJournalHas(std::initializer_list<const char*> lines)
+    {
+        for (const char* line : lines)
+            EXPECT_TRUE(files->JournalHas(line)) << line;
+    }
+
     std::unique_ptr<TarnTestCluster> files;
     TarnHandle cluster = nullptr;
 };
@@ -181,9 +187,9 @@ TEST_F(ClusterApi, InjectedFailureGivesItsCodeAndAnErrorRecordUntilFreed)
     EXPECT_EQ(9, TarnClusterClose(cluster, 0));
     TarnFreeError();
     TarnFreeError();
-    EXPECT_TRUE(files->JournalHas("call TarnObjGetAttribute EnqA.SAPSID kind=3 = 4660"));
-    EXPECT_TRUE(files->JournalHas("release TarnFreeError error TarnObjGetAttribute"));
-    EXPECT_TRUE(files->JournalHas("release TarnFreeError error TarnClusterClose"));
+    ExpectJournalHas({"call TarnObjGetAttribute EnqA.SAPSID kind=3 = 4660",
+                      "release TarnFreeError error TarnObjGetAttribute",
+                      "release TarnFreeError error TarnClusterClose"});
 }
 
 TEST_F(ClusterApi, EmptyAnswersAreListsWithoutEntries)
@@ -215,10 +221,10 @@ TEST_F(ClusterApi, GroupOnlineTakesAFreshOnlineControlInfoAndIsJournaled)
     TarnFreeCntlInfo(online);
     EXPECT_EQ(TARN_E_INVALID_ARG, TarnGrpOnline(cluster, "ASCS", "N2", 0, online)); // released before
     TarnFreeError();
-    EXPECT_TRUE(files->JournalHas("call TarnFillCntlInfo 48 values= cntl=#1/48 = 0"));
-    EXPECT_TRUE(files->JournalHas("online ASCS N2 #1/48"));
-    EXPECT_TRUE(files->JournalHas("call TarnGrpOnline ERS@N2 cntl=#1/48 = 7"));
-    EXPECT_TRUE(files->JournalHas("call TarnGrpOnline ASCS@N2 cntl=unknown = 8193"));
+    ExpectJournalHas({"call TarnFillCntlInfo 48 values= cntl=#1/48 = 0",
+                      "online ASCS N2 #1/48",
+                      "call TarnGrpOnline ERS@N2 cntl=#1/48 = 7",
+                      "call TarnGrpOnline ASCS@N2 cntl=unknown = 8193"});
     EXPECT_FALSE(files->JournalHas("online ERS N2 #1/48"));
 }
 
@@ -235,13 +241,13 @@ TEST_F(ClusterApi, JournalKeepsMessagesAsGivenAndCountsWhatWasNeverReleased)
     EXPECT_EQ(0, TarnClusterClose(cluster, 0));
     cluster = nullptr;
     EXPECT_EQ(0, TarnApiExit(0));
-    EXPECT_TRUE(files->JournalHas("log N 50004 two\ttabs\there\\nand a break"));
-    EXPECT_TRUE(files->JournalHas("release TarnFreeObjNames names -"));
-    EXPECT_TRUE(files->JournalHas("release TarnFreeObjNames unknown"));
-    EXPECT_TRUE(files->JournalHas("release TarnClusterClose cluster TarnClusterOpenLocal"));
-    EXPECT_TRUE(files->JournalHas("leak names -"));
-    EXPECT_TRUE(files->JournalHas("leak error TarnLogAddMsg"));
-    EXPECT_TRUE(files->JournalHas("unreleased 2"));
+    ExpectJournalHas({"log N 50004 two\ttabs\there\\nand a break",
+                      "release TarnFreeObjNames names -",
+                      "release TarnFreeObjNames unknown",
+                      "release TarnClusterClose cluster TarnClusterOpenLocal",
+                      "leak names -",
+                      "leak error TarnLogAddMsg",
+                      "unreleased 2"});
 }
 
 TEST_F(ClusterApi, WithoutInitOrDescriptionThereIsNoCluster)

@@ -53,6 +53,18 @@ template <class T> T* Keep(const void* key, const std::string& what, std::unique
     return kept;
 }
 
+// Releases what *pointer holds and clears the caller's pointer.
+template <class T> void ReleaseAndClear(T** pointer, const char* function)
+{
+    std::lock_guard<std::mutex> guard(TarnApi().lock);
+    if (pointer == nullptr) {
+        TarnJournal(std::string("release ") + function + " unknown");
+        return;
+    }
+    TarnApi().Release(*pointer, function);
+    *pointer = nullptr;
+}
+
 } // namespace
 
 extern "C" {
@@ -147,13 +159,7 @@ int32_t TarnObjGetAttribute(TarnHandle cluster, uint32_t objKind, const char* ob
 
 void TarnFreeAttr(TarnAttr** attr)
 {
-    std::lock_guard<std::mutex> guard(TarnApi().lock);
-    if (attr == nullptr) {
-        TarnJournal("release TarnFreeAttr unknown");
-        return;
-    }
-    TarnApi().Release(*attr, "TarnFreeAttr");
-    *attr = nullptr;
+    ReleaseAndClear(attr, "TarnFreeAttr");
 }
 
 int32_t TarnAttrGetStr(const TarnAttr* attr, uint32_t index, uint32_t, char** text, uint32_t)
@@ -181,13 +187,7 @@ int32_t TarnAttrGetStr(const TarnAttr* attr, uint32_t index, uint32_t, char** te
 
 void TarnFreeStr(char** text)
 {
-    std::lock_guard<std::mutex> guard(TarnApi().lock);
-    if (text == nullptr) {
-        TarnJournal("release TarnFreeStr unknown");
-        return;
-    }
-    TarnApi().Release(*text, "TarnFreeStr");
-    *text = nullptr;
+    ReleaseAndClear(text, "TarnFreeStr");
 }
 
 TarnRegHandle TarnObjRegister(TarnHandle cluster, uint32_t objKind, const char* objName, const char* attrName,
