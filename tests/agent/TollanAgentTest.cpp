@@ -6,16 +6,10 @@
 #include "TarnApiTest.h"
 #include "TarnDescription.h"
 #include "TarnTestCluster.h"
+#include "TarnTestHost.h"
 #include "TollanAgent.h"
 
 namespace {
-
-std::string FullPath(const char* name)
-{
-    char path[MAX_PATH];
-    GetFullPathNameA(name, sizeof(path), path, nullptr);
-    return path;
-}
 
 TEST(ModuleState, WithoutAClusterTheTimeoutsAreTheDefaults)
 {
@@ -31,7 +25,7 @@ TEST(ModuleState, WithoutAClusterTheTimeoutsAreTheDefaults)
 
 TEST(ModuleState, ChangeFiredFromAnotherThreadIsWhatTheNextReadSees)
 {
-    TarnTestCluster files("system N1\ninclude " + FullPath("Tollan.desc") + "\n");
+    TarnTestCluster files("system N1\ninclude " + TarnTestFullPath("Tollan.desc") + "\n");
     ASSERT_EQ(0, TarnApiInit(0, 0));
     TarnHandle cluster = TarnClusterOpenLocal(0xFFFFFFFF, 0);
     ASSERT_NE(nullptr, cluster);
@@ -80,7 +74,7 @@ TEST(TypeDeclaration, ArgumentsStandInTheOrderTheAgentReadsThem)
 {
     TarnDescription desc;
     std::string error;
-    ASSERT_TRUE(desc.Load(FullPath("Tollan.desc"), &error)) << error;
+    ASSERT_TRUE(desc.Load(TarnTestFullPath("Tollan.desc"), &error)) << error;
     TarnDescObject* type = desc.Find(TARN_DESC_TYPE, "Tollan");
     ASSERT_NE(nullptr, type);
     std::vector<std::string> names;
@@ -99,7 +93,7 @@ TEST(TypeDeclaration, SampleClusterGivesArgumentListsInThatOrder)
 {
     TarnDescription desc;
     std::string error;
-    ASSERT_TRUE(desc.Load(FullPath("demo.desc"), &error)) << error;
+    ASSERT_TRUE(desc.Load(TarnTestFullPath("demo.desc"), &error)) << error;
     auto values = desc.ArgValues("PRD_DVEBMGS00");
     ASSERT_TRUE(values.has_value());
     ASSERT_EQ(19u, values->size());

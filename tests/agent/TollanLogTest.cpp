@@ -3,20 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "TarnAgHost.h"
+#include "TarnTestHost.h"
 #include "TollanLog.h"
 
 namespace {
-
-std::vector<TarnAgLogEntry> LogsOf(uint32_t log)
-{
-    std::vector<TarnAgLogEntry> found;
-    TarnAgLogEntry entry;
-    for (uint32_t i = 0; TarnAgHostLogEntry(i, &entry) == 0; ++i)
-        if (entry.log == log)
-            found.push_back(entry);
-    return found;
-}
 
 class AgentSink : public ::testing::Test {
 protected:
@@ -34,14 +24,14 @@ protected:
 TEST_F(AgentSink, TraceLineReachesTheResourceLogAtOnceWithTag19)
 {
     QLIB_TRACE("CTollan::Online", L"Starting service %s.", L"SAPPRD_00");
-    std::vector<TarnAgLogEntry> lines = LogsOf(TARNAG_LOG_RESOURCE);
+    std::vector<TarnAgLogEntry> lines = TarnTestLogs(TARNAG_LOG_RESOURCE);
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ(19u, lines[0].tag);
     EXPECT_STREQ("CTollan::Online", lines[0].function);
     EXPECT_STREQ("TollanLogTest.cpp", lines[0].source);
     EXPECT_EQ(static_cast<uint32_t>(__LINE__ - 6), lines[0].line);
     EXPECT_STREQ(L"Starting service SAPPRD_00.", lines[0].text);
-    EXPECT_TRUE(LogsOf(TARNAG_LOG_MESSAGE).empty());
+    EXPECT_TRUE(TarnTestLogs(TARNAG_LOG_MESSAGE).empty());
 }
 
 TEST_F(AgentSink, DumpOfThreeRecordsGivesFiveMessagesWithId10000)
@@ -49,7 +39,7 @@ TEST_F(AgentSink, DumpOfThreeRecordsGivesFiveMessagesWithId10000)
     for (int i = 1; i <= 3; ++i)
         QLIB_TRACE("CTollan::Monitor", L"step %d", i);
     g_QLibLogQueue.Dump();
-    std::vector<TarnAgLogEntry> messages = LogsOf(TARNAG_LOG_MESSAGE);
+    std::vector<TarnAgLogEntry> messages = TarnTestLogs(TARNAG_LOG_MESSAGE);
     ASSERT_EQ(5u, messages.size());
     for (const TarnAgLogEntry& m : messages) {
         EXPECT_EQ(10000u, m.msgId);
@@ -61,15 +51,15 @@ TEST_F(AgentSink, DumpOfThreeRecordsGivesFiveMessagesWithId10000)
     EXPECT_STREQ(L"step 2", messages[2].text);
     EXPECT_STREQ("CTollan::Monitor", messages[2].function);
     EXPECT_STREQ(L"*** End of debug information dump for troubleshooting ***", messages[4].text);
-    EXPECT_EQ(3u, LogsOf(TARNAG_LOG_RESOURCE).size()); // the dump itself is not traced again
+    EXPECT_EQ(3u, TarnTestLogs(TARNAG_LOG_RESOURCE).size()); // the dump itself is not traced again
 }
 
 TEST_F(AgentSink, PercentSignsComeOutUnchangedInBothLogs)
 {
     QLIB_TRACE("CTollanUtil::Run", L"%s", L"disk 100% full, %s %d %S");
     g_QLibLogQueue.Dump();
-    EXPECT_STREQ(L"disk 100% full, %s %d %S", LogsOf(TARNAG_LOG_RESOURCE).at(0).text);
-    EXPECT_STREQ(L"disk 100% full, %s %d %S", LogsOf(TARNAG_LOG_MESSAGE).at(1).text);
+    EXPECT_STREQ(L"disk 100% full, %s %d %S", TarnTestLogs(TARNAG_LOG_RESOURCE).at(0).text);
+    EXPECT_STREQ(L"disk 100% full, %s %d %S", TarnTestLogs(TARNAG_LOG_MESSAGE).at(1).text);
 }
 
 TEST(TarnAgLogSink, WritesRecordsWithItsDumpTagAndNothingAtOnceWhenNotImmediate)
@@ -81,7 +71,7 @@ TEST(TarnAgLogSink, WritesRecordsWithItsDumpTagAndNothingAtOnceWhenNotImmediate)
     sink.WriteRecord("b.cpp", 2, "F::B", L"record");
     sink.SetImmediate(0);
     sink.WriteNow("c.cpp", 3, "F::C", L"dropped");
-    std::vector<TarnAgLogEntry> lines = LogsOf(TARNAG_LOG_RESOURCE);
+    std::vector<TarnAgLogEntry> lines = TarnTestLogs(TARNAG_LOG_RESOURCE);
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ(6u, lines[0].tag);
     EXPECT_EQ(5u, lines[1].tag);

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "TarnAgHost.h"
 #include "TarnTestCluster.h"
+#include "TarnTestHost.h"
 
 namespace {
 
@@ -36,14 +36,7 @@ protected:
     }
     void TearDown() override { TarnAgHostStop(); }
 
-    std::vector<TarnAgLogEntry> Logs()
-    {
-        std::vector<TarnAgLogEntry> logs(TarnAgHostLogCount());
-        for (uint32_t i = 0; i < logs.size(); ++i)
-            TarnAgHostLogEntry(i, &logs[i]);
-        return logs;
-    }
-    TarnAgLogEntry Last() { return Logs().back(); }
+    TarnAgLogEntry Last() { return TarnTestLogs().back(); }
 
     std::unique_ptr<TarnTestCluster> files;
 };

@@ -14,10 +14,10 @@
 #include "TarnAgHost.h"
 #include "TarnDescription.h"
 
-// A thread of the framework that stays, so start-up and shutdown run on the same one.
+// A thread of the framework that stays, so start-up and shutdown run on the same one. It ends with
+// Stop, never in a destructor: waiting for a thread while the DLL is being unloaded could hang.
 class TarnAgWorker {
 public:
-    ~TarnAgWorker() { Stop(); }
     bool Run(const std::function<void()>& job);
     void Stop();
 
