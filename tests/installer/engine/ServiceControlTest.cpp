@@ -61,12 +61,6 @@ BOOL WINAPI failingQuery(SC_HANDLE, SERVICE_STATUS*)
     return FALSE;
 }
 
-SC_HANDLE WINAPI failingOpen(LPCWSTR, LPCWSTR, DWORD)
-{
-    SetLastError(RPC_S_SERVER_UNAVAILABLE);
-    return nullptr;
-}
-
 // Milliseconds that an operation took.
 template <class Operation>
 DWORD timed(Operation operation, DWORD& result)
@@ -332,7 +326,7 @@ TEST_F(ServiceControlTest, ServiceInformationOfAbsentDisabledAndUnreadableServic
 
 TEST_F(ServiceControlTest, ConnectionFailureIsReportedAndLeavesNoConnection)
 {
-    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenSCManagerW", reinterpret_cast<void*>(failingOpen));
+    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenSCManagerW", reinterpret_cast<void*>(servicetest::unreachableManager));
     ASSERT_TRUE(redirect.active());
     EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), control.ConnectToSCM(L"\\\\elsewhere", nullptr));
     EXPECT_FALSE(control.IsConnected());

@@ -72,6 +72,19 @@ inline DWORD startService(const std::wstring& name)
         ? ERROR_SERVICE_REQUEST_TIMEOUT : result;
 }
 
+// Replacements for imports that Wine's service manager never lets fail (no remote machines, no ACLs).
+inline SC_HANDLE WINAPI unreachableManager(LPCWSTR, LPCWSTR, DWORD)
+{
+    SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return nullptr;
+}
+
+inline SC_HANDLE WINAPI deniedService(SC_HANDLE, LPCWSTR, DWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
 // Stops the service when it runs, waits for it to stop and deletes it; nothing of a test outlives it.
 inline void cleanUp(const std::wstring& name)
 {

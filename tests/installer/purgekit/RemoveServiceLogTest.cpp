@@ -10,18 +10,6 @@
 
 namespace {
 
-SC_HANDLE WINAPI deniedOpen(SC_HANDLE, LPCWSTR, DWORD)
-{
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-}
-
-SC_HANDLE WINAPI unreachable(LPCWSTR, LPCWSTR, DWORD)
-{
-    SetLastError(RPC_S_SERVER_UNAVAILABLE);
-    return nullptr;
-}
-
 // The export's own source linked into this program, so that its lines land in a log the test opens.
 class RemoveServiceLogTest : public ::testing::Test {
 protected:
@@ -53,7 +41,7 @@ TEST_F(RemoveServiceLogTest, AbsentServiceWritesNoLineOfItsOwn)
 
 TEST_F(RemoveServiceLogTest, ConnectionFailureWritesOneLine)
 {
-    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenSCManagerW", reinterpret_cast<void*>(unreachable));
+    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenSCManagerW", reinterpret_cast<void*>(servicetest::unreachableManager));
     ASSERT_TRUE(redirect.active());
     EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), removeService());
     EXPECT_EQ(L"Could not connect to SCM on localnode\r\n", exportLines());
@@ -61,7 +49,7 @@ TEST_F(RemoveServiceLogTest, ConnectionFailureWritesOneLine)
 
 TEST_F(RemoveServiceLogTest, OpenFailureIsExplainedByItsReason)
 {
-    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenServiceW", reinterpret_cast<void*>(deniedOpen));
+    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenServiceW", reinterpret_cast<void*>(servicetest::deniedService));
     ASSERT_TRUE(redirect.active());
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), removeService());
     EXPECT_EQ(L"Could not open slave handle on localnode\r\nReason: ''\r\n", exportLines())

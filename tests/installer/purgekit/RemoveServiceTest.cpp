@@ -11,18 +11,6 @@ typedef DWORD(WINAPI* RemoveServiceExport)();
 
 const wchar_t InstallerService[] = L"qzInstaller";
 
-SC_HANDLE WINAPI deniedOpenService(SC_HANDLE, LPCWSTR, DWORD)
-{
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-}
-
-SC_HANDLE WINAPI unreachableManager(LPCWSTR, LPCWSTR, DWORD)
-{
-    SetLastError(RPC_S_SERVER_UNAVAILABLE);
-    return nullptr;
-}
-
 // Calls the export of the built library, as the installer does; every test leaves no "qzInstaller" behind.
 class RemoveServiceExportTest : public ::testing::Test {
 protected:
@@ -68,17 +56,10 @@ TEST_F(RemoveServiceExportTest, RunningServiceIsMarkedAndASecondDeletionFails)
 
 TEST_F(RemoveServiceExportTest, OpenFailureOtherThanAbsenceIsReturned)
 {
-    ImportRedirect redirect(library, "OpenServiceW", reinterpret_cast<void*>(deniedOpenService));
+    ImportRedirect redirect(library, "OpenServiceW", reinterpret_cast<void*>(servicetest::deniedService));
     ASSERT_TRUE(redirect.active());
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), removeService())
         << "a service that could not be looked at is never reported removed";
-}
-
-TEST_F(RemoveServiceExportTest, ConnectionFailureIsReturned)
-{
-    ImportRedirect redirect(library, "OpenSCManagerW", reinterpret_cast<void*>(unreachableManager));
-    ASSERT_TRUE(redirect.active());
-    EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), removeService());
 }
 
 } // namespace
