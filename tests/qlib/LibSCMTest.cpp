@@ -151,19 +151,6 @@ TEST_F(QLibSCMTest, LockIsReleasedByUnlockAndByClose)
     EXPECT_FALSE(manager.IsValid());
 }
 
-TEST_F(QLibSCMTest, QueryLockStatusLeavesNoBufferOnFailure)
-{
-    QUERY_SERVICE_LOCK_STATUSW* lockStatus = reinterpret_cast<QUERY_SERVICE_LOCK_STATUSW*>(1);
-    QLibStatus status = manager.QueryLockStatus(&lockStatus);
-    if (status.IsOK()) {
-        ASSERT_NE(nullptr, lockStatus);
-        HeapFree(GetProcessHeap(), 0, lockStatus);
-    } else {
-        EXPECT_EQ(QLIB_ERR_WIN32, status.GetType());
-        EXPECT_EQ(nullptr, lockStatus);
-    }
-}
-
 // The manager here opens the local database for any machine name, so the refusal is scripted.
 TEST(QLibSCM, FailedOpenNamesTheMachine)
 {
