@@ -1,0 +1,282 @@
+// Whether the machine may be cleaned, and the list of what the cleanup engine is to delete.
+
+#include "hostcleanup.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "commonutils.h"
+#include "kitorepository.h"
+#include "logger.h"
+#include "purgekit.h"
+#include "registryhelper.h"
+#include "registrytree.h"
+#include "repositorykey.h"
+#include "stringutils.h"
+
+namespace {
+
+// The registry key paths of the check, the terminator included.
+constexpr size_t KeyPathCapacity = MAX_PATH;
+constexpr int32_t FlagDeleteAll = 2;
+constexpr int32_t FlagRemoveIfEmpty = 1;
+
+// In the order in which g_commandLine is compared with them.
+const wchar_t* const UpdateKindWords[] = {L"MaintenancePacks", L"RollupPatches", L"HotFixes", L"AddOns"};
+
+// The update-kind word that the command line equals exactly, or null.
+const wchar_t* updateKindOf(const std::wstring& commandLine)
+{
+    for (const wchar_t* word : UpdateKindWords) {
+        if (commandLine == word)
+            return word;
+    }
+    return nullptr;
+}
+
+struct OpenedKey {
+    HKEY handle = nullptr;
+    OpenedKey() = default;
+    OpenedKey(const OpenedKey&) = delete;
+    OpenedKey& operator=(const OpenedKey&) = delete;
+    ~OpenedKey()
+    {
+        if (handle)
+            RegCloseKey(handle);
+    }
+};
+
+enum class Presence { Present, Absent, Unknown };
+
+// Only "not found" means absent: a key that exists but cannot be opened leaves the state unknown.
+Presence presenceOf(RegistryHelper& registry, HKEY root, const std::wstring& path, LONG& windowsError)
+{
+    windowsError = ERROR_SUCCESS;
+    if (registry.Reg_KeyExists(root, path, KEY_ALL_ACCESS, &windowsError) == 0)
+        return Presence::Present;
+    return windowsError == ERROR_FILE_NOT_FOUND ? Presence::Absent : Presence::Unknown;
+}
+
+// "DestinationPath" of the installer's key; empty when it cannot be read.
+std::wstring readDestinationPath()
+{
+    wchar_t* keyPath = nullptr;
+    std::wstring destination;
+    if (GetRegKeyPath(L"", &keyPath, 1, 0, REG_PATH_KITO) == 0) {
+        wchar_t buffer[MAX_PATH] = {};
+        RegistryHelper registry;
+        if (registry.Reg_ReadStringItem(HKEY_LOCAL_MACHINE, keyPath, L"DestinationPath", buffer, MAX_PATH,
+                                        KEY_ALL_ACCESS) == 0)
+            destination = buffer;
+    }
+    free(keyPath);
+    return destination;
+}
+
+// A release GUID names one key below the installer's key: never empty, never a path.
+bool isUsableGuid(const std::wstring& guid)
+{
+    return !guid.empty() && guid.find(L'\\') == std::wstring::npos;
+}
+
+bool fitsKeyPath(const std::wstring& path)
+{
+    return path.size() + 1 <= KeyPathCapacity;
+}
+
+// Answers from the loaded release key: false while any solution is registered below "Solutions".
+bool noSolutionsRegistered(const ScopeTracer& tracer, HKEY releaseKey, const std::wstring& guid)
+{
+    bool complete = true;
+    KeyTree tree(loadKeyFromRegistry(releaseKey, guid, KEY_ALL_ACCESS, &complete));
+    if (!tree || !complete) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Some problem in converting Kito43 regkey. Taking safer action. Not to clean.");
+        return false;
+    }
+    RepositoryKey* solutions = tree->getSubKey(L"Solutions");
+    if (!solutions) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Solutions key is not found. Returning true for cleanup");
+        return true;
+    }
+    size_t count = solutions->getSubKeys().size();
+    if (count == 0) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"There are no solutions under the solutions key. Returning true for cleanup");
+        return true;
+    }
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"There are %d solutions under the solutions key. Returning false for cleanup",
+                   static_cast<int>(count));
+    return false;
+}
+
+// Location value and one child with its flags; the child is left out when childName is empty.
+uint32_t addRegistryEntry(RepositoryKey* registries, int number, const std::wstring& location,
+                          const std::wstring& childName, int32_t flags)
+{
+    RepositoryKey* entry = registries->createSubKey(L"Entry" + std::to_wstring(number));
+    if (!entry)
+        return E_KITO_FAILED;
+    entry->setStringValue(L"Location", location);
+    if (RepositoryKey* child = childName.empty() ? nullptr : entry->createSubKey(childName))
+        child->setIntValue(L"Flags", flags);
+    return 0;
+}
+
+std::wstring repositoryGuid()
+{
+    return KitoDb ? KitoDb->getGuid() : std::wstring();
+}
+
+} // namespace
+
+bool HostCleanUp::canBeCleaned()
+{
+    ScopeTracer tracer(L"HostCleanUp::canBeCleaned", &g_logger);
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Befor new KitoRepository, canBeCleaned called, KitoDb is %Iu:",
+                   reinterpret_cast<uintptr_t>(KitoDb));
+    std::wstring sourcePath;
+    if (!KitoDb) {
+        KitoDb = new (std::nothrow) KitoRepository(L"KitoRepository");
+        if (!KitoDb)
+            return false;
+        sourcePath = readDestinationPath();
+        KitoDb->initFromProdInfoXML(L"productInformation.xml", sourcePath.c_str(), L"Purgekit.dll");
+    }
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"canBeCleaned called, source path is %s:", sourcePath.c_str());
+
+    RegistryHelper registry;
+    LONG windowsError = ERROR_SUCCESS;
+    Presence osmark = presenceOf(registry, HKEY_LOCAL_MACHINE, L"Software\\Osmark", windowsError);
+    if (osmark == Presence::Absent) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Software\\osmark key is not present, we can do Kito file level cleanup");
+        return true;
+    }
+    OpenedKey osmarkKey;
+    uint32_t rc = osmark == Presence::Unknown
+                      ? static_cast<uint32_t>(windowsError)
+                      : registry.Reg_OpenKey(&osmarkKey.handle, HKEY_LOCAL_MACHINE, L"Software\\Osmark", KEY_ALL_ACCESS);
+    if (rc) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                       L"RegOpen failed for Software\\osmark key. Reason %0x. Something is wrong because we earlier validated that the key is present. Not allowing to clean up the system",
+                       rc);
+        return false;
+    }
+    Presence kito = presenceOf(registry, osmarkKey.handle, L"Kito", windowsError);
+    if (kito == Presence::Absent) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito key is not present, we can do Kito file level cleanup");
+        return true;
+    }
+    if (kito == Presence::Unknown) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"RegOpen failed for Kito key. Reason %0x. Not allowing to clean up the system",
+                       static_cast<unsigned>(windowsError));
+        return false;
+    }
+
+    std::wstring guid = KitoDb->getGuid();
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito version is %s", KitoDb->getVersion().c_str());
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito GUID is %s", guid.c_str());
+    std::wstring keyPath = L"Software\\Osmark\\Kito\\" + guid;
+    if (!isUsableGuid(guid) || !fitsKeyPath(keyPath)) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito GUID '%s' does not name a release key. Not allowing to clean up the system",
+                       guid.c_str());
+        return false;
+    }
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The registry key Kito's looking for is %s", keyPath.c_str());
+    if (const wchar_t* kind = updateKindOf(g_commandLine))
+        keyPath += std::wstring(L"\\") + kind;
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Cmdline is '%s'", g_commandLine.c_str());
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"currentKeyStr is %s", keyPath.c_str());
+    if (!fitsKeyPath(keyPath)) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The release key path does not fit into %d characters. Not allowing to clean up the system",
+                       static_cast<int>(KeyPathCapacity));
+        return false;
+    }
+
+    Presence release = presenceOf(registry, HKEY_LOCAL_MACHINE, keyPath, windowsError);
+    if (release == Presence::Absent) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The KitoGUID key is not present, we can do Kito file level cleanup");
+        return true;
+    }
+    OpenedKey releaseKey;
+    rc = release == Presence::Unknown
+             ? static_cast<uint32_t>(windowsError)
+             : registry.Reg_OpenKey(&releaseKey.handle, HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS);
+    if (rc) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                       L"RegOpen failed for Kito43 key. Reason %0x. Something is wrong because we earlier validated that the key is present. Not allowing to clean up the system",
+                       rc);
+        return false;
+    }
+    return noSolutionsRegistered(tracer, releaseKey.handle, guid);
+}
+
+uint32_t HostCleanUp::formCleanupFile(RepositoryKey** root)
+{
+    ScopeTracer tracer(L"HostCleanUp::formCleanupFile", &g_logger);
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"formCleanupDbKey started");
+    if (!root)
+        return E_KITO_INVALIDARG;
+    *root = RepositoryKey::create(L"Cleanup");
+    if (!*root)
+        return E_KITO_FAILED;
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"createFileCleanupKeys is about to start");
+    if (uint32_t rc = createFileCleanupKeys(*root)) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"createFileCleanupKeys failed %0x", rc);
+        return rc;
+    }
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"createRegCleanupKeys is about start");
+    if (uint32_t rc = createRegCleanupKeys(*root)) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"createRegCleanupKeys failed %0x", rc);
+        return rc;
+    }
+    return 0;
+}
+
+uint32_t createFileCleanupKeys(RepositoryKey* root)
+{
+    ScopeTracer tracer(L"createFileCleanupKeys", &g_logger);
+    KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Files key about to be added");
+    RepositoryKey* files = root->createSubKey(L"Files");
+    RepositoryKey* entry = files ? files->createSubKey(L"Entry1") : nullptr;
+    if (!entry)
+        return E_KITO_FAILED;
+    KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"getEnvVarValue is about to start");
+    std::wstring commonFiles = getEnvVarValue(L"CommonProgramFiles");
+    if (commonFiles.empty())
+        return E_KITO_FAILED;
+    entry->setStringValue(L"Location", commonFiles);
+    RepositoryKey* shared = entry->createSubKey(L"Osmark Shared");
+    if (!shared)
+        return E_KITO_FAILED;
+    shared->setIntValue(L"Flags", FlagRemoveIfEmpty);
+    KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"KitoDb is %Iu", reinterpret_cast<uintptr_t>(KitoDb));
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"KitoGUID is %s", repositoryGuid().c_str());
+    RepositoryKey* kito = shared->createSubKey(L"Kito");
+    if (!kito)
+        return E_KITO_FAILED;
+    kito->setIntValue(L"Flags", FlagRemoveIfEmpty);
+    if (const wchar_t* kind = updateKindOf(g_commandLine)) {
+        if (RepositoryKey* updates = kito->createSubKey(kind))
+            updates->setIntValue(L"Flags", FlagDeleteAll);
+    }
+    return 0;
+}
+
+uint32_t createRegCleanupKeys(RepositoryKey* root)
+{
+    RepositoryKey* registries = root->createSubKey(L"Registries");
+    if (!registries)
+        return E_KITO_FAILED;
+    std::wstring releaseKey = L"Software\\Osmark\\Kito\\" + repositoryGuid();
+    uint32_t rc = addRegistryEntry(registries, 1, L"Software\\Osmark", L"Kito", FlagRemoveIfEmpty);
+    if (!rc)
+        rc = addRegistryEntry(registries, 2, releaseKey, g_commandLine, FlagDeleteAll);
+    if (!rc)
+        rc = addRegistryEntry(registries, 3, L"Software\\Wow6432Node\\Osmark", L"Kito", FlagRemoveIfEmpty);
+    if (!rc)
+        rc = addRegistryEntry(registries, 4, releaseKey, g_commandLine, FlagDeleteAll);
+    if (!rc)
+        rc = addRegistryEntry(registries, 5, L"SOFTWARE", L"Osmark", FlagRemoveIfEmpty);
+    return rc ? E_KITO_FAILED : 0;
+}
