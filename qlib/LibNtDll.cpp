@@ -321,7 +321,7 @@ QLibStatus QLibNtDll::ExpandEnvStrings(void* environment, const wchar_t* text, w
 
     // The native length may leave no room for a terminator in the local buffer: count it from the length only.
     size_t chars = destination.Length / sizeof(wchar_t);
-    size_t bytes = (destination.Length + 1) * sizeof(wchar_t);
+    auto bytes = static_cast<DWORD>((destination.Length + 1u) * sizeof(wchar_t));
     auto* copy = static_cast<wchar_t*>(QLibHeapAlloc(bytes, status));
     if (copy == nullptr) {
         QLIB_TRACE("QLibNtDll::ExpandEnvStrings", L"(%d) HeapAlloc failed. Size=%d", status.GetCode(), bytes);

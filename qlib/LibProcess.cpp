@@ -38,7 +38,7 @@ QLibStatus LastError()
 QLibStatus CopyToHeap(const std::wstring& text, wchar_t** copy, const char* function)
 {
     QLibStatus status;
-    size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
     *copy = static_cast<wchar_t*>(QLibHeapAlloc(bytes, status));
     if (*copy == nullptr) {
         QLIB_TRACE(function, L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(), bytes);
@@ -457,7 +457,7 @@ QLibStatus QLibProcess::GetUserName(wchar_t** domain, wchar_t** userName)
             auto* text = static_cast<wchar_t*>(QLibHeapAlloc(chars * sizeof(wchar_t), status));
             if (text == nullptr)
                 QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(),
-                           chars * sizeof(wchar_t));
+                           static_cast<DWORD>(chars * sizeof(wchar_t)));
             return text;
         };
         if ((*userName = allocate(nameChars)) != nullptr && (*domain = allocate(domainChars)) != nullptr) {

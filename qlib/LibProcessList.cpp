@@ -49,29 +49,23 @@ QLibStatus QLibProcessList::Open()
 
 QLibStatus QLibProcessList::GetFirst(uint32_t* pid)
 {
-    QLIB_ASSERT(IsValid());
-    *pid = 0xFFFFFFFFu;
-    QLibStatus status;
-    m_Entry.dwSize = sizeof(m_Entry);
-    if (!Process32FirstW(m_Snapshot.GetHandle(), &m_Entry)) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
-        QLIB_TRACE("QLibProcessList::GetFirst", L"(%d) Process32First failed.", status.GetCode());
-        return status;
-    }
-    *pid = m_Entry.th32ProcessID;
-    status.SetOK();
-    return status;
+    return Step(Process32FirstW, "QLibProcessList::GetFirst", L"(%d) Process32First failed.", pid);
 }
 
 QLibStatus QLibProcessList::GetNext(uint32_t* pid)
+{
+    return Step(Process32NextW, "QLibProcessList::GetNext", L"(%d) Process32Next failed.", pid);
+}
+
+QLibStatus QLibProcessList::Step(StepCall call, const char* function, const wchar_t* message, uint32_t* pid)
 {
     QLIB_ASSERT(IsValid());
     *pid = 0xFFFFFFFFu;
     QLibStatus status;
     m_Entry.dwSize = sizeof(m_Entry);
-    if (!Process32NextW(m_Snapshot.GetHandle(), &m_Entry)) {
+    if (!call(m_Snapshot.GetHandle(), &m_Entry)) {
         status.Set(QLIB_ERR_WIN32, GetLastError());
-        QLIB_TRACE("QLibProcessList::GetNext", L"(%d) Process32Next failed.", status.GetCode());
+        QLIB_TRACE(function, message, status.GetCode());
         return status;
     }
     *pid = m_Entry.th32ProcessID;

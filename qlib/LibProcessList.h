@@ -28,6 +28,9 @@ public:
     const PROCESSENTRY32W& GetEntry() const { return m_Entry; }
 
 private:
+    using StepCall = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32W*);
+    QLibStatus Step(StepCall call, const char* function, const wchar_t* message, uint32_t* pid);
+
     QLibWin32Object m_Snapshot;
     PROCESSENTRY32W m_Entry = {};
 };

@@ -1,0 +1,141 @@
+// Benchmark, not a test: the cost of one filtered process-list walk against a bare Toolhelp walk that reads
+// each path with QueryFullProcessImageNameW, with 50 and then 500 extra test children alive.
+// Usage: qlib_process_bench.exe [walks per measurement, default 20]
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "LibProcessList.h"
+
+namespace {
+
+std::wstring ChildPath()
+{
+    wchar_t self[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self, length);
+    return path.substr(0, path.rfind(L'\\') + 1) + L"testchild.exe";
+}
+
+// Children that wait for one event; setting it ends them all.
+class Children {
+public:
+    explicit Children(const std::wstring& path)
+        : m_Path(path), m_Name(L"QLibBenchStop_" + std::to_wstring(GetCurrentProcessId()))
+    {
+        m_Stop = CreateEventW(nullptr, TRUE, FALSE, m_Name.c_str());
+    }
+    ~Children()
+    {
+        SetEvent(m_Stop);
+        for (HANDLE process : m_Processes) {
+            if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
+                TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+        CloseHandle(m_Stop);
+    }
+    bool GrowTo(size_t count)
+    {
+        while (m_Processes.size() < count) {
+            std::wstring commandLine = L"\"" + m_Path + L"\" --wait " + m_Name;
+            STARTUPINFOW startup = {};
+            startup.cb = sizeof(startup);
+            PROCESS_INFORMATION info = {};
+            if (!CreateProcessW(m_Path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                &startup, &info))
+                return false;
+            CloseHandle(info.hThread);
+            m_Processes.push_back(info.hProcess);
+        }
+        return true;
+    }
+
+private:
+    std::wstring m_Path;
+    std::wstring m_Name;
+    HANDLE m_Stop;
+    std::vector<HANDLE> m_Processes;
+};
+
+size_t FilteredWalk(const std::wstring& path)
+{
+    QLibMultInstProcessList list(path.c_str(), TRUE);
+    size_t matches = 0;
+    uint32_t pid = 0;
+    for (QLibStatus status = list.GetFirst(&pid); status.IsOK(); status = list.GetNext(&pid))
+        ++matches;
+    return matches;
+}
+
+size_t BareWalk(const std::wstring& path)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    size_t matches = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (process == nullptr)
+            continue;
+        wchar_t image[MAX_PATH];
+        DWORD size = MAX_PATH;
+        if (QueryFullProcessImageNameW(process, 0, image, &size) && _wcsicmp(image, path.c_str()) == 0)
+            ++matches;
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return matches;
+}
+
+// Milliseconds per walk, averaged over the walks.
+template <typename Walk>
+double Measure(int walks, Walk walk, size_t& matches)
+{
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    for (int i = 0; i < walks; ++i)
+        matches = walk();
+    QueryPerformanceCounter(&end);
+    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart) /
+           walks;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int walks = argc > 1 ? atoi(argv[1]) : 20;
+    if (walks <= 0)
+        walks = 20;
+    std::wstring path = ChildPath();
+    Children children(path);
+    for (size_t count : {50u, 500u}) {
+        if (!children.GrowTo(count)) {
+            wprintf(L"cannot start child %u: error %u\n", static_cast<unsigned>(count), GetLastError());
+            return 1;
+        }
+        // Let the new children finish loading, so that every walk sees the same processes.
+        Sleep(5000);
+        size_t filteredMatches = 0;
+        size_t bareMatches = 0;
+        // One walk of each first, so that neither pays for warming up.
+        FilteredWalk(path);
+        BareWalk(path);
+        double filtered = Measure(walks, [&] { return FilteredWalk(path); }, filteredMatches);
+        double bare = Measure(walks, [&] { return BareWalk(path); }, bareMatches);
+        wprintf(L"children=%u walks=%d filtered=%.2f ms (%u found) bare=%.2f ms (%u found) ratio=%.2f\n",
+                static_cast<unsigned>(count), walks, filtered, static_cast<unsigned>(filteredMatches), bare,
+                static_cast<unsigned>(bareMatches), filtered / bare);
+        fflush(stdout);
+    }
+    return 0;
+}
