@@ -86,17 +86,6 @@ TEST_F(QLibNtDllTest, ObjectNameLongerThanFirstBufferGrows)
     HeapFree(GetProcessHeap(), 0, buffer);
 }
 
-TEST_F(QLibNtDllTest, ObjectTypeName)
-{
-    QLibMutex mutex(FALSE, nullptr, nullptr, nullptr);
-    QLibNtDll ntDll;
-    void* buffer = nullptr;
-    ASSERT_TRUE(ntDll.GetObjectInformation(mutex.GetHandle(), 2, &buffer).IsOK());
-    const UNICODE_STRING& type = *static_cast<UNICODE_STRING*>(buffer);
-    EXPECT_EQ(L"Mutant", std::wstring(type.Buffer, type.Length / sizeof(wchar_t)));
-    HeapFree(GetProcessHeap(), 0, buffer);
-}
-
 TEST_F(QLibNtDllTest, FileNameGrowsByDoubling)
 {
     wchar_t temp[MAX_PATH];
@@ -168,14 +157,6 @@ TEST_F(QLibNtDllTest, EnvironmentBlockSetAndExpand)
         << "more than 8192 bytes do not fit";
     EXPECT_EQ(nullptr, expanded);
     EXPECT_TRUE(ntDll.DestroyEnvironment(environment).IsOK());
-}
-
-TEST_F(QLibNtDllTest, StatusConversion)
-{
-    QLibNtDll ntDll;
-    EXPECT_TRUE(ntDll.StatusToError(0).IsOK());
-    EXPECT_TRUE(ntDll.StatusToError(static_cast<NTSTATUS>(0xC0000022)).Is(QLIB_ERR_WIN32, ERROR_ACCESS_DENIED));
-    EXPECT_TRUE(ntDll.StatusToError(static_cast<NTSTATUS>(0xC0000034)).Is(QLIB_ERR_WIN32, ERROR_FILE_NOT_FOUND));
 }
 
 }  // namespace
