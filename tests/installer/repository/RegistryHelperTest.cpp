@@ -113,6 +113,12 @@ TEST_F(RegistryHelperTest, KeyAndValueExistence)
     helper.Reg_WriteStringItem(root, REG_SZ, L"Child", L"V", L"x", AllAccess);
     EXPECT_EQ(0u, helper.Reg_KeyExists(root, L"Child", KEY_READ));
     EXPECT_EQ(E_KITO_REGOPEN, helper.Reg_KeyExists(root, L"Nothing", KEY_READ));
+    // The open's own result tells an absent key from one that cannot be opened.
+    LONG openResult = -1;
+    EXPECT_EQ(E_KITO_REGOPEN, helper.Reg_KeyExists(root, L"Nothing", KEY_READ, &openResult));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, openResult);
+    EXPECT_EQ(0u, helper.Reg_KeyExists(root, L"Child", KEY_READ, &openResult));
+    EXPECT_EQ(ERROR_SUCCESS, openResult);
     // The caller's handle stays open and usable.
     DWORD values = 0;
     EXPECT_EQ(ERROR_SUCCESS,

@@ -77,22 +77,26 @@ uint32_t RegistryHelper::getRootKey(HKEY root, HKEY* out)
     return 0;
 }
 
-uint32_t RegistryHelper::Reg_OpenKey(HKEY* out, HKEY root, const std::wstring& subKey, REGSAM access)
+uint32_t RegistryHelper::Reg_OpenKey(HKEY* out, HKEY root, const std::wstring& subKey, REGSAM access,
+                                     LONG* windowsError)
 {
     ScopeTracer tracer(L"RegistryHelper::Reg_OpenKey", &g_logger);
     Root resolved(*this, root);
     if (resolved.status)
         return resolved.status;
-    if (RegOpenKeyExW(resolved.handle, subKey.c_str(), 0, access, out) != ERROR_SUCCESS)
+    LONG result = RegOpenKeyExW(resolved.handle, subKey.c_str(), 0, access, out);
+    if (windowsError != nullptr)
+        *windowsError = result;
+    if (result != ERROR_SUCCESS)
         return E_KITO_REGOPEN;
     return 0;
 }
 
-uint32_t RegistryHelper::Reg_KeyExists(HKEY root, const std::wstring& subKey, REGSAM access)
+uint32_t RegistryHelper::Reg_KeyExists(HKEY root, const std::wstring& subKey, REGSAM access, LONG* windowsError)
 {
     ScopeTracer tracer(L"RegistryHelper::Reg_KeyExists", &g_logger);
     KeyHandle key;
-    return Reg_OpenKey(key.out(), root, subKey, access);
+    return Reg_OpenKey(key.out(), root, subKey, access, windowsError);
 }
 
 uint32_t RegistryHelper::valueExists(HKEY root, const std::wstring& subKey, const std::wstring& valueName,

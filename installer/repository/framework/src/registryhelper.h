@@ -24,9 +24,10 @@ public:
     // handle (it differs from root). Every other root is passed through.
     uint32_t getRootKey(HKEY root, HKEY* out);
 
-    // The caller closes the opened key.
-    uint32_t Reg_OpenKey(HKEY* out, HKEY root, const std::wstring& subKey, REGSAM access);
-    uint32_t Reg_KeyExists(HKEY root, const std::wstring& subKey, REGSAM access);
+    // The caller closes the opened key. windowsError, when given, receives the open's own result (0 on
+    // success), so a caller can tell a key that is absent from one that exists but cannot be opened.
+    uint32_t Reg_OpenKey(HKEY* out, HKEY root, const std::wstring& subKey, REGSAM access, LONG* windowsError = nullptr);
+    uint32_t Reg_KeyExists(HKEY root, const std::wstring& subKey, REGSAM access, LONG* windowsError = nullptr);
     uint32_t valueExists(HKEY root, const std::wstring& subKey, const std::wstring& valueName, REGSAM access);
     // Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into buffer of capacity wide characters and
     // terminates it; data that does not fit is refused with E_KITO_REGQUERY.
