@@ -27,34 +27,42 @@ QLibStatus FetchName(const char* function, const wchar_t* format, const wchar_t*
 
 } // namespace
 
+// What the manager holds can grow between the size query and the fetch (a service created meanwhile);
+// the fetch then starts over, a few times at most.
 QLibStatus QLibFetchScBuffer(const QLibScBufferQuery& query, void** buffer)
 {
+    const int attempts = 3;
     *buffer = nullptr;
-    DWORD needed = 0;
-    if (query.call(nullptr, 0, &needed)) {
-        QLIB_ASSERT(query.emptyOnFirstSuccess);
-        return QLibScOk();
-    }
-    DWORD error = GetLastError();
-    if (error != ERROR_INSUFFICIENT_BUFFER && error != query.moreDataError) {
-        query.traceFailure(error, false);
-        return QLibScWin32Failure(error);
-    }
-    // HeapAlloc sets no error code of its own.
-    void* data = HeapAlloc(GetProcessHeap(), 0, needed);
-    if (data == nullptr) {
-        QLIB_TRACE(query.function, query.allocFailedFormat, ERROR_NOT_ENOUGH_MEMORY, needed);
-        return QLibScWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    DWORD size = needed;
-    if (!query.call(data, size, &needed)) {
+    for (int attempt = 1;; ++attempt) {
+        DWORD needed = 0;
+        if (query.call(nullptr, 0, &needed)) {
+            QLIB_ASSERT(query.emptyOnFirstSuccess);
+            return QLibScOk();
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_INSUFFICIENT_BUFFER && error != query.moreDataError) {
+            query.traceFailure(error, false);
+            return QLibScWin32Failure(error);
+        }
+        // HeapAlloc sets no error code of its own.
+        void* data = HeapAlloc(GetProcessHeap(), 0, needed);
+        if (data == nullptr) {
+            QLIB_TRACE(query.function, query.allocFailedFormat, ERROR_NOT_ENOUGH_MEMORY, needed);
+            return QLibScWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
+        }
+        DWORD size = needed;
+        if (query.call(data, size, &needed)) {
+            *buffer = data;
+            return QLibScOk();
+        }
         error = GetLastError();
-        query.traceFailure(error, true);
         HeapFree(GetProcessHeap(), 0, data);
-        return QLibScWin32Failure(error);
+        bool grew = error == ERROR_INSUFFICIENT_BUFFER || error == query.moreDataError;
+        if (!grew || attempt == attempts) {
+            query.traceFailure(error, true);
+            return QLibScWin32Failure(error);
+        }
     }
-    *buffer = data;
-    return QLibScOk();
 }
 
 QLibSCM::QLibSCM(const wchar_t* machine, uint32_t access)
@@ -189,6 +197,9 @@ QLibStatus QLibSCM::Enumerate(const char* function, const wchar_t* format, uint3
     QLibScBufferQuery query;
     query.function = function;
     query.call = [&](void* buffer, DWORD size, DWORD* needed) {
+        // Every size query starts the enumeration from its beginning.
+        if (buffer == nullptr)
+            resume = 0;
         return enumerate(buffer, size, needed, &found, &resume);
     };
     query.traceFailure = [&](DWORD code, bool) { QLIB_TRACE(function, format, code, serviceType, serviceState); };

@@ -133,6 +133,46 @@ TEST_F(QLibSCMTest, EnumerationWithoutMatchIsEmptyAndFailureLeavesNothing)
     EXPECT_TRUE(trace.Has("QLibSCM::EnumServices", L"(87) EnumServiceStatus failed. Type=48, State=16"));
 }
 
+TEST_F(QLibSCMTest, EnumerationStartsOverWhenTheListGrowsBetweenItsCalls)
+{
+    // The first fetch finds one service more than its size query said; every size query must start afresh.
+    static int fetches;
+    static DWORD resumeAtSizeQuery;
+    fetches = 0;
+    resumeAtSizeQuery = 99;
+    ImportPatch enumerate("EnumServicesStatusW",
+                          reinterpret_cast<void*>(+[](SC_HANDLE, DWORD, DWORD, ENUM_SERVICE_STATUSW* buffer, DWORD size,
+                                                      DWORD* needed, DWORD* returned, DWORD* resume) -> BOOL {
+                              *returned = 0;
+                              if (buffer == nullptr) {
+                                  resumeAtSizeQuery = *resume;
+                                  *needed = sizeof(ENUM_SERVICE_STATUSW) + 64;
+                                  SetLastError(ERROR_MORE_DATA);
+                                  return FALSE;
+                              }
+                              if (++fetches == 1) {
+                                  *needed = size + 64;
+                                  *resume = 5;
+                                  SetLastError(ERROR_MORE_DATA);
+                                  return FALSE;
+                              }
+                              static wchar_t name[] = L"Grown";
+                              *buffer = {};
+                              buffer->lpServiceName = name;
+                              buffer->lpDisplayName = name;
+                              *returned = 1;
+                              return TRUE;
+                          }));
+    ENUM_SERVICE_STATUSW* services = nullptr;
+    uint32_t count = 0;
+    ASSERT_TRUE(IsOK(manager.EnumServices(SERVICE_WIN32, SERVICE_STATE_ALL, &services, &count)));
+    EXPECT_EQ(2, fetches);
+    EXPECT_EQ(0u, resumeAtSizeQuery);
+    ASSERT_EQ(1u, count);
+    EXPECT_STREQ(L"Grown", services[0].lpServiceName);
+    HeapFree(GetProcessHeap(), 0, services);
+}
+
 TEST_F(QLibSCMTest, LockIsReleasedByUnlockAndByClose)
 {
     EXPECT_TRUE(IsOK(manager.Unlock())) << "nothing held, nothing to do";
