@@ -48,16 +48,32 @@ struct OpenedKey {
     }
 };
 
-enum class Presence { Present, Absent, Unknown };
-
-// Only "not found" means absent: a key that exists but cannot be opened leaves the state unknown.
-Presence presenceOf(RegistryHelper& registry, HKEY root, const std::wstring& path, LONG& windowsError)
+// Why a key did not open: the registry helper reports every failure as E_KITO_REGOPEN, and only the
+// Windows code tells "not found" from "there but not to be opened".
+LONG openFailureOf(HKEY root, const std::wstring& path)
 {
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return result;
+}
+
+} // namespace
+
+Presence presenceOf(HKEY root, const std::wstring& path, LONG& windowsError)
+{
+    RegistryHelper registry;
     windowsError = ERROR_SUCCESS;
-    if (registry.Reg_KeyExists(root, path, KEY_ALL_ACCESS, &windowsError) == 0)
+    if (registry.Reg_KeyExists(root, path, KEY_ALL_ACCESS) == 0)
         return Presence::Present;
+    windowsError = openFailureOf(root, path);
+    if (windowsError == ERROR_SUCCESS)
+        windowsError = ERROR_ACCESS_DENIED;
     return windowsError == ERROR_FILE_NOT_FOUND ? Presence::Absent : Presence::Unknown;
 }
+
+namespace {
 
 // "DestinationPath" of the installer's key; empty when it cannot be read.
 std::wstring readDestinationPath()
@@ -147,7 +163,7 @@ bool HostCleanUp::canBeCleaned()
 
     RegistryHelper registry;
     LONG windowsError = ERROR_SUCCESS;
-    Presence osmark = presenceOf(registry, HKEY_LOCAL_MACHINE, L"Software\\Osmark", windowsError);
+    Presence osmark = presenceOf(HKEY_LOCAL_MACHINE, L"Software\\Osmark", windowsError);
     if (osmark == Presence::Absent) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Software\\osmark key is not present, we can do Kito file level cleanup");
         return true;
@@ -162,7 +178,7 @@ bool HostCleanUp::canBeCleaned()
                        rc);
         return false;
     }
-    Presence kito = presenceOf(registry, osmarkKey.handle, L"Kito", windowsError);
+    Presence kito = presenceOf(osmarkKey.handle, L"Kito", windowsError);
     if (kito == Presence::Absent) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito key is not present, we can do Kito file level cleanup");
         return true;
@@ -193,7 +209,7 @@ bool HostCleanUp::canBeCleaned()
         return false;
     }
 
-    Presence release = presenceOf(registry, HKEY_LOCAL_MACHINE, keyPath, windowsError);
+    Presence release = presenceOf(HKEY_LOCAL_MACHINE, keyPath, windowsError);
     if (release == Presence::Absent) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The KitoGUID key is not present, we can do Kito file level cleanup");
         return true;

@@ -2,6 +2,8 @@
 // The removal's decision and its deletions: whether the machine may be cleaned, the list of what to
 // delete, and the engine that deletes it. Static operations; nothing is kept between calls.
 
+#include <windows.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -50,6 +52,11 @@ void Cleanups(const std::wstring& name);
 
 // <common program files>\Osmark Shared\Kito; false when the shell cannot tell the common folder.
 bool getSharedKitoFolder(std::wstring& folder);
+// Only "not found" means absent: a key that exists but cannot be opened leaves the state unknown, with
+// the Windows code in windowsError.
+enum class Presence { Present, Absent, Unknown };
+Presence presenceOf(HKEY root, const std::wstring& path, LONG& windowsError);
+
 // The walk's pattern and item paths fit MAX_PATH plus one characters, the terminator included.
 inline constexpr size_t CleanupPathCapacity = 261;
 

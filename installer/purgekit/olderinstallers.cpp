@@ -53,11 +53,9 @@ void CleanupKito40()
 {
     ScopeTracer tracer(L"CleanupKito40", &g_logger);
     // While the 4.0 solution is registered its leftovers stay; a key that cannot be checked counts as there.
-    RegistryHelper registry;
     LONG windowsError = ERROR_SUCCESS;
-    uint32_t rc = registry.Reg_KeyExists(HKEY_LOCAL_MACHINE, std::wstring(KitoKey) + L"\\Solutions\\plov.sol.mesaw",
-                                         KEY_ALL_ACCESS, &windowsError);
-    if (rc == 0 || windowsError != ERROR_FILE_NOT_FOUND)
+    if (presenceOf(HKEY_LOCAL_MACHINE, std::wstring(KitoKey) + L"\\Solutions\\plov.sol.mesaw", windowsError) !=
+        Presence::Absent)
         return;
     for (const wchar_t* productCode : kito40ProductCodes)
         removeKeyTree(UninstallKey, productCode);
