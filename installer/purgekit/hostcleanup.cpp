@@ -48,15 +48,10 @@ struct OpenedKey {
     }
 };
 
-// Why a key did not open: the registry helper reports every failure as E_KITO_REGOPEN, and only the
-// Windows code tells "not found" from "there but not to be opened".
-LONG openFailureOf(HKEY root, const std::wstring& path)
+// The code to report for a key that is there but did not open.
+uint32_t openFailureCode(LONG windowsError)
 {
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (result == ERROR_SUCCESS)
-        RegCloseKey(key);
-    return result;
+    return windowsError != ERROR_SUCCESS ? static_cast<uint32_t>(windowsError) : E_KITO_REGOPEN;
 }
 
 } // namespace
@@ -65,11 +60,8 @@ Presence presenceOf(HKEY root, const std::wstring& path, LONG& windowsError)
 {
     RegistryHelper registry;
     windowsError = ERROR_SUCCESS;
-    if (registry.Reg_KeyExists(root, path, KEY_ALL_ACCESS) == 0)
+    if (registry.Reg_KeyExists(root, path, KEY_ALL_ACCESS, &windowsError) == 0)
         return Presence::Present;
-    windowsError = openFailureOf(root, path);
-    if (windowsError == ERROR_SUCCESS)
-        windowsError = ERROR_ACCESS_DENIED;
     return windowsError == ERROR_FILE_NOT_FOUND ? Presence::Absent : Presence::Unknown;
 }
 
@@ -170,7 +162,7 @@ bool HostCleanUp::canBeCleaned()
     }
     OpenedKey osmarkKey;
     uint32_t rc = osmark == Presence::Unknown
-                      ? static_cast<uint32_t>(windowsError)
+                      ? openFailureCode(windowsError)
                       : registry.Reg_OpenKey(&osmarkKey.handle, HKEY_LOCAL_MACHINE, L"Software\\Osmark", KEY_ALL_ACCESS);
     if (rc) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer,
@@ -216,7 +208,7 @@ bool HostCleanUp::canBeCleaned()
     }
     OpenedKey releaseKey;
     rc = release == Presence::Unknown
-             ? static_cast<uint32_t>(windowsError)
+             ? openFailureCode(windowsError)
              : registry.Reg_OpenKey(&releaseKey.handle, HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS);
     if (rc) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer,
