@@ -676,6 +676,16 @@ std::wstring QLibService::RegistryPath() const
     return L"System\\CurrentControlSet\\Services\\" + m_ServiceName;
 }
 
+// The service's own key, where its "Environment" value lives.
+LONG QLibService::OpenRegistryKey(const char* function, HKEY* key) const
+{
+    std::wstring path = RegistryPath();
+    LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, key);
+    if (error != ERROR_SUCCESS)
+        QLIB_TRACE(function, L"(%d) Failed to open the registry key '%s'.", error, path.c_str());
+    return error;
+}
+
 // Windows 2000 only: the configured account's own variables from HKEY_USERS\<sid>\Environment.
 // An account without a SID or without that key leaves the block as it is.
 QLibStatus QLibService::AddUserEnvironment(void** block)
@@ -741,13 +751,10 @@ QLibStatus QLibService::AddUserEnvironment(void** block)
 QLibStatus QLibService::WriteEnvironment(const void* block)
 {
     const char* function = "QLibService::SetVirtualNameEnvironment";
-    std::wstring path = RegistryPath();
     HKEY key = nullptr;
-    LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (error != ERROR_SUCCESS) {
-        QLIB_TRACE(function, L"(%d) Failed to open the registry key '%s'.", error, path.c_str());
+    LONG error = OpenRegistryKey(function, &key);
+    if (error != ERROR_SUCCESS)
         return QLibScWin32Failure(error);
-    }
     DWORD bytes = sizeof(wchar_t);
     for (auto* entry = static_cast<const wchar_t*>(block); *entry; entry += wcslen(entry) + 1)
         bytes += static_cast<DWORD>((wcslen(entry) + 1) * sizeof(wchar_t));
@@ -812,13 +819,10 @@ QLibStatus QLibService::SetVirtualNameEnvironment(const wchar_t* virtualName)
 QLibStatus QLibService::RemoveVirtualNameEnvironment()
 {
     const char* function = "QLibService::RemoveVirtualNameEnvironment";
-    std::wstring path = RegistryPath();
     HKEY key = nullptr;
-    LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (error != ERROR_SUCCESS) {
-        QLIB_TRACE(function, L"(%d) Failed to open the registry key '%s'.", error, path.c_str());
+    LONG error = OpenRegistryKey(function, &key);
+    if (error != ERROR_SUCCESS)
         return QLibScWin32Failure(error);
-    }
     error = RegDeleteValueW(key, L"Environment");
     RegCloseKey(key);
     if (error != ERROR_SUCCESS) {
@@ -834,13 +838,10 @@ uint32_t QLibService::VNameMatched(const wchar_t* virtualName)
 {
     const char* function = "QLibService::VNameMatched";
     QLIB_ASSERT(virtualName != nullptr);
-    std::wstring path = RegistryPath();
     HKEY key = nullptr;
-    LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (error != ERROR_SUCCESS) {
-        QLIB_TRACE(function, L"(%d) Failed to open the registry key '%s'.", error, path.c_str());
+    LONG error = OpenRegistryKey(function, &key);
+    if (error != ERROR_SUCCESS)
         return 0;
-    }
     DWORD type = 0;
     DWORD bytes = 0;
     wchar_t* block = nullptr;
@@ -861,7 +862,7 @@ uint32_t QLibService::VNameMatched(const wchar_t* virtualName)
     }
     RegCloseKey(key);
     if (error != ERROR_SUCCESS) {
-        QLIB_TRACE(function, L"(%d) Failed to get data from the Environment registry key '%s'.", error, path.c_str());
+        QLIB_TRACE(function, L"(%d) Failed to get data from the Environment registry key '%s'.", error, RegistryPath().c_str());
         HeapRelease(block);
         return 0;
     }

@@ -74,6 +74,7 @@ private:
     QLibStatus AddUserEnvironment(void** block);
     QLibStatus WriteEnvironment(const void* block);
     std::wstring RegistryPath() const;
+    LONG OpenRegistryKey(const char* function, HKEY* key) const;
 
     std::wstring m_ServiceName;
 };
