@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "ImportSlots.h"
+
 namespace {
 
 enum ExitCode { EXIT_USAGE = 2, EXIT_NO_DLL = 10, EXIT_NO_EXPORT = 11, EXIT_NO_IMPORT = 12 };
@@ -42,31 +44,11 @@ HRESULT WINAPI failingSHGetFolderPathW(HWND, int, HANDLE, DWORD, LPWSTR path)
 // Points the module's import slot of one function at a replacement; false when the module does not import it.
 bool redirectImport(HMODULE module, const char* function, void* replacement)
 {
-    BYTE* base = reinterpret_cast<BYTE*>(module);
-    const IMAGE_NT_HEADERS* headers =
-        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (imports.VirtualAddress == 0)
-        return false;
     bool redirected = false;
-    for (const IMAGE_IMPORT_DESCRIPTOR* library = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         library->Name != 0; ++library) {
-        DWORD namesOffset = library->OriginalFirstThunk ? library->OriginalFirstThunk : library->FirstThunk;
-        const IMAGE_THUNK_DATA* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + namesOffset);
-        IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            const IMAGE_IMPORT_BY_NAME* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0)
-                continue;
-            DWORD oldProtection = 0;
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &oldProtection);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, oldProtection, &oldProtection);
-            redirected = true;
-        }
-    }
+    ForEachImportSlot(module, function, [&](ULONG_PTR* slot) {
+        WriteImportSlot(slot, reinterpret_cast<ULONG_PTR>(replacement));
+        redirected = true;
+    });
     return redirected;
 }
 

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "ImportSlots.h"
 #include "LibLogger.h"
 
 // Redirects every import of one function (by name, from whichever DLL) of the test program itself while
@@ -20,21 +21,7 @@ class ImportPatch {
 public:
     ImportPatch(const char* function, void* replacement)
     {
-        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-        const auto& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-        for (; module->Name != 0; ++module) {
-            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
-            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
-            for (; module->OriginalFirstThunk != 0 && names->u1.AddressOfData != 0; ++names, ++slots) {
-                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                    continue;
-                auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-                if (strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0)
-                    Swap(slots, replacement);
-            }
-        }
+        ForEachImportSlot(GetModuleHandleW(nullptr), function, [&](ULONG_PTR* slot) { Swap(slot, replacement); });
         EXPECT_NE(0, m_Count) << "the test program does not import " << function;
     }
     ~ImportPatch()
@@ -52,13 +39,9 @@ public:
     }
 
 private:
-    void Swap(IMAGE_THUNK_DATA* slot, void* target)
+    void Swap(ULONG_PTR* slot, void* target)
     {
-        DWORD protection = 0;
-        VirtualProtect(&slot->u1.Function, sizeof(void*), PAGE_READWRITE, &protection);
-        void* previous = reinterpret_cast<void*>(slot->u1.Function);
-        slot->u1.Function = reinterpret_cast<ULONG_PTR>(target);
-        VirtualProtect(&slot->u1.Function, sizeof(void*), protection, &protection);
+        void* previous = reinterpret_cast<void*>(WriteImportSlot(slot, reinterpret_cast<ULONG_PTR>(target)));
         if (target != m_Original) {
             m_Original = previous;
             if (m_Count < MaxSlots)
@@ -68,7 +51,7 @@ private:
 
     static constexpr int MaxSlots = 8;
     void* m_Original = nullptr;
-    IMAGE_THUNK_DATA* m_Slots[MaxSlots] = {};
+    ULONG_PTR* m_Slots[MaxSlots] = {};
     int m_Count = 0;
 };
 
