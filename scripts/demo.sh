@@ -34,3 +34,23 @@ set +e
 TARN_CLUSTER_DESC=demo.desc wine tarnaghost.exe --desc demo.desc --journal agent-demo.journal Tollan.dll demo.script </dev/null
 echo "tarnaghost -> exit code $?"
 set -e
+
+step "4. Purgekit on a machine with the installer's running service and no installed solution left"
+bin=$(wine winepath -w "$PWD/testservice.exe" 2>/dev/null | tr -d '\r')
+wine sc create qzInstaller binPath= "\"$bin\"" </dev/null >/dev/null
+wine sc start qzInstaller </dev/null >/dev/null
+query() {
+    local state
+    state=$(wine sc query qzInstaller </dev/null 2>/dev/null | tr -d '\r' | grep -E 'STATE' | sed 's/  */ /g')
+    echo "${state:- the service qzInstaller is not installed}"
+}
+echo "before:$(query)"
+wine purgedriver.exe MaintenancePacks </dev/null
+# A running service that was deleted goes away once it stops.
+wine sc stop qzInstaller </dev/null >/dev/null 2>&1 || true
+sleep 1
+echo "after it stops:$(query)"
+log=$(wine cmd /c 'echo %ALLUSERSPROFILE%\qzPurgekit.log' </dev/null | tr -d '\r')
+echo "why, from its log $log:"
+iconv -f UTF-16LE -t UTF-8 "$(wine winepath -u "$log" 2>/dev/null | tr -d '\r')" | tr -d '\r' \
+    | grep -E 'service removed|can be cleaned|cannot be cleaned|not present|successful or not run' | sed 's/^/    /'
