@@ -18,7 +18,7 @@ QLibStatus TakeToken(QLibWin32Object& owner, BOOL opened, HANDLE token, const ch
     return owner.Attach(token);
 }
 
-}  // namespace
+} // namespace
 
 QLibAccessToken::~QLibAccessToken()
 {

@@ -10,6 +10,5 @@ void QLibAssertFailed(const char* file, int line)
     fflush(stderr);
     // No unwinding and no DLL detach handlers: the state is already broken.
     TerminateProcess(GetCurrentProcess(), 3);
-    for (;;) {
-    }
+    for (;;) {}
 }

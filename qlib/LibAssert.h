@@ -3,8 +3,8 @@
 
 [[noreturn]] void QLibAssertFailed(const char* file, int line);
 
-#define QLIB_ASSERT(cond) \
-    do { \
-        if (!(cond)) \
-            QLibAssertFailed(__FILE_NAME__, __LINE__); \
+#define QLIB_ASSERT(cond)                                                                                              \
+    do {                                                                                                               \
+        if (!(cond))                                                                                                   \
+            QLibAssertFailed(__FILE_NAME__, __LINE__);                                                                 \
     } while (0)

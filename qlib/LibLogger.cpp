@@ -25,8 +25,7 @@ void QLibLogSink::WriteRecord(const char* file, uint32_t line, const char* funct
     Print(file, line, function, message);
 }
 
-QLibThreadLogQueue::QLibThreadLogQueue()
-    : m_pSink(&m_BuiltInSink)
+QLibThreadLogQueue::QLibThreadLogQueue() : m_pSink(&m_BuiltInSink)
 {
     // Without the mutex no queue can ever be found, so every thread logs nothing.
     m_Lock.Create(FALSE, nullptr, nullptr, nullptr);
@@ -89,10 +88,12 @@ void QLibThreadLogQueue::Dump()
     QLibLogQueue* queue = OwnQueue();
     if (queue == nullptr)
         return;
-    m_pSink->WriteRecord("LibLogger", 200, "QLibThreadLogQueue::Dump", L"*** Start of debug information dump for troubleshooting ***");
+    m_pSink->WriteRecord("LibLogger", 200, "QLibThreadLogQueue::Dump",
+                         L"*** Start of debug information dump for troubleshooting ***");
     for (const QLibLogRecord& record : queue->GetRecords())
         m_pSink->WriteRecord(record.file.c_str(), record.line, record.function.c_str(), record.message.c_str());
-    m_pSink->WriteRecord("LibLogger", 211, "QLibThreadLogQueue::Dump", L"*** End of debug information dump for troubleshooting ***");
+    m_pSink->WriteRecord("LibLogger", 211, "QLibThreadLogQueue::Dump",
+                         L"*** End of debug information dump for troubleshooting ***");
     queue->Clear();
 }
 

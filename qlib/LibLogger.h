@@ -85,5 +85,5 @@ extern QLibThreadLogQueue g_QLibLogQueue;
 #define QLIB_TRACE(function, ...) g_QLibLogQueue.Log(__FILE_NAME__, __LINE__, function, __VA_ARGS__)
 
 // The one line a caller writes after a failed callee.
-#define QLIB_TRACE_FAILED(function, callee, status) \
+#define QLIB_TRACE_FAILED(function, callee, status)                                                                    \
     QLIB_TRACE(function, L"%s returned %d, 0x%.08X", callee, (status).GetType(), (status).GetCode())

@@ -13,7 +13,8 @@ QLibMutex::~QLibMutex()
     QLibMutex::Close();
 }
 
-QLibStatus QLibMutex::Create(BOOL initialOwner, const wchar_t* name, uint32_t* alreadyExisted, SECURITY_ATTRIBUTES* security)
+QLibStatus QLibMutex::Create(BOOL initialOwner, const wchar_t* name, uint32_t* alreadyExisted,
+                             SECURITY_ATTRIBUTES* security)
 {
     QLibStatus status;
     Close();

@@ -105,7 +105,7 @@ QLibStatus Success()
     return status;
 }
 
-}  // namespace
+} // namespace
 
 void* QLibHeapAlloc(size_t bytes, QLibStatus& status)
 {
@@ -188,8 +188,8 @@ QLibStatus QLibNtDll::GetThreadInformation(HANDLE thread, uint32_t infoClass, vo
 {
     static const ClassSize sizes[] = {{0, 48}};
     auto native = Required<NtQueryHandleFn>(EntryNtQueryInformationThread);
-    return Query("QLibNtDll::GetThreadInformation", L"(%d) HeapAlloc failed. Size=%d",
-                 L"(%d) QueryInfoThread failed.", sizes, infoClass, Growth::None, buffer,
+    return Query("QLibNtDll::GetThreadInformation", L"(%d) HeapAlloc failed. Size=%d", L"(%d) QueryInfoThread failed.",
+                 sizes, infoClass, Growth::None, buffer,
                  [&](void* block, ULONG bytes) { return native(thread, infoClass, block, bytes, nullptr); });
 }
 
@@ -197,8 +197,8 @@ QLibStatus QLibNtDll::GetObjectInformation(HANDLE handle, uint32_t infoClass, vo
 {
     static const ClassSize sizes[] = {{0, 56}, {1, 4096}, {2, 104}, {3, 112}, {4, 8}};
     auto native = Required<NtQueryHandleFn>(EntryNtQueryObject);
-    return Query("QLibNtDll::GetObjectInformation", L"(%d) HeapAlloc failed. Size=%d.",
-                 L"(%d) QueryInfoObject failed.", sizes, infoClass, Growth::Add1024, buffer,
+    return Query("QLibNtDll::GetObjectInformation", L"(%d) HeapAlloc failed. Size=%d.", L"(%d) QueryInfoObject failed.",
+                 sizes, infoClass, Growth::Add1024, buffer,
                  [&](void* block, ULONG bytes) { return native(handle, infoClass, block, bytes, nullptr); });
 }
 
@@ -215,8 +215,8 @@ QLibStatus QLibNtDll::GetSystemInformation(uint32_t infoClass, void** buffer)
 {
     static const ClassSize sizes[] = {{5, 1024}, {16, 1024}};
     auto native = Required<NtQuerySystemFn>(EntryNtQuerySystemInformation);
-    return Query("QLibNtDll::GetSystemInformation", L"(%d) HeapAlloc failed. Size=%d",
-                 L"(%d) QuerySystemInfo failed.", sizes, infoClass, Growth::Add1024, buffer,
+    return Query("QLibNtDll::GetSystemInformation", L"(%d) HeapAlloc failed. Size=%d", L"(%d) QuerySystemInfo failed.",
+                 sizes, infoClass, Growth::Add1024, buffer,
                  [&](void* block, ULONG bytes) { return native(infoClass, block, bytes, nullptr); });
 }
 
@@ -235,8 +235,8 @@ QLibStatus QLibNtDll::DuplicateObject(HANDLE sourceProcess, HANDLE source, HANDL
     return FromNtStatus(native(sourceProcess, source, targetProcess, target, 0, 0, options));
 }
 
-QLibStatus QLibNtDll::CreateFile(HANDLE* file, ACCESS_MASK access, const wchar_t* name, ULONG attributes,
-                                 ULONG share, ULONG disposition, void* eaBuffer, ULONG eaLength)
+QLibStatus QLibNtDll::CreateFile(HANDLE* file, ACCESS_MASK access, const wchar_t* name, ULONG attributes, ULONG share,
+                                 ULONG disposition, void* eaBuffer, ULONG eaLength)
 {
     auto native = Required<NtCreateFileFn>(EntryNtCreateFile);
     UNICODE_STRING objectName;
@@ -286,7 +286,8 @@ QLibStatus QLibNtDll::StatusToError(NTSTATUS ntStatus)
 QLibStatus QLibNtDll::CreateEnvironment(BOOL cloneCurrent, void** environment)
 {
     *environment = nullptr;
-    return FromNtStatus(Required<RtlCreateEnvironmentFn>(EntryRtlCreateEnvironment)(cloneCurrent ? TRUE : FALSE, environment));
+    return FromNtStatus(
+        Required<RtlCreateEnvironmentFn>(EntryRtlCreateEnvironment)(cloneCurrent ? TRUE : FALSE, environment));
 }
 
 // The caller learns nothing from the native status: an unchanged environment is no failure to it.
@@ -314,8 +315,8 @@ QLibStatus QLibNtDll::ExpandEnvStrings(void* environment, const wchar_t* text, w
     ntDll.InitUnicodeString(&source, text);
     wchar_t local[ExpandBufferBytes / sizeof(wchar_t)];
     UNICODE_STRING destination = {0, ExpandBufferBytes, local};
-    QLibStatus status = FromNtStatus(
-        Required<RtlExpandEnvironmentStringsFn>(EntryRtlExpandEnvironmentStrings)(environment, &source, &destination, nullptr));
+    QLibStatus status = FromNtStatus(Required<RtlExpandEnvironmentStringsFn>(
+        EntryRtlExpandEnvironmentStrings)(environment, &source, &destination, nullptr));
     if (status.IsFailed())
         return status;
 

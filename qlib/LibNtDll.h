@@ -28,7 +28,8 @@ public:
     QLibStatus GetSystemInformation(uint32_t infoClass, void** buffer);
     QLibStatus GetFileInformation(HANDLE file, IO_STATUS_BLOCK* ioStatus, void** buffer, uint32_t infoClass);
 
-    QLibStatus DuplicateObject(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, HANDLE* target, ULONG options);
+    QLibStatus DuplicateObject(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, HANDLE* target,
+                               ULONG options);
     QLibStatus CreateFile(HANDLE* file, ACCESS_MASK access, const wchar_t* name, ULONG attributes, ULONG share,
                           ULONG disposition, void* eaBuffer, ULONG eaLength);
     QLibStatus CloseObject(HANDLE handle);

@@ -113,8 +113,8 @@ const wchar_t* WmiCommandLine(uint32_t pid, std::wstring& text)
     if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                                 reinterpret_cast<void**>(&wmi.locator))))
         return L"GetWMIGetCmdLine: Failed at CoCreateInstance\n";
-    if (FAILED(wmi.locator->ConnectServer(wmi.nameSpace, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                          &wmi.services)))
+    if (FAILED(
+            wmi.locator->ConnectServer(wmi.nameSpace, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &wmi.services)))
         return L"GetWMIGetCmdLine: Failed to connect to root\\cimv2 Server\n";
     if (FAILED(CoSetProxyBlanket(wmi.services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)))
@@ -132,7 +132,7 @@ const wchar_t* WmiCommandLine(uint32_t pid, std::wstring& text)
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 QLibProcess::QLibProcess(uint32_t pid, BOOL inherit, uint32_t access)
 {
@@ -292,8 +292,8 @@ QLibStatus QLibProcess::ReadCmdLine()
     };
     const BYTE* parameters = nullptr;
     UNICODE_STRING text = {};
-    if (!read(peb + offsetof(PEB, ProcessParameters), &parameters, sizeof(parameters)) ||
-        !read(parameters + offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine), &text, sizeof(text)))
+    if (!read(peb + offsetof(PEB, ProcessParameters), &parameters, sizeof(parameters))
+        || !read(parameters + offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine), &text, sizeof(text)))
         return status;
     std::wstring cmdLine(text.Length / sizeof(wchar_t), L'\0');
     if (!cmdLine.empty() && !read(text.Buffer, &cmdLine[0], cmdLine.size() * sizeof(wchar_t)))
@@ -372,8 +372,7 @@ QLibStatus QLibProcess::GetParentPid(uint32_t* parentPid)
         QLIB_TRACE("QLibProcess::GetParentPid", L"Could not find pid entry for %d in the task list.", m_Pid);
     } else {
         status.Set(QLIB_ERR_WIN32, error);
-        QLIB_TRACE("QLibProcess::GetParentPid", L"(%d) Failed to enumerate processes in the system.",
-                   status.GetCode());
+        QLIB_TRACE("QLibProcess::GetParentPid", L"(%d) Failed to enumerate processes in the system.", status.GetCode());
     }
     return status;
 }
@@ -401,8 +400,8 @@ QLibStatus QLibProcess::GetUserSid(PSID* sid)
         PSID owner = nullptr;
         PSID group = nullptr;
         DWORD result = GetSecurityInfo(m_hHandle, SE_KERNEL_OBJECT,
-                                       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, &owner, &group,
-                                       nullptr, nullptr, &descriptor);
+                                       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, &owner, &group, nullptr,
+                                       nullptr, &descriptor);
         if (result != ERROR_SUCCESS) {
             status.Set(QLIB_ERR_WIN32, result);
             QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) GetSecurityInfo failed. pid=%d", status.GetCode(), m_Pid);
@@ -491,8 +490,8 @@ QLibStatus QLibProcess::CreateRemoteThread(SECURITY_ATTRIBUTES* threadAttributes
 {
     QLIB_ASSERT(IsValid());
     DWORD threadId = 0;
-    HANDLE handle =
-        ::CreateRemoteThread(m_hHandle, threadAttributes, stackSize, start, parameter, creationFlags, &threadId);
+    HANDLE handle = ::CreateRemoteThread(m_hHandle, threadAttributes, stackSize, start, parameter, creationFlags,
+                                         &threadId);
     if (handle == nullptr) {
         QLibStatus status = LastError();
         QLIB_TRACE("QLibProcess::CreateRemoteThread", L"(%d) Failed to create thread. Pid=%d.", status.GetCode(),
@@ -520,8 +519,7 @@ QLibStatus QLibProcess::GetExeName(uint32_t pid, wchar_t** exeName)
 
 QLibStatus QLibProcess::GetUserName(uint32_t pid, wchar_t** domain, wchar_t** userName)
 {
-    return WithProcess(pid, QueryAndRead,
-                       [&](QLibProcess& process) { return process.GetUserName(domain, userName); });
+    return WithProcess(pid, QueryAndRead, [&](QLibProcess& process) { return process.GetUserName(domain, userName); });
 }
 
 QLibStatus QLibProcess::IsAlive(uint32_t pid, BOOL* alive)

@@ -31,9 +31,8 @@ public:
     QLibStatus GetUserSid(PSID* sid);
     QLibStatus GetUserName(wchar_t** domain, wchar_t** userName);
     QLibStatus OpenToken(uint32_t access, QLibProcessToken& token);
-    QLibStatus CreateRemoteThread(SECURITY_ATTRIBUTES* threadAttributes, SIZE_T stackSize,
-                                  LPTHREAD_START_ROUTINE start, void* parameter, DWORD creationFlags,
-                                  QLibThread& thread);
+    QLibStatus CreateRemoteThread(SECURITY_ATTRIBUTES* threadAttributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                                  void* parameter, DWORD creationFlags, QLibThread& thread);
 
     // By process id: each opens the process for the one query and closes it again.
     static QLibStatus GetCmdLine(uint32_t pid, wchar_t** cmdLine);

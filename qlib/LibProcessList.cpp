@@ -83,8 +83,7 @@ QLibMultInstProcessList::QLibMultInstProcessList()
     m_MinorVersion = version.dwMinorVersion;
 }
 
-QLibMultInstProcessList::QLibMultInstProcessList(const wchar_t* exeName, BOOL open)
-    : QLibMultInstProcessList()
+QLibMultInstProcessList::QLibMultInstProcessList(const wchar_t* exeName, BOOL open) : QLibMultInstProcessList()
 {
     SetExeName(exeName);
     if (open)

@@ -108,8 +108,8 @@ QLibStatus QLibSCM::OpenServiceW(const wchar_t* name, uint32_t access, QLibServi
     if (status.IsOK())
         return status;
     QLIB_TRACE("QLibSCM::OpenServiceW", L"(%d) OpenService failed for %s, dwAccess=%d", status.GetCode(), name, access);
-    if (status.GetType() != QLIB_ERR_WIN32 ||
-        (status.GetCode() != ERROR_SERVICE_DOES_NOT_EXIST && status.GetCode() != ERROR_INVALID_NAME))
+    if (status.GetType() != QLIB_ERR_WIN32
+        || (status.GetCode() != ERROR_SERVICE_DOES_NOT_EXIST && status.GetCode() != ERROR_INVALID_NAME))
         return status;
 
     // Not a key name: it may be a display name.
@@ -148,18 +148,20 @@ QLibStatus QLibSCM::GetKeyName(const wchar_t* displayName, wchar_t** keyName)
 {
     QLIB_ASSERT(IsValid());
     QLIB_ASSERT(displayName != nullptr);
-    return FetchName("QLibSCM::GetKeyName", L"(%d) GetServiceKeyName failed. DispName=%s.", displayName,
-                     [&](wchar_t* buffer, DWORD* chars) { return GetServiceKeyNameW(Manager(), displayName, buffer, chars); },
-                     keyName);
+    return FetchName(
+        "QLibSCM::GetKeyName", L"(%d) GetServiceKeyName failed. DispName=%s.", displayName,
+        [&](wchar_t* buffer, DWORD* chars) { return GetServiceKeyNameW(Manager(), displayName, buffer, chars); },
+        keyName);
 }
 
 QLibStatus QLibSCM::GetDisplayName(const wchar_t* keyName, wchar_t** displayName)
 {
     QLIB_ASSERT(IsValid());
     QLIB_ASSERT(keyName != nullptr);
-    return FetchName("QLibSCM::GetDisplayName", L"(%d) GetServiceDisplayName failed. key=%s", keyName,
-                     [&](wchar_t* buffer, DWORD* chars) { return GetServiceDisplayNameW(Manager(), keyName, buffer, chars); },
-                     displayName);
+    return FetchName(
+        "QLibSCM::GetDisplayName", L"(%d) GetServiceDisplayName failed. key=%s", keyName,
+        [&](wchar_t* buffer, DWORD* chars) { return GetServiceDisplayNameW(Manager(), keyName, buffer, chars); },
+        displayName);
 }
 
 QLibStatus QLibSCM::EnumServices(uint32_t serviceType, uint32_t serviceState, ENUM_SERVICE_STATUSW** services,
@@ -265,7 +267,8 @@ QLibStatus QLibSCM::CreateServiceW(const wchar_t* name, const wchar_t* displayNa
                                          password);
     if (service == nullptr) {
         QLibStatus status = QLibScWin32Failure(GetLastError());
-        QLIB_TRACE("QLibSCM::CreateServiceW", L"(%d) Failed to create service %s.", status.GetCode(), name ? name : L"");
+        QLIB_TRACE("QLibSCM::CreateServiceW", L"(%d) Failed to create service %s.", status.GetCode(),
+                   name ? name : L"");
         return status;
     }
     // Callers open the service themselves when they need it.

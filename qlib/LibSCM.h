@@ -53,9 +53,9 @@ struct QLibScBufferQuery {
     std::function<BOOL(void* buffer, DWORD size, DWORD* needed)> call;
     // Traces a failed call (second = the call with the buffer).
     std::function<void(DWORD code, bool second)> traceFailure;
-    const wchar_t* allocFailedFormat;  // takes the code and the byte count
-    DWORD moreDataError;               // a second error besides ERROR_INSUFFICIENT_BUFFER that lets the first call go on
-    bool emptyOnFirstSuccess;          // a first call that succeeds means "nothing to report"; else it is asserted
+    const wchar_t* allocFailedFormat; // takes the code and the byte count
+    DWORD moreDataError; // a second error besides ERROR_INSUFFICIENT_BUFFER that lets the first call go on
+    bool emptyOnFirstSuccess; // a first call that succeeds means "nothing to report"; else it is asserted
 };
 
 QLibStatus QLibFetchScBuffer(const QLibScBufferQuery& query, void** buffer);

@@ -124,7 +124,7 @@ QLibStatus QLibService::Attach(HANDLE service)
     if (status.IsOK())
         m_ServiceName = keyName;
     else
-        m_hHandle = nullptr;  // the caller still owns the handle
+        m_hHandle = nullptr; // the caller still owns the handle
     HeapRelease(config);
     HeapRelease(keyName);
     return status;
@@ -272,40 +272,43 @@ QLibStatus QLibService::FetchBuffer(const char* function, const wchar_t* format,
 
 QLibStatus QLibService::QueryStatusEx(uint32_t infoLevel, BYTE** status)
 {
-    return FetchBuffer("QLibService::QueryStatusEx", L"(%d) QueryServiceStatusEx failed for %s.",
-                       [&](void* buffer, DWORD size, DWORD* needed) {
-                           return QueryServiceStatusEx(Service(), static_cast<SC_STATUS_TYPE>(infoLevel),
-                                                       static_cast<BYTE*>(buffer), size, needed);
-                       },
-                       reinterpret_cast<void**>(status));
+    return FetchBuffer(
+        "QLibService::QueryStatusEx", L"(%d) QueryServiceStatusEx failed for %s.",
+        [&](void* buffer, DWORD size, DWORD* needed) {
+            return QueryServiceStatusEx(Service(), static_cast<SC_STATUS_TYPE>(infoLevel), static_cast<BYTE*>(buffer),
+                                        size, needed);
+        },
+        reinterpret_cast<void**>(status));
 }
 
 QLibStatus QLibService::QueryConfig(QUERY_SERVICE_CONFIGW** config)
 {
-    return FetchBuffer("QLibService::QueryConfig", L"(%d) QueryServiceConfig failed for %s.",
-                       [&](void* buffer, DWORD size, DWORD* needed) {
-                           return QueryServiceConfigW(Service(), static_cast<QUERY_SERVICE_CONFIGW*>(buffer), size,
-                                                      needed);
-                       },
-                       reinterpret_cast<void**>(config));
+    return FetchBuffer(
+        "QLibService::QueryConfig", L"(%d) QueryServiceConfig failed for %s.",
+        [&](void* buffer, DWORD size, DWORD* needed) {
+            return QueryServiceConfigW(Service(), static_cast<QUERY_SERVICE_CONFIGW*>(buffer), size, needed);
+        },
+        reinterpret_cast<void**>(config));
 }
 
 QLibStatus QLibService::QueryConfig2(uint32_t infoLevel, BYTE** config)
 {
-    return FetchBuffer("QLibService::QueryConfig2", L"(%d) QueryServiceConfig2 failed for %s.",
-                       [&](void* buffer, DWORD size, DWORD* needed) {
-                           return QueryServiceConfig2W(Service(), infoLevel, static_cast<BYTE*>(buffer), size, needed);
-                       },
-                       reinterpret_cast<void**>(config));
+    return FetchBuffer(
+        "QLibService::QueryConfig2", L"(%d) QueryServiceConfig2 failed for %s.",
+        [&](void* buffer, DWORD size, DWORD* needed) {
+            return QueryServiceConfig2W(Service(), infoLevel, static_cast<BYTE*>(buffer), size, needed);
+        },
+        reinterpret_cast<void**>(config));
 }
 
 QLibStatus QLibService::QueryObjectSecurity(uint32_t securityInfo, PSECURITY_DESCRIPTOR* descriptor)
 {
-    return FetchBuffer("QLibService::QueryObjectSecurity", L"(%d) QueryServiceObjectSecurity failed for %s.",
-                       [&](void* buffer, DWORD size, DWORD* needed) {
-                           return QueryServiceObjectSecurity(Service(), securityInfo, buffer, size, needed);
-                       },
-                       descriptor);
+    return FetchBuffer(
+        "QLibService::QueryObjectSecurity", L"(%d) QueryServiceObjectSecurity failed for %s.",
+        [&](void* buffer, DWORD size, DWORD* needed) {
+            return QueryServiceObjectSecurity(Service(), securityInfo, buffer, size, needed);
+        },
+        descriptor);
 }
 
 QLibStatus QLibService::EnumDependents(uint32_t serviceState, ENUM_SERVICE_STATUSW** dependents, uint32_t* count)
@@ -316,12 +319,13 @@ QLibStatus QLibService::EnumDependents(uint32_t serviceState, ENUM_SERVICE_STATU
     QLibScBufferQuery query;
     query.function = "QLibService::EnumDependents";
     query.call = [&](void* buffer, DWORD size, DWORD* needed) {
-        return EnumDependentServicesW(Service(), serviceState, static_cast<ENUM_SERVICE_STATUSW*>(buffer), size,
-                                      needed, &found);
+        return EnumDependentServicesW(Service(), serviceState, static_cast<ENUM_SERVICE_STATUSW*>(buffer), size, needed,
+                                      &found);
     };
     query.traceFailure = [&](DWORD code, bool second) {
         QLIB_TRACE("QLibService::EnumDependents",
-                   second ? L"(%d) EnumDependentServices failed for svc = %s." : L"(%d) EnumDependentServices failed for svc = %s",
+                   second ? L"(%d) EnumDependentServices failed for svc = %s."
+                          : L"(%d) EnumDependentServices failed for svc = %s",
                    code, m_ServiceName.c_str());
     };
     query.allocFailedFormat = L"(%d) HeapAlloc failed. size = %d.";
@@ -422,7 +426,8 @@ QLibStatus QLibService::StopAllDependentServices(uint32_t timeout, std::map<std:
     uint32_t count = 0;
     QLibStatus status = EnumDependents(SERVICE_ACTIVE, &dependents, &count);
     if (status.IsFailed()) {
-        QLIB_TRACE("QLibService::StopAllDependentServices", L"Unable to enumerate services dependant on database service");
+        QLIB_TRACE("QLibService::StopAllDependentServices",
+                   L"Unable to enumerate services dependant on database service");
         return status;
     }
     if (count == 0)
@@ -731,8 +736,8 @@ QLibStatus QLibService::AddUserEnvironment(void** block)
         DWORD dataSize = dataBytes;
         DWORD type = 0;
         ZeroMemory(data, dataBytes + sizeof(wchar_t));
-        if (RegEnumValueW(key, index, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) !=
-            ERROR_SUCCESS)
+        if (RegEnumValueW(key, index, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize)
+            != ERROR_SUCCESS)
             break;
         if (type == REG_SZ)
             ntdll.SetEnvironmentVariable(block, name, data);
@@ -862,7 +867,8 @@ uint32_t QLibService::VNameMatched(const wchar_t* virtualName)
     }
     RegCloseKey(key);
     if (error != ERROR_SUCCESS) {
-        QLIB_TRACE(function, L"(%d) Failed to get data from the Environment registry key '%s'.", error, RegistryPath().c_str());
+        QLIB_TRACE(function, L"(%d) Failed to get data from the Environment registry key '%s'.", error,
+                   RegistryPath().c_str());
         HeapRelease(block);
         return 0;
     }
@@ -874,10 +880,11 @@ uint32_t QLibService::VNameMatched(const wchar_t* virtualName)
     for (const wchar_t* entry = block; entry < block + chars && *entry; entry += wcslen(entry) + 1) {
         const wchar_t* equals = wcschr(entry, L'=');
         if (equals == nullptr)
-            continue;  // not a variable: it names nothing
+            continue; // not a variable: it names nothing
         std::wstring name(entry, equals - entry);
-        bool named = _wcsicmp(name.c_str(), L"COMPUTERNAME") == 0 || _wcsicmp(name.c_str(), L"_CLUSTER_NETWORK_NAME_") == 0 ||
-                     _wcsicmp(name.c_str(), L"_CLUSTER_NETWORK_HOSTNAME_") == 0;
+        bool named = _wcsicmp(name.c_str(), L"COMPUTERNAME") == 0
+            || _wcsicmp(name.c_str(), L"_CLUSTER_NETWORK_NAME_") == 0
+            || _wcsicmp(name.c_str(), L"_CLUSTER_NETWORK_HOSTNAME_") == 0;
         if (named && _wcsicmp(equals + 1, virtualName) == 0)
             ++matches;
     }

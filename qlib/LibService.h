@@ -66,7 +66,8 @@ private:
                              std::map<std::wstring, QLibStatus>& failures);
     QLibStatus WaitForDependents(const ENUM_SERVICE_STATUSW* dependents, uint32_t count, uint32_t timeout,
                                  const std::map<std::wstring, QLibStatus>& failures);
-    QLibStatus ChangeConfig(DWORD startType, const wchar_t* binaryPath, const wchar_t* account, const wchar_t* password);
+    QLibStatus ChangeConfig(DWORD startType, const wchar_t* binaryPath, const wchar_t* account,
+                            const wchar_t* password);
     QLibStatus FetchBuffer(const char* function, const wchar_t* format,
                            const std::function<BOOL(void*, DWORD, DWORD*)>& call, void** buffer);
     QLibStatus OpenServiceProcess(const char* function, uint32_t access, QLibProcess& process, DWORD* state);

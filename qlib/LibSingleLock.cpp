@@ -3,8 +3,7 @@
 #include "LibAssert.h"
 #include "LibLogger.h"
 
-QLibSingleLock::QLibSingleLock(QLibSyncObject* object, uint32_t lockNow)
-    : m_pObject(object)
+QLibSingleLock::QLibSingleLock(QLibSyncObject* object, uint32_t lockNow) : m_pObject(object)
 {
     QLIB_ASSERT(object != nullptr);
     QLIB_ASSERT(object->IsValid());

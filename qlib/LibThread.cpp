@@ -20,7 +20,7 @@ struct BasicInformation {
     LONG basePriority;
 };
 
-}  // namespace
+} // namespace
 
 QLibThread::QLibThread(uint32_t access, BOOL inherit, uint32_t threadId)
 {

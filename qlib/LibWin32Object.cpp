@@ -11,8 +11,7 @@ QLibStatus QLibObject::Close()
     return status;
 }
 
-QLibWin32Object::QLibWin32Object(HANDLE handle)
-    : m_hHandle(handle)
+QLibWin32Object::QLibWin32Object(HANDLE handle) : m_hHandle(handle)
 {
     QLIB_ASSERT(IsValid());
 }
@@ -96,8 +95,8 @@ QLibStatus QLibWin32Object::GetNameRelativeToBaseNamedObjects(std::wstring& name
     size_t first = fullName.find_first_not_of(L'\\');
     size_t firstEnd = fullName.find(L'\\', first);
     size_t second = firstEnd == std::wstring::npos ? firstEnd : fullName.find_first_not_of(L'\\', firstEnd);
-    if (first != std::wstring::npos && fullName.compare(first, firstEnd - first, L"BaseNamedObjects") == 0 &&
-        second != std::wstring::npos) {
+    if (first != std::wstring::npos && fullName.compare(first, firstEnd - first, L"BaseNamedObjects") == 0
+        && second != std::wstring::npos) {
         name = fullName.substr(second, fullName.find(L'\\', second) - second);
         return status;
     }

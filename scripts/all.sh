@@ -9,4 +9,7 @@ case "$what" in
 esac
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
+if [ "$what" = test ]; then
+    "$root/scripts/format.sh" --check
+fi
 exec "$root/scripts/$what.sh"

@@ -2,7 +2,7 @@
 # Installs what a fresh Debian 12 machine lacks for building and testing (run as root).
 set -euo pipefail
 
-packages=(wine wine64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix cmake ninja-build googletest iproute2 util-linux)
+packages=(clang-format wine wine64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix cmake ninja-build googletest iproute2 util-linux)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -5,4 +5,4 @@
 
 // `faultedSystem` may be null. Returns 0 (failed over), 1 (no target, or the group not offline there) or 99.
 int OnlineEnqrepOnAppropriateClusNode(const std::string& replicaResource, const std::string& group,
-    const std::string& system, const char* faultedSystem, int family);
+                                      const std::string& system, const char* faultedSystem, int family);

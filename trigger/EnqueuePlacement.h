@@ -15,4 +15,4 @@ bool TriggerPlacementRead(const std::string& resource, const char* attribute, ui
 // Returns 0 (failed over), 1 (the engine refused the online) or 99; `replicaOnline` tells whether a
 // matching replication server was found online on some system.
 int OnlineEnqueueOnCorrespondingEnqrepNode(const std::string& enqueueResource, const std::string& group,
-    const std::string& system, bool& replicaOnline, int family);
+                                           const std::string& system, bool& replicaOnline, int family);

@@ -10,8 +10,8 @@
 
 namespace {
 
-const char* const EnqueueTypes[] = { "ENQUEUE", "AENQUEUE", "JENQUEUE" };
-const char* const EnqrepTypes[] = { "ENQREP", "AENQREP", "JENQREP" };
+const char* const EnqueueTypes[] = {"ENQUEUE", "AENQUEUE", "JENQUEUE"};
+const char* const EnqrepTypes[] = {"ENQREP", "AENQREP", "JENQREP"};
 
 struct LookupTable {
     uint32_t idBase;
@@ -24,30 +24,32 @@ struct LookupTable {
     const char* found;
 };
 
-const LookupTable EnqueueLookup
-    = { 50100, EnqueueTypes, "Both AENQUEUE [%s] and JENQUEUE[%s] of type Tollan found in the group [%s].",
-          "AENQUEUE Resource [%s] of type Tollan found in the group [%s].",
-          "JENQUEUE Resource [%s] of type Tollan found in the group [%s].",
-          "ENQUEUE Resource [%s] of type Tollan found in the group [%s].",
-          "No [A/J]ENQUEUE Resource of type Tollan found in the group [%s].",
-          "Found Tarn Resource [%s] for Enqueue Server in the group [%s]." };
+const LookupTable EnqueueLookup = {50100,
+                                   EnqueueTypes,
+                                   "Both AENQUEUE [%s] and JENQUEUE[%s] of type Tollan found in the group [%s].",
+                                   "AENQUEUE Resource [%s] of type Tollan found in the group [%s].",
+                                   "JENQUEUE Resource [%s] of type Tollan found in the group [%s].",
+                                   "ENQUEUE Resource [%s] of type Tollan found in the group [%s].",
+                                   "No [A/J]ENQUEUE Resource of type Tollan found in the group [%s].",
+                                   "Found Tarn Resource [%s] for Enqueue Server in the group [%s]."};
 
-const LookupTable EnqrepLookup
-    = { 50200, EnqrepTypes, "Both AENQREP [%s] and JENQREP[%s] of type Tollan found in the group [%s].",
-          "AENQREP Resource [%s] of type Tollan found in the group [%s].",
-          "JENQREP Resource [%s] of type Tollan found in the group [%s].",
-          "ENQREP Resource [%s] of type Tollan found in the group [%s].",
-          "No [A/J]ENQREP Resource of type Tollan found in the group [%s].",
-          "Found Tarn Resource [%s] for Enqrep Server in the group [%s]." };
+const LookupTable EnqrepLookup = {50200,
+                                  EnqrepTypes,
+                                  "Both AENQREP [%s] and JENQREP[%s] of type Tollan found in the group [%s].",
+                                  "AENQREP Resource [%s] of type Tollan found in the group [%s].",
+                                  "JENQREP Resource [%s] of type Tollan found in the group [%s].",
+                                  "ENQREP Resource [%s] of type Tollan found in the group [%s].",
+                                  "No [A/J]ENQREP Resource of type Tollan found in the group [%s].",
+                                  "Found Tarn Resource [%s] for Enqrep Server in the group [%s]."};
 
-const TriggerAttrFailures LookupAttrFailures = { "TarnObjGetAttribute API failed with error for the Resource [%s].",
-    "TarnObjGetStr API failed with error for the Resource [%s].", false };
+const TriggerAttrFailures LookupAttrFailures = {"TarnObjGetAttribute API failed with error for the Resource [%s].",
+                                                "TarnObjGetStr API failed with error for the Resource [%s].", false};
 
 const char* const InstTypeFormat = "Resource's [%s] InstType is [%s].";
 
 TriggerMessage Message(const LookupTable& table, uint32_t offset, char severity, const char* format)
 {
-    return { table.idBase + offset, severity, format };
+    return {table.idBase + offset, severity, format};
 }
 
 // Picks the resource by kind: J before A (both named when both exist), a plain one only without either.
@@ -66,8 +68,9 @@ int Decide(const LookupTable& table, const std::string& group, const std::string
         uint32_t offset;
         const char* format;
         int family;
-    } single[] = { { a, 12, table.onlyA, TriggerFamilyA }, { j, 13, table.onlyJ, TriggerFamilyJ },
-        { plain, 14, table.plain, TriggerFamilyPlain } };
+    } single[] = {{a, 12, table.onlyA, TriggerFamilyA},
+                  {j, 13, table.onlyJ, TriggerFamilyJ},
+                  {plain, 14, table.plain, TriggerFamilyPlain}};
     for (const auto& kind : single) {
         if (!kind.name.empty()) {
             TriggerLog(Message(table, kind.offset, 'N', kind.format), kind.name, group);
@@ -85,16 +88,17 @@ int FindResource(const LookupTable& table, const std::string& group, std::string
     TriggerLog(Message(table, 1, 'I', "Getting the resources of type Tollan from the Service Group [%s]."), group);
 
     std::vector<std::string> names;
-    if (!TriggerGetNames(TARN_CNTL_TYPE_IN_GROUP, { TriggerTypeName, group.c_str() },
-            Message(table, 2, 'E', "TarnFillCntlInfo API failed with error for the group [%s]."),
-            Message(table, 3, 'E', "TarnObjGetNames API failed with error for the group [%s]."), group.c_str(), names))
+    if (!TriggerGetNames(TARN_CNTL_TYPE_IN_GROUP, {TriggerTypeName, group.c_str()},
+                         Message(table, 2, 'E', "TarnFillCntlInfo API failed with error for the group [%s]."),
+                         Message(table, 3, 'E', "TarnObjGetNames API failed with error for the group [%s]."),
+                         group.c_str(), names))
         return TriggerFamilyNone;
     if (names.empty()) {
         TriggerLog(Message(table, 5, 'W', "Objects of type Tollan NOT found in the group [%s]."), group);
         return TriggerFamilyNone;
     }
     TriggerLog(Message(table, 4, 'I', "[%d] Objects of type Tollan found in group [%s]."),
-        static_cast<int>(names.size()), group);
+               static_cast<int>(names.size()), group);
 
     std::string byKind[3];
     for (const std::string& name : names) {

@@ -11,36 +11,38 @@
 
 namespace {
 
-const TriggerOnlineMessages RequestedSystemMessages = { { 50010, 'E', "Failed to fill the control information." },
-    { 50011, 'N', "Onlining the Service Group [%s] on the node [%s]." },
-    { 50012, 'E', "Failed to Online the group [%s] on system [%s]." },
-    { 50013, 'N', "Succesfully Onlined the group [%s] on system [%s]." } };
+const TriggerOnlineMessages RequestedSystemMessages
+    = {{50010, 'E', "Failed to fill the control information."},
+       {50011, 'N', "Onlining the Service Group [%s] on the node [%s]."},
+       {50012, 'E', "Failed to Online the group [%s] on system [%s]."},
+       {50013, 'N', "Succesfully Onlined the group [%s] on system [%s]."}};
 
 int PlaceEnqueueGroup(const std::string& resource, const std::string& group, const std::string& system, int family)
 {
     bool replicaOnline = false;
     int exitCode = OnlineEnqueueOnCorrespondingEnqrepNode(resource, group, system, replicaOnline, family);
-    TriggerLog({ 50009, 'I', "OnlineEnqueueOnCorrespondingEnqrepNode returned with exit code [%d]." }, exitCode);
+    TriggerLog({50009, 'I', "OnlineEnqueueOnCorrespondingEnqrepNode returned with exit code [%d]."}, exitCode);
     if (replicaOnline) {
-        TriggerLog({ 50014, 'N',
-            "Corresponding Enqueue Replication Server found Online and Enqueue Server is Failed over Successfully." });
+        TriggerLog(
+            {50014, 'N',
+             "Corresponding Enqueue Replication Server found Online and Enqueue Server is Failed over Successfully."});
         return exitCode;
     }
     // Without a replication server online anywhere the group goes where the engine wanted it.
-    TriggerLog({ 50009, 'C', "Corresponding Enqueue Replication Server either NOT Configured or NOT Online." });
+    TriggerLog({50009, 'C', "Corresponding Enqueue Replication Server either NOT Configured or NOT Online."});
     return TriggerBringOnline(group, system, RequestedSystemMessages) == TriggerOnlineAccepted ? TriggerOnline
                                                                                                : TriggerOther;
 }
 
 int PlaceGroup(const std::string& system, const std::string& group, const char* reason, const char* faultedSystem)
 {
-    TriggerLog({ 50001, 'I', "Cluster is opened with TarnClusterOpenLocal Successfully for operation." });
-    TriggerLog(
-        { 50004, 'N', "tollanpreonline trigger is called with whyonlining[%s] for the group[%s]." }, reason, group);
-    TriggerLog({ 50005, 'N',
-                   "Checking for the Resource of type Tollan with \t\t\t\t InstType = [A/J]ENQUEUE in the "
-                   "group [%s]." },
-        group);
+    TriggerLog({50001, 'I', "Cluster is opened with TarnClusterOpenLocal Successfully for operation."});
+    TriggerLog({50004, 'N', "tollanpreonline trigger is called with whyonlining[%s] for the group[%s]."}, reason,
+               group);
+    TriggerLog({50005, 'N',
+                "Checking for the Resource of type Tollan with \t\t\t\t InstType = [A/J]ENQUEUE in the "
+                "group [%s]."},
+               group);
 
     std::string resource;
     bool found = false;
@@ -48,17 +50,17 @@ int PlaceGroup(const std::string& system, const std::string& group, const char* 
     if (found)
         return PlaceEnqueueGroup(resource, group, system, family);
 
-    TriggerLog({ 50015, 'N',
-                   "Checking for the Resource of type Tollan with \t\t\t\t\t\tInstType = [A/J]ENQREP in the "
-                   "group [%s]." },
-        group);
+    TriggerLog({50015, 'N',
+                "Checking for the Resource of type Tollan with \t\t\t\t\t\tInstType = [A/J]ENQREP in the "
+                "group [%s]."},
+               group);
     family = FindEnqrepResource(group, resource, found);
     if (found)
         return OnlineEnqrepOnAppropriateClusNode(resource, group, system, faultedSystem, family);
-    TriggerLog({ 50016, 'N',
-                   "No Resource existed of type Tollan with \t\t\t\t\t\t InstType = [A/J]ENQREP in the group "
-                   "[%s]. Exiting the trigger ... " },
-        group);
+    TriggerLog({50016, 'N',
+                "No Resource existed of type Tollan with \t\t\t\t\t\t InstType = [A/J]ENQREP in the group "
+                "[%s]. Exiting the trigger ... "},
+               group);
     return TriggerOther;
 }
 
@@ -77,7 +79,7 @@ int main(int argc, char** argv)
 
     int exitCode = PlaceGroup(argv[1], argv[2], argv[3], argc > 4 ? argv[4] : nullptr);
 
-    TriggerLog({ 50017, 'N', "Closing the Cluster with TarnClusterClose" });
+    TriggerLog({50017, 'N', "Closing the Cluster with TarnClusterClose"});
     TriggerCloseCluster();
     return exitCode;
 }

@@ -19,8 +19,8 @@ public:
     }
     bool Fill(uint32_t kind, const std::vector<const char*>& values)
     {
-        return TarnFillCntlInfo(
-                   kind, values.empty() ? nullptr : values.data(), static_cast<uint32_t>(values.size()), &m_Cntl)
+        return TarnFillCntlInfo(kind, values.empty() ? nullptr : values.data(), static_cast<uint32_t>(values.size()),
+                                &m_Cntl)
             == 0;
     }
     const TarnCntlInfo* Get() const { return m_Cntl; }
@@ -75,16 +75,16 @@ bool TriggerSameText(const std::string& left, const std::string& right)
 }
 
 bool TriggerReadAttribute(const std::string& resource, const char* attribute, uint32_t attrFailId, uint32_t strFailId,
-    const TriggerAttrFailures& failures, std::string& value)
+                          const TriggerAttrFailures& failures, std::string& value)
 {
     TarnAttr* attr = nullptr;
     if (TarnObjGetAttribute(g_TriggerCluster, TARN_OBJ_RESOURCE, resource.c_str(), attribute, nullptr, &attr, 0) != 0) {
-        TriggerCallFailed({ attrFailId, 'E', failures.attrFormat }, resource);
+        TriggerCallFailed({attrFailId, 'E', failures.attrFormat}, resource);
         return false;
     }
     // A successful read that hands back no attribute or no text leaves the value as unknown as a
     // failed one: nothing is compared against a guessed value.
-    TriggerMessage textFailed = { strFailId, 'E', failures.strFormat };
+    TriggerMessage textFailed = {strFailId, 'E', failures.strFormat};
     const char* textFailedArg = failures.strNamesAttribute ? attribute : resource.c_str();
     if (!attr) {
         TriggerLog(textFailed, textFailedArg);
@@ -107,7 +107,7 @@ bool TriggerReadAttribute(const std::string& resource, const char* attribute, ui
 }
 
 bool TriggerGetNames(uint32_t cntlKind, const std::vector<const char*>& values, const TriggerMessage& fillFailed,
-    const TriggerMessage& namesFailed, const char* arg, std::vector<std::string>& names)
+                     const TriggerMessage& namesFailed, const char* arg, std::vector<std::string>& names)
 {
     CntlInfo cntl;
     if (!cntl.Fill(cntlKind, values)) {
@@ -132,10 +132,11 @@ bool TriggerGetNames(uint32_t cntlKind, const std::vector<const char*>& values, 
 }
 
 bool TriggerGetStates(uint32_t objectKind, const std::string& object, const char* limitToSystem,
-    const TriggerMessage& fillFailed, const TriggerMessage& stateFailed, std::vector<TriggerSystemState>& states)
+                      const TriggerMessage& fillFailed, const TriggerMessage& stateFailed,
+                      std::vector<TriggerSystemState>& states)
 {
     CntlInfo cntl;
-    if (limitToSystem && !cntl.Fill(TARN_CNTL_ON_SYSTEM, { limitToSystem })) {
+    if (limitToSystem && !cntl.Fill(TARN_CNTL_ON_SYSTEM, {limitToSystem})) {
         TriggerCallFailed(fillFailed);
         return false;
     }
@@ -151,15 +152,15 @@ bool TriggerGetStates(uint32_t objectKind, const std::string& object, const char
     if (info && info->objects && info->count > 0) {
         const TarnObjState& entry = info->objects[0];
         for (uint32_t i = 0; entry.systems && i < entry.count; ++i)
-            states.push_back({ TriggerArg(entry.systems[i].system), entry.systems[i].state });
+            states.push_back({TriggerArg(entry.systems[i].system), entry.systems[i].state});
     }
     if (info)
         TarnFreeStateInfo(info);
     return true;
 }
 
-TriggerOnlineOutcome TriggerBringOnline(
-    const std::string& group, const std::string& system, const TriggerOnlineMessages& messages)
+TriggerOnlineOutcome TriggerBringOnline(const std::string& group, const std::string& system,
+                                        const TriggerOnlineMessages& messages)
 {
     CntlInfo cntl;
     if (!cntl.Fill(TARN_CNTL_ONLINE, {})) {

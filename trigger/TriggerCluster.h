@@ -69,7 +69,8 @@ void TriggerWriteLog(const TriggerMessage& message, const char* text);
 void TriggerFetchError();
 
 // Formats into the bounded message buffer and hands the text to the cluster's message log.
-template <typename... Args> void TriggerLog(const TriggerMessage& message, const Args&... args)
+template <typename... Args>
+void TriggerLog(const TriggerMessage& message, const Args&... args)
 {
     char text[TriggerMessageSize];
     if constexpr (sizeof...(Args) == 0)
@@ -81,7 +82,8 @@ template <typename... Args> void TriggerLog(const TriggerMessage& message, const
 }
 
 // A failed cluster call: its message, then its error record fetched and released.
-template <typename... Args> void TriggerCallFailed(const TriggerMessage& message, const Args&... args)
+template <typename... Args>
+void TriggerCallFailed(const TriggerMessage& message, const Args&... args)
 {
     TriggerLog(message, args...);
     TriggerFetchError();
@@ -92,17 +94,18 @@ bool TriggerSameText(const std::string& left, const std::string& right);
 // A resource's attribute as text; `attrFailId` with `attrFormat` when the attribute cannot be read,
 // `strFailId` with `strFormat` when its text cannot.
 bool TriggerReadAttribute(const std::string& resource, const char* attribute, uint32_t attrFailId, uint32_t strFailId,
-    const TriggerAttrFailures& failures, std::string& value);
+                          const TriggerAttrFailures& failures, std::string& value);
 
 // The resources a control info of `cntlKind` selects; `fillFailed` or `namesFailed` (each with `arg`) is
 // logged when building the control info or the lookup fails.
 bool TriggerGetNames(uint32_t cntlKind, const std::vector<const char*>& values, const TriggerMessage& fillFailed,
-    const TriggerMessage& namesFailed, const char* arg, std::vector<std::string>& names);
+                     const TriggerMessage& namesFailed, const char* arg, std::vector<std::string>& names);
 
 // The first object entry's systems, in the order given; no entry is an empty answer.
 bool TriggerGetStates(uint32_t objectKind, const std::string& object, const char* limitToSystem,
-    const TriggerMessage& fillFailed, const TriggerMessage& stateFailed, std::vector<TriggerSystemState>& states);
+                      const TriggerMessage& fillFailed, const TriggerMessage& stateFailed,
+                      std::vector<TriggerSystemState>& states);
 
 // An online request with a control info built for it alone.
-TriggerOnlineOutcome TriggerBringOnline(
-    const std::string& group, const std::string& system, const TriggerOnlineMessages& messages);
+TriggerOnlineOutcome TriggerBringOnline(const std::string& group, const std::string& system,
+                                        const TriggerOnlineMessages& messages);

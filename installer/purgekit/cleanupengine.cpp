@@ -96,7 +96,8 @@ bool resolveBelow(const std::wstring& base, const std::wstring& candidate, std::
     wchar_t fullCandidate[CleanupPathCapacity];
     DWORD baseLength = GetFullPathNameW(base.c_str(), CleanupPathCapacity, fullBase, nullptr);
     DWORD candidateLength = GetFullPathNameW(candidate.c_str(), CleanupPathCapacity, fullCandidate, nullptr);
-    if (baseLength == 0 || baseLength >= CleanupPathCapacity || candidateLength == 0 || candidateLength >= CleanupPathCapacity)
+    if (baseLength == 0 || baseLength >= CleanupPathCapacity || candidateLength == 0
+        || candidateLength >= CleanupPathCapacity)
         return false;
     std::wstring parent(fullBase, baseLength);
     std::wstring child(fullCandidate, candidateLength);
@@ -149,8 +150,8 @@ bool listFolder(const ScopeTracer& tracer, const std::wstring& folder, std::vect
         return false;
     do {
         std::wstring item = folder;
-        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0 &&
-            appendPathOrLog(tracer, item, found.cFileName, CleanupPathCapacity))
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0
+            && appendPathOrLog(tracer, item, found.cFileName, CleanupPathCapacity))
             items.push_back(item);
     } while (FindNextFileW(find, &found));
     FindClose(find);
@@ -164,8 +165,8 @@ bool getSharedKitoFolder(std::wstring& folder)
         return false;
     common[FolderPathCapacity - 1] = L'\0';
     std::wstring path = common;
-    if (!isAbsolutePath(path) || !appendPath(path, L"Osmark Shared", FolderPathCapacity) ||
-        !appendPath(path, L"Kito", FolderPathCapacity))
+    if (!isAbsolutePath(path) || !appendPath(path, L"Osmark Shared", FolderPathCapacity)
+        || !appendPath(path, L"Kito", FolderPathCapacity))
         return false;
     folder = path;
     return true;
@@ -261,8 +262,9 @@ uint32_t HostCleanUp::cleanupRegistry(RepositoryKey* registries)
 {
     ScopeTracer tracer(L"HostCleanUp::cleanupRegistry", &g_logger);
     if (!registries) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
-                       L"Passed bad param for cleanupRegistry. But considering it a success as there might not be any regKey to cleanup");
+        KITO_LOG_DEBUG(
+            LOG_DBG_6, tracer,
+            L"Passed bad param for cleanupRegistry. But considering it a success as there might not be any regKey to cleanup");
         return 0;
     }
     for (RepositoryKey* entry : registries->getSubKeys()) {
@@ -281,13 +283,15 @@ uint32_t HostCleanUp::processRegCleanupKey(RepositoryKey* key, const std::wstrin
 {
     ScopeTracer tracer(L"HostCleanUp::processRegCleanupKey", &g_logger);
     if (!key) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
-                       L"Passed bad param for processRegCleanupKey. But considering it a success as there might not be any regKey to cleanup");
+        KITO_LOG_DEBUG(
+            LOG_DBG_6, tracer,
+            L"Passed bad param for processRegCleanupKey. But considering it a success as there might not be any regKey to cleanup");
         return 0;
     }
     std::wstring name = key->getName();
     std::wstring target = location + L"\\" + name;
-    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Deleting registry %s recursively from location %s", name.c_str(), target.c_str());
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Deleting registry %s recursively from location %s", name.c_str(),
+                   target.c_str());
     // An empty name would make the deletion take the location key itself.
     if (name.empty()) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Empty registry key name below %s. Skipping it", location.c_str());
@@ -311,7 +315,8 @@ bool DeleteFilesUnderDir(const std::wstring& name)
     }
     std::wstring shared;
     if (!getSharedKitoFolder(shared)) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The common program files folder is not known. Not deleting %s", name.c_str());
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The common program files folder is not known. Not deleting %s",
+                       name.c_str());
         return false;
     }
     std::wstring path = shared;

@@ -76,7 +76,8 @@ std::wstring readDestinationPath()
         wchar_t buffer[MAX_PATH] = {};
         RegistryHelper registry;
         if (registry.Reg_ReadStringItem(HKEY_LOCAL_MACHINE, keyPath, L"DestinationPath", buffer, MAX_PATH,
-                                        KEY_ALL_ACCESS) == 0)
+                                        KEY_ALL_ACCESS)
+            == 0)
             destination = buffer;
     }
     free(keyPath);
@@ -100,7 +101,8 @@ bool noSolutionsRegistered(const ScopeTracer& tracer, HKEY releaseKey, const std
     bool complete = true;
     KeyTree tree(loadKeyFromRegistry(releaseKey, guid, KEY_ALL_ACCESS, &complete));
     if (!tree || !complete) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Some problem in converting Kito43 regkey. Taking safer action. Not to clean.");
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                       L"Some problem in converting Kito43 regkey. Taking safer action. Not to clean.");
         return false;
     }
     RepositoryKey* solutions = tree->getSubKey(L"Solutions");
@@ -110,7 +112,8 @@ bool noSolutionsRegistered(const ScopeTracer& tracer, HKEY releaseKey, const std
     }
     size_t count = solutions->getSubKeys().size();
     if (count == 0) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"There are no solutions under the solutions key. Returning true for cleanup");
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                       L"There are no solutions under the solutions key. Returning true for cleanup");
         return true;
     }
     KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"There are %d solutions under the solutions key. Returning false for cleanup",
@@ -157,17 +160,19 @@ bool HostCleanUp::canBeCleaned()
     LONG windowsError = ERROR_SUCCESS;
     Presence osmark = presenceOf(HKEY_LOCAL_MACHINE, L"Software\\Osmark", windowsError);
     if (osmark == Presence::Absent) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Software\\osmark key is not present, we can do Kito file level cleanup");
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                       L"The Software\\osmark key is not present, we can do Kito file level cleanup");
         return true;
     }
     OpenedKey osmarkKey;
     uint32_t rc = osmark == Presence::Unknown
-                      ? openFailureCode(windowsError)
-                      : registry.Reg_OpenKey(&osmarkKey.handle, HKEY_LOCAL_MACHINE, L"Software\\Osmark", KEY_ALL_ACCESS);
+        ? openFailureCode(windowsError)
+        : registry.Reg_OpenKey(&osmarkKey.handle, HKEY_LOCAL_MACHINE, L"Software\\Osmark", KEY_ALL_ACCESS);
     if (rc) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
-                       L"RegOpen failed for Software\\osmark key. Reason %0x. Something is wrong because we earlier validated that the key is present. Not allowing to clean up the system",
-                       rc);
+        KITO_LOG_DEBUG(
+            LOG_DBG_6, tracer,
+            L"RegOpen failed for Software\\osmark key. Reason %0x. Something is wrong because we earlier validated that the key is present. Not allowing to clean up the system",
+            rc);
         return false;
     }
     Presence kito = presenceOf(osmarkKey.handle, L"Kito", windowsError);
@@ -176,7 +181,8 @@ bool HostCleanUp::canBeCleaned()
         return true;
     }
     if (kito == Presence::Unknown) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"RegOpen failed for Kito key. Reason %0x. Not allowing to clean up the system",
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                       L"RegOpen failed for Kito key. Reason %0x. Not allowing to clean up the system",
                        static_cast<unsigned>(windowsError));
         return false;
     }
@@ -186,7 +192,8 @@ bool HostCleanUp::canBeCleaned()
     KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito GUID is %s", guid.c_str());
     std::wstring keyPath = L"Software\\Osmark\\Kito\\" + guid;
     if (!isUsableGuid(guid) || !fitsKeyPath(keyPath)) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito GUID '%s' does not name a release key. Not allowing to clean up the system",
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                       L"The Kito GUID '%s' does not name a release key. Not allowing to clean up the system",
                        guid.c_str());
         return false;
     }
@@ -196,7 +203,8 @@ bool HostCleanUp::canBeCleaned()
     KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Cmdline is '%s'", g_commandLine.c_str());
     KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"currentKeyStr is %s", keyPath.c_str());
     if (!fitsKeyPath(keyPath)) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The release key path does not fit into %d characters. Not allowing to clean up the system",
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                       L"The release key path does not fit into %d characters. Not allowing to clean up the system",
                        static_cast<int>(KeyPathCapacity));
         return false;
     }
@@ -208,12 +216,13 @@ bool HostCleanUp::canBeCleaned()
     }
     OpenedKey releaseKey;
     rc = release == Presence::Unknown
-             ? openFailureCode(windowsError)
-             : registry.Reg_OpenKey(&releaseKey.handle, HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS);
+        ? openFailureCode(windowsError)
+        : registry.Reg_OpenKey(&releaseKey.handle, HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS);
     if (rc) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
-                       L"RegOpen failed for Kito43 key. Reason %0x. Something is wrong because we earlier validated that the key is present. Not allowing to clean up the system",
-                       rc);
+        KITO_LOG_DEBUG(
+            LOG_DBG_6, tracer,
+            L"RegOpen failed for Kito43 key. Reason %0x. Something is wrong because we earlier validated that the key is present. Not allowing to clean up the system",
+            rc);
         return false;
     }
     return noSolutionsRegistered(tracer, releaseKey.handle, guid);

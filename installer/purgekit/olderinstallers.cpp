@@ -54,8 +54,8 @@ void CleanupKito40()
     ScopeTracer tracer(L"CleanupKito40", &g_logger);
     // While the 4.0 solution is registered its leftovers stay; a key that cannot be checked counts as there.
     LONG windowsError = ERROR_SUCCESS;
-    if (presenceOf(HKEY_LOCAL_MACHINE, std::wstring(KitoKey) + L"\\Solutions\\plov.sol.mesaw", windowsError) !=
-        Presence::Absent)
+    if (presenceOf(HKEY_LOCAL_MACHINE, std::wstring(KitoKey) + L"\\Solutions\\plov.sol.mesaw", windowsError)
+        != Presence::Absent)
         return;
     for (const wchar_t* productCode : kito40ProductCodes)
         removeKeyTree(UninstallKey, productCode);

@@ -100,7 +100,8 @@ void purge(const char* commandLine)
 
     DWORD rc = removeService();
     if (rc)
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"qzInstaller service could not be un-registered. '%x'", static_cast<unsigned>(rc));
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"qzInstaller service could not be un-registered. '%x'",
+                       static_cast<unsigned>(rc));
     else
         KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"qzInstaller service removed successfully.");
 

@@ -17,13 +17,14 @@ static QLibStatus SampleOperation()
         return status;
     }
     QLibSingleLock lock(&mutex, 1);
-    QLIB_TRACE("Demo::SampleOperation", L"Mutex %s taken (existed before: %u, locked: %d).", mutex.GetName().c_str(), existed, lock.IsLocked());
+    QLIB_TRACE("Demo::SampleOperation", L"Mutex %s taken (existed before: %u, locked: %d).", mutex.GetName().c_str(),
+               existed, lock.IsLocked());
 
     // A wait on an event nobody sets: the library reports the time-out as (2, 258).
     QLibMutex busy(TRUE, nullptr, nullptr, nullptr);
-    HANDLE thread = CreateThread(nullptr, 0, [](void* param) -> DWORD {
-        return static_cast<QLibMutex*>(param)->Wait(10).GetCode();
-    }, &busy, 0, nullptr);
+    HANDLE thread = CreateThread(
+        nullptr, 0, [](void* param) -> DWORD { return static_cast<QLibMutex*>(param)->Wait(10).GetCode(); }, &busy, 0,
+        nullptr);
     WaitForSingleObject(thread, INFINITE);
     DWORD code = 0;
     GetExitCodeThread(thread, &code);

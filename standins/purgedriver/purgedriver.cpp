@@ -64,8 +64,9 @@ std::wstring widen(const char* text)
 
 int usage()
 {
-    fprintf(stderr, "usage: purgedriver [--deny-open=SUBKEY]... [--fail-folder] [--set-env=NAME=VALUE]... [--null] "
-                    "[COMMAND LINE]\n");
+    fprintf(stderr,
+            "usage: purgedriver [--deny-open=SUBKEY]... [--fail-folder] [--set-env=NAME=VALUE]... [--null] "
+            "[COMMAND LINE]\n");
     return EXIT_USAGE;
 }
 
@@ -108,7 +109,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "Purgekit.dll has no export Purgekit\n");
         return EXIT_NO_EXPORT;
     }
-    if (!g_deniedSubKeys.empty() && !redirectImport(library, "RegOpenKeyExW", reinterpret_cast<void*>(&denyingRegOpenKeyExW))) {
+    if (!g_deniedSubKeys.empty()
+        && !redirectImport(library, "RegOpenKeyExW", reinterpret_cast<void*>(&denyingRegOpenKeyExW))) {
         fprintf(stderr, "Purgekit.dll does not import RegOpenKeyExW\n");
         return EXIT_NO_IMPORT;
     }

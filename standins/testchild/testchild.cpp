@@ -54,7 +54,7 @@ bool Spawn(const wchar_t* arguments)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main()
 {

@@ -151,7 +151,8 @@ TEST_F(TraceQueue, ExportPacksRecordsAndStopsWhenFull)
     g_QLibLogQueue.ExportThreadQueue(buffer, 2 * recordSize - 1, &packed, &left);
     EXPECT_EQ(1u, packed);
     EXPECT_EQ(1u, left);
-    const uint8_t expected[recordSize] = {'a', 'b', '.', 'c', 'p', 'p', 0, 4, 3, 2, 1, 'F', ':', ':', 'G', 0, 'h', 0, 'i', 0, 0, 0};
+    const uint8_t expected[recordSize] = {'a', 'b', '.', 'c', 'p', 'p', 0, 4,   3, 2, 1,
+                                          'F', ':', ':', 'G', 0,   'h', 0, 'i', 0, 0, 0};
     EXPECT_EQ(0, memcmp(expected, buffer, recordSize));
 
     g_QLibLogQueue.ExportThreadQueue(buffer, sizeof buffer, &packed, &left);
@@ -202,7 +203,9 @@ std::string CaptureBaseSink(uint8_t immediate, bool record)
 TEST(QLibLogSinkBase, PrintsNarrowNamesAndWideMessage)
 {
     std::string out = CaptureBaseSink(0, true);
-    EXPECT_NE(std::string::npos, out.find("Mod: LibMutex.cpp Line: 77 Func: QLibMutex::Create Msg: (5) CreateMutex failed. Name=m")) << out;
+    EXPECT_NE(std::string::npos,
+              out.find("Mod: LibMutex.cpp Line: 77 Func: QLibMutex::Create Msg: (5) CreateMutex failed. Name=m"))
+        << out;
     EXPECT_EQ('\n', out.at(out.find("Mod:") - 1));
 }
 

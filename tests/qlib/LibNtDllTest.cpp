@@ -119,11 +119,12 @@ TEST_F(QLibNtDllTest, CreateFileAndCloseObjectThroughNativeNames)
     std::wstring name = std::wstring(L"\\??\\") + windows + L"\\win.ini";
     QLibNtDll ntDll;
     HANDLE file = nullptr;
-    ASSERT_TRUE(ntDll.CreateFile(&file, GENERIC_READ | SYNCHRONIZE, name.c_str(), 0, FILE_SHARE_READ, FILE_OPEN,
-                                 nullptr, 0).IsOK());
+    ASSERT_TRUE(
+        ntDll.CreateFile(&file, GENERIC_READ | SYNCHRONIZE, name.c_str(), 0, FILE_SHARE_READ, FILE_OPEN, nullptr, 0)
+            .IsOK());
     HANDLE copy = nullptr;
-    EXPECT_TRUE(ntDll.DuplicateObject(GetCurrentProcess(), file, GetCurrentProcess(), &copy,
-                                      DUPLICATE_SAME_ACCESS).IsOK());
+    EXPECT_TRUE(
+        ntDll.DuplicateObject(GetCurrentProcess(), file, GetCurrentProcess(), &copy, DUPLICATE_SAME_ACCESS).IsOK());
     EXPECT_TRUE(ntDll.CloseObject(copy).IsOK());
     EXPECT_TRUE(ntDll.CloseObject(file).IsOK());
     EXPECT_TRUE(ntDll.CloseObject(file).Is(QLIB_ERR_WIN32, ERROR_INVALID_HANDLE));
@@ -159,4 +160,4 @@ TEST_F(QLibNtDllTest, EnvironmentBlockSetAndExpand)
     EXPECT_TRUE(ntDll.DestroyEnvironment(environment).IsOK());
 }
 
-}  // namespace
+} // namespace

@@ -72,4 +72,4 @@ TEST_F(QLibObjectNameTest, MutexAttachTakesNameOrHandsHandleBack)
     CloseHandle(session);
 }
 
-}  // namespace
+} // namespace

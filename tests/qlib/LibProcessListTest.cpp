@@ -101,4 +101,4 @@ TEST_F(QLibProcessListTest, FilterWithUnknownPathOrBareNameFindsNothing)
     EXPECT_TRUE(list.GetFirst(&pid).Is(QLIB_ERR_WIN32, ERROR_NO_MORE_FILES));
 }
 
-}  // namespace
+} // namespace

@@ -94,7 +94,8 @@ TEST_F(QLibProcessTest, CmdLineOfGrandchildAndItsParent)
 {
     std::wstring grandReady = TestChild::UniqueName(L"GrandReady");
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, grandReady.c_str());
-    TestChild child(L"--spawn \"--signal " + grandReady + L" --tag grand_5e1 --sleep 60000\" " + Running(L"parent_5e1"));
+    TestChild child(L"--spawn \"--signal " + grandReady + L" --tag grand_5e1 --sleep 60000\" "
+                    + Running(L"parent_5e1"));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 10000));
     CloseHandle(event);
     DWORD grandchild = ChildOf(child.Pid());
@@ -189,8 +190,8 @@ TEST_F(QLibProcessTest, FailedAttachLeavesHandleWithCaller)
     EXPECT_TRUE(status.IsFailed());
     EXPECT_EQ(QLIB_ERR_WIN32, status.GetType());
     EXPECT_FALSE(process.IsValid());
-    EXPECT_TRUE(Traced("QLibProcess::Attach", L"(" + std::to_wstring(status.GetCode()) +
-                                                  L") GetProcessInformation failed."));
+    EXPECT_TRUE(
+        Traced("QLibProcess::Attach", L"(" + std::to_wstring(status.GetCode()) + L") GetProcessInformation failed."));
     DWORD flags = 0;
     EXPECT_TRUE(GetHandleInformation(event, &flags)) << "the handle must stay open";
     CloseHandle(event);
@@ -239,8 +240,9 @@ TEST_F(QLibProcessTest, UserSidFallsBackToProcessGroupWhenTokenIsDenied)
     ASSERT_TRUE(process.GetUserSid(&sid).IsOK());
     PSID group = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(0u, GetSecurityInfo(child.Process(), SE_KERNEL_OBJECT, GROUP_SECURITY_INFORMATION, nullptr, &group,
-                                  nullptr, nullptr, &descriptor));
+    ASSERT_EQ(0u,
+              GetSecurityInfo(child.Process(), SE_KERNEL_OBJECT, GROUP_SECURITY_INFORMATION, nullptr, &group, nullptr,
+                              nullptr, &descriptor));
     EXPECT_TRUE(EqualSid(sid, group));
     LocalFree(descriptor);
     HeapFree(GetProcessHeap(), 0, sid);
@@ -254,7 +256,8 @@ TEST_F(QLibProcessTest, UserSidFailsOnOtherTokenErrors)
     PSID sid = reinterpret_cast<PSID>(1);
     EXPECT_TRUE(self.GetUserSid(&sid).Is(QLIB_ERR_WIN32, ERROR_INVALID_HANDLE));
     EXPECT_EQ(nullptr, sid);
-    EXPECT_TRUE(Traced("QLibProcess::GetUserSid", L"(6) GetToken failed. pid=" + std::to_wstring(GetCurrentProcessId())));
+    EXPECT_TRUE(
+        Traced("QLibProcess::GetUserSid", L"(6) GetToken failed. pid=" + std::to_wstring(GetCurrentProcessId())));
     wchar_t* domain = nullptr;
     wchar_t* user = nullptr;
     EXPECT_TRUE(self.GetUserName(&domain, &user).IsFailed());
@@ -287,4 +290,4 @@ TEST_F(QLibProcessTest, CreateRemoteThreadFillsTheThreadObject)
     EXPECT_EQ(GetCurrentProcessId(), pid);
 }
 
-}  // namespace
+} // namespace

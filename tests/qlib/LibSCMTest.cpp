@@ -33,8 +33,8 @@ TEST_F(QLibSCMTest, OpenServiceByDisplayNameGivesTheKeyName)
 
     ThreadTrace trace;
     QLibService unknown;
-    EXPECT_TRUE(IsStatus(manager.OpenServiceW(L"QLibSvcTest no such service", SERVICE_ALL_ACCESS, unknown), QLIB_ERR_WIN32,
-                         ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_TRUE(IsStatus(manager.OpenServiceW(L"QLibSvcTest no such service", SERVICE_ALL_ACCESS, unknown),
+                         QLIB_ERR_WIN32, ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_FALSE(unknown.IsValid());
     EXPECT_TRUE(trace.Has("QLibSCM::OpenServiceW", L"(1060) GetKeyName failed for QLibSvcTest no such service"));
 }
@@ -86,13 +86,15 @@ TEST_F(QLibSCMTest, EnumerationsListTheServices)
     ASSERT_TRUE(IsOK(manager.EnumServices(SERVICE_WIN32, SERVICE_STATE_ALL, &services, &count)));
     int found = 0;
     for (uint32_t i = 0; i < count; ++i)
-        if (wcscmp(services[i].lpServiceName, idle.Name()) == 0 || wcscmp(services[i].lpServiceName, running.Name()) == 0)
+        if (wcscmp(services[i].lpServiceName, idle.Name()) == 0
+            || wcscmp(services[i].lpServiceName, running.Name()) == 0)
             ++found;
     EXPECT_EQ(2, found);
     HeapFree(GetProcessHeap(), 0, services);
 
     BYTE* buffer = nullptr;
-    ASSERT_TRUE(IsOK(manager.EnumServicesEx(SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE, &buffer, &count, nullptr)));
+    ASSERT_TRUE(
+        IsOK(manager.EnumServicesEx(SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE, &buffer, &count, nullptr)));
     auto* processes = reinterpret_cast<ENUM_SERVICE_STATUS_PROCESSW*>(buffer);
     DWORD pid = 0;
     for (uint32_t i = 0; i < count; ++i) {
@@ -109,8 +111,8 @@ TEST_F(QLibSCMTest, EnumerationWithoutMatchIsEmptyAndFailureLeavesNothing)
     // No service matches: the first call succeeds.
     static DWORD answer = ERROR_SUCCESS;
     ImportPatch enumerate("EnumServicesStatusW",
-                          reinterpret_cast<void*>(+[](SC_HANDLE, DWORD, DWORD, ENUM_SERVICE_STATUSW*, DWORD, DWORD* needed,
-                                                      DWORD* returned, DWORD*) -> BOOL {
+                          reinterpret_cast<void*>(+[](SC_HANDLE, DWORD, DWORD, ENUM_SERVICE_STATUSW*, DWORD,
+                                                      DWORD* needed, DWORD* returned, DWORD*) -> BOOL {
                               *needed = 0;
                               *returned = 0;
                               SetLastError(answer);
@@ -200,7 +202,8 @@ TEST(QLibSCM, FailedOpenNamesTheMachine)
                      }));
     ThreadTrace trace;
     QLibSCM manager;
-    EXPECT_TRUE(IsStatus(manager.Open(L"QLIBNOSUCHHOST", SC_MANAGER_CONNECT), QLIB_ERR_WIN32, RPC_S_SERVER_UNAVAILABLE));
+    EXPECT_TRUE(
+        IsStatus(manager.Open(L"QLIBNOSUCHHOST", SC_MANAGER_CONNECT), QLIB_ERR_WIN32, RPC_S_SERVER_UNAVAILABLE));
     EXPECT_FALSE(manager.IsValid());
     EXPECT_TRUE(trace.Has("QLibSCM::Open", L"(1722) Failed to open SCM. Name=QLIBNOSUCHHOST, Access=1"));
 

@@ -125,8 +125,8 @@ TEST_F(QLibServiceAccount, RunningAccountIsTheAccountOfTheServiceProcess)
     ThreadTrace trace;
     wchar_t* domain = reinterpret_cast<wchar_t*>(1);
     wchar_t* user = reinterpret_cast<wchar_t*>(1);
-    EXPECT_TRUE(IsStatus(object.QueryUserAccountFromRunningService(&domain, &user), QLIB_ERR_WIN32,
-                         ERROR_SERVICE_NOT_ACTIVE));
+    EXPECT_TRUE(
+        IsStatus(object.QueryUserAccountFromRunningService(&domain, &user), QLIB_ERR_WIN32, ERROR_SERVICE_NOT_ACTIVE));
     EXPECT_EQ(nullptr, domain);
     EXPECT_EQ(nullptr, user);
     EXPECT_TRUE(trace.Has("QLibService::QueryUserAccountFromRunningService",
@@ -189,7 +189,8 @@ protected:
 
     void Store(DWORD type, const void* data, DWORD bytes)
     {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), L"Environment", type, data, bytes));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetKeyValueW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), L"Environment", type, data, bytes));
     }
     void StoreStrings(const std::vector<std::wstring>& strings)
     {
@@ -205,7 +206,8 @@ protected:
         DWORD bytes = sizeof(data) - 2 * sizeof(wchar_t);
         std::set<std::wstring> strings;
         if (RegGetValueW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), L"Environment", RRF_RT_REG_MULTI_SZ, nullptr, data,
-                         &bytes) != ERROR_SUCCESS)
+                         &bytes)
+            != ERROR_SUCCESS)
             return strings;
         for (const wchar_t* entry = data; *entry; entry += wcslen(entry) + 1)
             strings.insert(entry);
@@ -251,8 +253,8 @@ TEST_F(QLibServiceEnvironment, VirtualNameMustCarryAllThreeNames)
 TEST_F(QLibServiceEnvironment, StoredValueOfAnyShapeIsReadWithinItsBytes)
 {
     // Neither the last string nor the list is terminated, and the byte count is odd.
-    std::wstring open = std::wstring(L"COMPUTERNAME=vh") + L'\0' + L"_CLUSTER_NETWORK_NAME_=vh" + L'\0' +
-                        L"_CLUSTER_NETWORK_HOSTNAME_=vh";
+    std::wstring open = std::wstring(L"COMPUTERNAME=vh") + L'\0' + L"_CLUSTER_NETWORK_NAME_=vh" + L'\0'
+        + L"_CLUSTER_NETWORK_HOSTNAME_=vh";
     Store(REG_MULTI_SZ, open.data(), static_cast<DWORD>(open.size() * sizeof(wchar_t)));
     EXPECT_EQ(1u, object.VNameMatched(L"vh"));
     Store(REG_MULTI_SZ, open.data(), static_cast<DWORD>(open.size() * sizeof(wchar_t) - 1));

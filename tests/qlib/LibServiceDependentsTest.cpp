@@ -170,8 +170,8 @@ TEST_F(QLibServiceDependents, FailureDeeperDownLeavesTheParentRunning)
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), middle.State());
     EXPECT_EQ(0, middle.LogCount("control"));
     EXPECT_TRUE(trace.Has("QLibService::StopAllDependentServices",
-                          L"Cannot Stop Parent Services of the service " + std::wstring(middle.DisplayName()) +
-                              L", Service - error codes : " + leaf.Name() + L" - 1052"));
+                          L"Cannot Stop Parent Services of the service " + std::wstring(middle.DisplayName())
+                              + L", Service - error codes : " + leaf.Name() + L" - 1052"));
 }
 
 TEST_F(QLibServiceDependents, DependentThatCannotBeOpenedIsAFailureAtOnce)

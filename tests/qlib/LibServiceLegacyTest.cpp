@@ -27,10 +27,10 @@ bool IsWindows2000()
 }
 
 // Elsewhere the inner cases are skipped, unless the outer case started them and the version did not take.
-#define ONLY_UNDER_WINDOWS2000()                                                                          \
-    if (!IsWindows2000()) {                                                                               \
-        ASSERT_EQ(0u, GetEnvironmentVariableW(L"QLIB_INNER_WINDOWS2000", nullptr, 0)) << "not Windows 2000"; \
-        GTEST_SKIP() << "runs only under Windows 2000";                                                   \
+#define ONLY_UNDER_WINDOWS2000()                                                                                       \
+    if (!IsWindows2000()) {                                                                                            \
+        ASSERT_EQ(0u, GetEnvironmentVariableW(L"QLIB_INNER_WINDOWS2000", nullptr, 0)) << "not Windows 2000";           \
+        GTEST_SKIP() << "runs only under Windows 2000";                                                                \
     }
 
 std::set<std::wstring> StoredEnvironment(const wchar_t* service)
@@ -39,8 +39,8 @@ std::set<std::wstring> StoredEnvironment(const wchar_t* service)
     std::wstring data(16384, L'\0');
     DWORD bytes = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
     std::set<std::wstring> strings;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"Environment", RRF_RT_REG_MULTI_SZ, nullptr, &data[0], &bytes) ==
-        ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"Environment", RRF_RT_REG_MULTI_SZ, nullptr, &data[0], &bytes)
+        == ERROR_SUCCESS)
         for (const wchar_t* entry = data.c_str(); *entry; entry += wcslen(entry) + 1)
             strings.insert(entry);
     return strings;
@@ -51,8 +51,8 @@ TEST(QLibServiceWindows2000, RunsTheLegacyCasesUnderThatVersion)
     if (IsWindows2000())
         GTEST_SKIP() << "already the inner run";
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, AppDefaults, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                             nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_CURRENT_USER, AppDefaults, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"win2k"), 12);
     RegCloseKey(key);
 
@@ -100,8 +100,8 @@ TEST(QLibServiceWindows2000, InnerEnvironmentCarriesTheAccountsVariables)
     LocalFree(sidText);
     HeapFree(GetProcessHeap(), 0, sid);
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_USERS, userKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                             nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_USERS, userKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     const wchar_t plain[] = L"plain value";
     const wchar_t expand[] = L"%SystemRoot%\\qlib";
     RegSetValueExW(key, L"QLIBPLAIN", 0, REG_SZ, reinterpret_cast<const BYTE*>(plain), sizeof(plain));

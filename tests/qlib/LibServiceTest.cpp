@@ -51,7 +51,8 @@ TEST(QLibServiceControl, SlowStartTimesOutWithinItsBudget)
     int64_t spent = NowMs() - begin;
     EXPECT_GE(spent, 290);
     EXPECT_LT(spent, 1500);
-    EXPECT_TRUE(trace.Has("QLibService::WaitForServiceStatus", std::wstring(L"Wait timed out for service ") + service.Name()));
+    EXPECT_TRUE(
+        trace.Has("QLibService::WaitForServiceStatus", std::wstring(L"Wait timed out for service ") + service.Name()));
 
     EXPECT_TRUE(IsStatus(object.WaitForStart(QLibService::TimeoutFromTimeLeft(-20)), QLIB_ERR_WIN32, WAIT_TIMEOUT));
 
@@ -109,8 +110,8 @@ TEST(QLibServiceControl, ServiceThatRefusesStopReportsTheControlFailure)
     ThreadTrace trace;
     QLibStatus status = object.Stop();
     EXPECT_TRUE(IsStatus(status, QLIB_ERR_WIN32, ERROR_INVALID_SERVICE_CONTROL));
-    EXPECT_TRUE(trace.Has("QLibService::Stop", L"ControlService failed for service " + std::wstring(service.Name()) +
-                                                   L". state = 4."));
+    EXPECT_TRUE(trace.Has("QLibService::Stop",
+                          L"ControlService failed for service " + std::wstring(service.Name()) + L". state = 4."));
 }
 
 TEST(QLibServiceControl, TimeLeftBecomesABoundedLimit)
@@ -190,11 +191,12 @@ TEST(QLibServiceWaitSchedule, FirstStateIsComparedWithTheTargetOnly)
 
 TEST(QLibServiceWaitSchedule, UnlimitedWaitPollsEvery100MsWhilePending)
 {
-    EXPECT_TRUE(IsOK(PollScript::Wait({SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED},
-                                      SERVICE_STOPPED, SERVICE_STOP_PENDING, QLibService::NoTimeLimit)));
+    EXPECT_TRUE(
+        IsOK(PollScript::Wait({SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED},
+                              SERVICE_STOPPED, SERVICE_STOP_PENDING, QLibService::NoTimeLimit)));
     EXPECT_EQ((std::vector<DWORD>{100, 100, 100}), PollScript::sleeps);
-    EXPECT_TRUE(IsStatus(PollScript::Wait({SERVICE_STOP_PENDING, SERVICE_RUNNING}, SERVICE_STOPPED, SERVICE_STOP_PENDING,
-                                          QLibService::NoTimeLimit),
+    EXPECT_TRUE(IsStatus(PollScript::Wait({SERVICE_STOP_PENDING, SERVICE_RUNNING}, SERVICE_STOPPED,
+                                          SERVICE_STOP_PENDING, QLibService::NoTimeLimit),
                          QLIB_ERR_SERVICE_STATE, 1));
     EXPECT_EQ((std::vector<DWORD>{100}), PollScript::sleeps);
 }
@@ -247,8 +249,9 @@ TEST(QLibServiceKill, ProcessThatCannotBeOpenedIsNeverTerminated)
     ThreadTrace trace;
     EXPECT_TRUE(IsStatus(object.Kill(1), QLIB_ERR_WIN32, ERROR_ACCESS_DENIED));
     EXPECT_EQ(0, terminations);
-    EXPECT_TRUE(trace.Has("QLibService::Kill", L"(5) Failed to open pid = " + std::to_wstring(service.ProcessId()) +
-                                                   L". svc = " + service.Name() + L". state=4"));
+    EXPECT_TRUE(trace.Has("QLibService::Kill",
+                          L"(5) Failed to open pid = " + std::to_wstring(service.ProcessId()) + L". svc = "
+                              + service.Name() + L". state=4"));
 }
 
 TEST(QLibServiceObject, DeleteClosesTheObjectEvenWhenItFails)
@@ -369,17 +372,17 @@ TEST(QLibServiceQueries, FailedQueryLeavesNoBuffer)
     QLibStatus status = object.QueryStatusEx(77, &buffer);
     EXPECT_EQ(QLIB_ERR_WIN32, status.GetType());
     EXPECT_EQ(nullptr, buffer);
-    EXPECT_TRUE(trace.Has("QLibService::QueryStatusEx", L"QueryServiceStatusEx failed for " + std::wstring(service.Name())));
+    EXPECT_TRUE(
+        trace.Has("QLibService::QueryStatusEx", L"QueryServiceStatusEx failed for " + std::wstring(service.Name())));
 
     // The second call failing (the size asked for shrinks to nothing) frees what was allocated.
     static int calls = 0;
-    ImportPatch config("QueryServiceConfigW", reinterpret_cast<void*>(
-                                                  +[](SC_HANDLE, QUERY_SERVICE_CONFIGW*, DWORD, DWORD* needed) -> BOOL {
-                                                      *needed = 64;
-                                                      SetLastError(++calls == 1 ? ERROR_INSUFFICIENT_BUFFER
-                                                                                : ERROR_ACCESS_DENIED);
-                                                      return FALSE;
-                                                  }));
+    ImportPatch config("QueryServiceConfigW",
+                       reinterpret_cast<void*>(+[](SC_HANDLE, QUERY_SERVICE_CONFIGW*, DWORD, DWORD* needed) -> BOOL {
+                           *needed = 64;
+                           SetLastError(++calls == 1 ? ERROR_INSUFFICIENT_BUFFER : ERROR_ACCESS_DENIED);
+                           return FALSE;
+                       }));
     QUERY_SERVICE_CONFIGW* configuration = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(1);
     EXPECT_TRUE(IsStatus(object.QueryConfig(&configuration), QLIB_ERR_WIN32, ERROR_ACCESS_DENIED));
     EXPECT_EQ(nullptr, configuration);

@@ -157,14 +157,16 @@ TEST(QLibSingleLock, TimedOutWaitLeavesItUnlocked)
 TEST(QLibAssertDeathTest, PrintsPlaceAndStops)
 {
     ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-    EXPECT_EXIT(QLIB_ASSERT(1 + 1 == 3), ::testing::ExitedWithCode(3), "ASSERTION FAILED: file: LibSyncTest.cpp line \\d+");
+    EXPECT_EXIT(QLIB_ASSERT(1 + 1 == 3), ::testing::ExitedWithCode(3),
+                "ASSERTION FAILED: file: LibSyncTest.cpp line \\d+");
 }
 
 TEST(QLibAssertDeathTest, LockOnInvalidObjectIsProgrammingError)
 {
     ::testing::FLAGS_gtest_death_test_style = "threadsafe";
     QLibMutex unopened;
-    EXPECT_EXIT(QLibSingleLock(&unopened, 0), ::testing::ExitedWithCode(3), "ASSERTION FAILED: file: LibSingleLock.cpp");
+    EXPECT_EXIT(QLibSingleLock(&unopened, 0), ::testing::ExitedWithCode(3),
+                "ASSERTION FAILED: file: LibSingleLock.cpp");
 }
 
 } // namespace

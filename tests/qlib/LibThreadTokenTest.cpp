@@ -71,7 +71,8 @@ TEST_F(QLibThreadTest, AttachReadsIdsOrLeavesObjectAsItWas)
     EXPECT_EQ(QLIB_ERR_WIN32, status.GetType());
     EXPECT_EQ(handle, thread.GetHandle()) << "a handle that is no thread is not taken";
     EXPECT_EQ(child.Tid(), thread.GetThreadId());
-    EXPECT_TRUE(Traced("QLibThread::Attach", L"(" + std::to_wstring(status.GetCode()) + L") GetThreadInformation failed."));
+    EXPECT_TRUE(
+        Traced("QLibThread::Attach", L"(" + std::to_wstring(status.GetCode()) + L") GetThreadInformation failed."));
     CloseHandle(event);
 }
 
@@ -161,4 +162,4 @@ TEST_F(QLibAccessTokenTest, FailedOpenLeavesObjectEmpty)
     CloseHandle(event);
 }
 
-}  // namespace
+} // namespace

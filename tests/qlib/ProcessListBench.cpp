@@ -47,8 +47,8 @@ public:
             STARTUPINFOW startup = {};
             startup.cb = sizeof(startup);
             PROCESS_INFORMATION info = {};
-            if (!CreateProcessW(m_Path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                &startup, &info))
+            if (!CreateProcessW(m_Path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                &info))
                 return false;
             CloseHandle(info.hThread);
             m_Processes.push_back(info.hProcess);
@@ -105,11 +105,11 @@ double Measure(int walks, Walk walk, size_t& matches)
     for (int i = 0; i < walks; ++i)
         matches = walk();
     QueryPerformanceCounter(&end);
-    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart) /
-           walks;
+    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart)
+        / walks;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -130,8 +130,10 @@ int main(int argc, char** argv)
         // One walk of each first, so that neither pays for warming up.
         FilteredWalk(path);
         BareWalk(path);
-        double filtered = Measure(walks, [&] { return FilteredWalk(path); }, filteredMatches);
-        double bare = Measure(walks, [&] { return BareWalk(path); }, bareMatches);
+        double filtered = Measure(
+            walks, [&] { return FilteredWalk(path); }, filteredMatches);
+        double bare = Measure(
+            walks, [&] { return BareWalk(path); }, bareMatches);
         wprintf(L"children=%u walks=%d filtered=%.2f ms (%u found) bare=%.2f ms (%u found) ratio=%.2f\n",
                 static_cast<unsigned>(count), walks, filtered, static_cast<unsigned>(filteredMatches), bare,
                 static_cast<unsigned>(bareMatches), filtered / bare);

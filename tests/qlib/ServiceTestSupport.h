@@ -81,8 +81,8 @@ inline ::testing::AssertionResult IsStatus(const QLibStatus& actual, uint32_t ty
 {
     if (actual.Is(type, code))
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "status (" << actual.GetType() << ", " << actual.GetCode() << "), expected ("
-                                         << static_cast<int32_t>(type) << ", " << code << ")";
+    return ::testing::AssertionFailure() << "status (" << actual.GetType() << ", " << actual.GetCode()
+                                         << "), expected (" << static_cast<int32_t>(type) << ", " << code << ")";
 }
 
 inline ::testing::AssertionResult IsOK(const QLibStatus& actual)
@@ -130,8 +130,8 @@ public:
         m_PidPath = std::wstring(temp) + m_Name + L".pid";
         DeleteFileW(m_LogPath.c_str());
         DeleteFileW(m_PidPath.c_str());
-        m_BinaryPath = L"\"" + ProgramFolder() + L"testservice.exe\" --log=" + m_LogPath + L" --pid-file=" + m_PidPath +
-                       (options.empty() ? L"" : L" " + options);
+        m_BinaryPath = L"\"" + ProgramFolder() + L"testservice.exe\" --log=" + m_LogPath + L" --pid-file=" + m_PidPath
+            + (options.empty() ? L"" : L" " + options);
         m_Manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         m_Service = CreateServiceW(m_Manager, m_Name.c_str(), m_DisplayName.c_str(), SERVICE_ALL_ACCESS,
                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
@@ -145,7 +145,8 @@ public:
             // A service that takes no stop control now (pending, or refusing it) is killed at once.
             SERVICE_STATUS status = {};
             bool stopping = ControlService(m_Service, SERVICE_CONTROL_STOP, &status) || State() == SERVICE_STOP_PENDING;
-            if (State() != SERVICE_STOPPED && !(stopping && WaitUntil([&] { return State() == SERVICE_STOPPED; }, 2000))) {
+            if (State() != SERVICE_STOPPED
+                && !(stopping && WaitUntil([&] { return State() == SERVICE_STOPPED; }, 2000))) {
                 EndProcess(ProcessId());
                 EndProcess(ChildPid());
             }
@@ -176,14 +177,14 @@ public:
         DWORD needed = 0;
         return QueryServiceStatusEx(m_Service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
                                     &needed)
-                   ? status.dwProcessId
-                   : 0;
+            ? status.dwProcessId
+            : 0;
     }
     // Starts through the manager directly and waits until it runs.
     bool StartRunning()
     {
-        return StartServiceW(m_Service, 0, nullptr) &&
-               WaitUntil([&] { return State() == SERVICE_RUNNING && ChildPidKnown(); }, 5000);
+        return StartServiceW(m_Service, 0, nullptr)
+            && WaitUntil([&] { return State() == SERVICE_RUNNING && ChildPidKnown(); }, 5000);
     }
 
     std::string Log() const { return ReadText(m_LogPath); }

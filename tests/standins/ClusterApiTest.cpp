@@ -137,7 +137,9 @@ TEST_F(ClusterApi, IntegerAttributeLiesWhereTheAgentLooksAndTextCopiesAreOwned)
     TarnAttr* attr = nullptr;
     ASSERT_EQ(0, TarnObjGetAttribute(cluster, TARN_OBJ_TYPE, "Tollan", "OnlineTimeout", nullptr, &attr, 0));
     // Byte 16, then the pointer it points to, byte 8 of that, the pointer there points to the value.
-    auto at = [](const void* base, size_t offset) { return *reinterpret_cast<char* const*>(static_cast<const char*>(base) + offset); };
+    auto at = [](const void* base, size_t offset) {
+        return *reinterpret_cast<char* const*>(static_cast<const char*>(base) + offset);
+    };
     const char* item = at(at(attr, 16), 0);
     EXPECT_EQ(450, *reinterpret_cast<const int32_t*>(at(at(item, 8), 0)));
     char* text = nullptr;
@@ -194,7 +196,8 @@ TEST_F(ClusterApi, InjectedFailureGivesItsCodeAndAnErrorRecordUntilFreed)
 
 TEST_F(ClusterApi, EmptyAnswersAreListsWithoutEntries)
 {
-    Open("fail TarnObjGetNames 18,Tollan empty\nfail TarnObjGetState EnqA empty\nfail TarnObjGetAttribute Tollan.OnlineTimeout empty\n");
+    Open(
+        "fail TarnObjGetNames 18,Tollan empty\nfail TarnObjGetState EnqA empty\nfail TarnObjGetAttribute Tollan.OnlineTimeout empty\n");
     EXPECT_EQ((Strings{}), Names(TARN_OBJ_RESOURCE, TARN_CNTL_TYPE, {"Tollan"}));
     TarnStateInfo* info = nullptr;
     ASSERT_EQ(0, TarnObjGetState(cluster, TARN_OBJ_RESOURCE, "EnqA", 0, &info, nullptr));
@@ -221,10 +224,8 @@ TEST_F(ClusterApi, GroupOnlineTakesAFreshOnlineControlInfoAndIsJournaled)
     TarnFreeCntlInfo(online);
     EXPECT_EQ(TARN_E_INVALID_ARG, TarnGrpOnline(cluster, "ASCS", "N2", 0, online)); // released before
     TarnFreeError();
-    ExpectJournalHas({"call TarnFillCntlInfo 48 values= cntl=#1/48 = 0",
-                      "online ASCS N2 #1/48",
-                      "call TarnGrpOnline ERS@N2 cntl=#1/48 = 7",
-                      "call TarnGrpOnline ASCS@N2 cntl=unknown = 8193"});
+    ExpectJournalHas({"call TarnFillCntlInfo 48 values= cntl=#1/48 = 0", "online ASCS N2 #1/48",
+                      "call TarnGrpOnline ERS@N2 cntl=#1/48 = 7", "call TarnGrpOnline ASCS@N2 cntl=unknown = 8193"});
     EXPECT_FALSE(files->JournalHas("online ERS N2 #1/48"));
 }
 
@@ -241,13 +242,9 @@ TEST_F(ClusterApi, JournalKeepsMessagesAsGivenAndCountsWhatWasNeverReleased)
     EXPECT_EQ(0, TarnClusterClose(cluster, 0));
     cluster = nullptr;
     EXPECT_EQ(0, TarnApiExit(0));
-    ExpectJournalHas({"log N 50004 two\ttabs\there\\nand a break",
-                      "release TarnFreeObjNames names -",
-                      "release TarnFreeObjNames unknown",
-                      "release TarnClusterClose cluster TarnClusterOpenLocal",
-                      "leak names -",
-                      "leak error TarnLogAddMsg",
-                      "unreleased 2"});
+    ExpectJournalHas({"log N 50004 two\ttabs\there\\nand a break", "release TarnFreeObjNames names -",
+                      "release TarnFreeObjNames unknown", "release TarnClusterClose cluster TarnClusterOpenLocal",
+                      "leak names -", "leak error TarnLogAddMsg", "unreleased 2"});
 }
 
 TEST_F(ClusterApi, WithoutInitOrDescriptionThereIsNoCluster)

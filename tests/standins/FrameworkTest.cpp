@@ -82,7 +82,8 @@ TEST_F(Framework, ArgumentListFollowsTheTypeOrderWithListsAsCountThenItems)
 
 TEST_F(Framework, InjectedConversionFailuresReturnTheirCodes)
 {
-    Start("fail TarnAgEncodeString R1 0x51 1\nfail TarnAgGetEncodedArgList PRD 0x52\nfail TarnAgGetEncodedArgList - empty\n");
+    Start(
+        "fail TarnAgEncodeString R1 0x51 1\nfail TarnAgGetEncodedArgList PRD 0x52\nfail TarnAgGetEncodedArgList - empty\n");
     uint32_t result = 0;
     ASSERT_EQ(0, TarnAgHostCall(TARNAG_OP_ONLINE, "R1", &result));
     EXPECT_EQ(0x51u, result);
@@ -138,10 +139,13 @@ TEST_F(Framework, EntryPointsRunOnThreadsOfTheirOwnAtTheSameTime)
     Start();
     std::vector<HANDLE> threads;
     for (int i = 0; i < 4; ++i)
-        threads.push_back(CreateThread(nullptr, 0, [](void*) -> DWORD {
-            uint32_t result = 0;
-            return TarnAgHostCall(TARNAG_OP_ONLINE, "R1", &result) == 0 && result == 5 ? 0 : 1;
-        }, nullptr, 0, nullptr));
+        threads.push_back(CreateThread(
+            nullptr, 0,
+            [](void*) -> DWORD {
+                uint32_t result = 0;
+                return TarnAgHostCall(TARNAG_OP_ONLINE, "R1", &result) == 0 && result == 5 ? 0 : 1;
+            },
+            nullptr, 0, nullptr));
     for (HANDLE thread : threads) {
         WaitForSingleObject(thread, INFINITE);
         DWORD code = 1;

@@ -10,16 +10,21 @@ namespace {
 
 TEST(Host, RunsAScriptAgainstAnAgentAndPrintsItsLogs)
 {
-    TarnTestCluster files("system N1\ntype fakeagent\n    arg SAPSID\n    Poll = 5\nresource R1\n    Type = fakeagent\n    SAPSID = QAS\n");
+    TarnTestCluster files(
+        "system N1\ntype fakeagent\n    arg SAPSID\n    Poll = 5\nresource R1\n    Type = fakeagent\n    SAPSID = QAS\n");
     std::string script = files.descPath + ".script";
     std::ofstream(script) << "# a comment\nonline R1\nmonitor R1\nmonitor R1\noffline R1\nchange Poll 30\nshutdown\n";
     std::string out;
-    std::wstring command = L"tarnaghost.exe --desc " + std::wstring(files.descPath.begin(), files.descPath.end()) +
-                           L" fakeagent.dll " + std::wstring(script.begin(), script.end());
+    std::wstring command = L"tarnaghost.exe --desc " + std::wstring(files.descPath.begin(), files.descPath.end())
+        + L" fakeagent.dll " + std::wstring(script.begin(), script.end());
     EXPECT_EQ(0, TarnRunCaptured(command, &out));
     DeleteFileA(script.c_str());
     EXPECT_NE(std::string::npos, out.find("fakeagent.dll started; log category 55002; entry points registered: yes"));
-    EXPECT_NE(std::string::npos, out.find("> online R1\n  [message severity 4 id 20001] FakeAgent:21 FakeOnline: R1 (2 chars, R1): QAS\nonline R1 returned 1\n")) << out;
+    EXPECT_NE(
+        std::string::npos,
+        out.find(
+            "> online R1\n  [message severity 4 id 20001] FakeAgent:21 FakeOnline: R1 (2 chars, R1): QAS\nonline R1 returned 1\n"))
+        << out;
     EXPECT_NE(std::string::npos, out.find("monitor R1 returned 2"));
     EXPECT_NE(std::string::npos, out.find("  [resource tag 19] FakeAgent.cpp:7 FakeOffline: 100% done %s %d\n"));
     EXPECT_NE(std::string::npos, out.find("change fakeagent.Poll = 30: not in the cluster"));

@@ -15,7 +15,8 @@ public:
         static int count = 0;
         char folder[MAX_PATH];
         GetTempPathA(sizeof(folder), folder);
-        std::string base = std::string(folder) + "tarn-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+        std::string base = std::string(folder) + "tarn-" + std::to_string(GetCurrentProcessId()) + "-"
+            + std::to_string(++count);
         descPath = base + ".desc";
         journalPath = base + ".journal";
         std::ofstream(descPath, std::ios::binary) << description;

@@ -21,7 +21,8 @@ inline int TarnRunCaptured(const std::wstring& commandLine, std::string* output)
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process{};
     std::wstring line = commandLine;
-    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                  &process);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);

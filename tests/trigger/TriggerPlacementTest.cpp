@@ -22,30 +22,30 @@ bool Before(const TriggerRun& run, int first, int second)
 
 TEST(TriggerMain, ManualOnlineTouchesNoCluster)
 {
-    TriggerRun run(EnqueueCluster(), { "N1", "ASCS", "MANUAL" });
+    TriggerRun run(EnqueueCluster(), {"N1", "ASCS", "MANUAL"});
     EXPECT_EQ(99, run.exitCode);
     EXPECT_TRUE(run.journal.empty());
 }
 
 TEST(TriggerMain, FewerThanThreeArgumentsTouchNoCluster)
 {
-    TriggerRun run(EnqueueCluster(), { "N1", "ASCS" });
+    TriggerRun run(EnqueueCluster(), {"N1", "ASCS"});
     EXPECT_EQ(99, run.exitCode);
     EXPECT_TRUE(run.journal.empty());
 }
 
 TEST(TriggerMain, LowerCaseManualTakesTheNormalPath)
 {
-    TriggerRun run(EnqueueCluster(), { "N1", "ASCS", "manual" });
+    TriggerRun run(EnqueueCluster(), {"N1", "ASCS", "manual"});
     EXPECT_THAT(run.Texts('N', 50004),
-        Contains("tollanpreonline trigger is called with whyonlining[manual] for the group[ASCS]."));
+                Contains("tollanpreonline trigger is called with whyonlining[manual] for the group[ASCS]."));
     run.ExpectOutcome(0, "ASCS N2");
 }
 
 TEST(TriggerMain, OverlongMessageIsCutToTheBuffer)
 {
     std::string group(1500, 'G');
-    TriggerRun run(EnqueueCluster(), { "N1", group, "FAULT" });
+    TriggerRun run(EnqueueCluster(), {"N1", group, "FAULT"});
     std::vector<std::string> called = run.Texts('N', 50004);
     ASSERT_EQ(1u, called.size());
     EXPECT_EQ(1023u, called[0].size());
@@ -57,12 +57,13 @@ TEST(TriggerMain, GroupWithNeitherResourceIsLeftAlone)
 {
     ClusterText cluster;
     cluster.Group("WEB", "1").Resource("DIA", "WEB", "DIALOG", "PRD");
-    TriggerRun run(cluster, { "N1", "WEB", "FAULT" });
+    TriggerRun run(cluster, {"N1", "WEB", "FAULT"});
     EXPECT_TRUE(run.Logged('N', 50015) && run.Logged('N', 50016));
     EXPECT_EQ(0u, run.Count("call TarnGrpOnline"));
     EXPECT_THAT(run.Texts('N', 50016),
-        Contains("No Resource existed of type Tollan with \t\t\t\t\t\t InstType = [A/J]ENQREP in the group [WEB]. "
-                 "Exiting the trigger ... "));
+                Contains(
+                    "No Resource existed of type Tollan with \t\t\t\t\t\t InstType = [A/J]ENQREP in the group [WEB]. "
+                    "Exiting the trigger ... "));
     EXPECT_EQ(50017, run.LogIds().back());
     run.ExpectOutcome(99, "");
 }
@@ -71,7 +72,7 @@ TEST(TriggerMain, GroupWithBothResourcesTakesTheEnqueuePathOnly)
 {
     ClusterText cluster = EnqueueCluster();
     cluster.Resource("REP2", "ASCS", "ENQREP", "PRD", "002", "ENQ");
-    TriggerRun run(cluster, { "N1", "ASCS", "FAULT" });
+    TriggerRun run(cluster, {"N1", "ASCS", "FAULT"});
     EXPECT_FALSE(run.Logged('N', 50015));
     EXPECT_FALSE(run.Logged('I', 50401));
     // REP comes first in the cluster's list, so its system wins.
@@ -80,7 +81,7 @@ TEST(TriggerMain, GroupWithBothResourcesTakesTheEnqueuePathOnly)
 
 TEST(TriggerEnqueue, FailsOverOntoTheReplicationServersSystem)
 {
-    TriggerRun run(EnqueueCluster(), { "N1", "ASCS", "FAULT" });
+    TriggerRun run(EnqueueCluster(), {"N1", "ASCS", "FAULT"});
     EXPECT_TRUE(run.Logged('N', 50114));
     EXPECT_TRUE(run.Logged('N', 50330)); // ENQ itself is not a replication server
     EXPECT_THAT(run.Texts('N', 50327), Contains("system [N1] is not right one to online the ENQUEUE Server Group."));
@@ -94,9 +95,9 @@ TEST(TriggerEnqueue, FailsOverOntoTheReplicationServersSystem)
 
 TEST(TriggerEnqueue, ReplicationServerOnlineNowhereOnlinesOnTheRequestedSystem)
 {
-    TriggerRun run(EnqueueCluster("000"), { "N3", "ASCS", "FAULT" });
+    TriggerRun run(EnqueueCluster("000"), {"N3", "ASCS", "FAULT"});
     EXPECT_THAT(run.Texts('N', 50327),
-        Contains("The corresponding Replication Server is Offline on all the nodes in the cluster."));
+                Contains("The corresponding Replication Server is Offline on all the nodes in the cluster."));
     EXPECT_TRUE(run.Logged('N', 50337) && run.Logged('C', 50009) && run.Logged('N', 50011));
     EXPECT_THAT(run.Texts('N', 50013), Contains("Succesfully Onlined the group [ASCS] on system [N3]."));
     EXPECT_FALSE(run.Logged('N', 50014));
@@ -107,7 +108,7 @@ TEST(TriggerEnqueue, ReplicationOnlineNowhereEndsTheSearchEvenWhenALaterOneMatch
 {
     ClusterText cluster = EnqueueCluster("000");
     cluster.Resource("REP2", "ERS", "ENQREP", "PRD", "002", "ENQ");
-    TriggerRun run(cluster, { "N1", "ASCS", "FAULT" });
+    TriggerRun run(cluster, {"N1", "ASCS", "FAULT"});
     EXPECT_EQ(0u, run.Count("call TarnObjGetAttribute REP2."));
     EXPECT_TRUE(run.Logged('N', 50337));
     run.ExpectOutcome(0, "ASCS N1");
@@ -117,12 +118,13 @@ TEST(TriggerEnqueue, RefusedFailOverEndsWithOneAndNoOtherOnline)
 {
     ClusterText cluster = EnqueueCluster();
     cluster.Fail("TarnGrpOnline", "ASCS", "7");
-    TriggerRun run(cluster, { "N1", "ASCS", "FAULT" });
+    TriggerRun run(cluster, {"N1", "ASCS", "FAULT"});
     EXPECT_TRUE(run.Logged('E', 50325));
     EXPECT_EQ(1u, run.Count("call TarnGrpOnline"));
     EXPECT_TRUE(run.Logged('N', 50014));
     EXPECT_THAT(run.Texts('N', 50330),
-        Contains("Corresponding Replication Server found for the Enqueue Server. Exiting with Return code [1]"));
+                Contains(
+                    "Corresponding Replication Server found for the Enqueue Server. Exiting with Return code [1]"));
     run.ExpectOutcome(1, "");
 }
 
@@ -133,9 +135,9 @@ TEST(TriggerEnqueue, AAndJResourcesUseTheJFamily)
     cluster.Resource("AENQ", "ASCS", "AENQUEUE", "PRD").Resource("JENQ", "ASCS", "JENQUEUE", "PRD");
     cluster.Resource("AREP", "ERS", "AENQREP", "PRD", "020", "JENQ");
     cluster.Resource("JREP", "ERS", "jenqrep", "prd", "002", "jenq");
-    TriggerRun run(cluster, { "N1", "ASCS", "FAULT" });
+    TriggerRun run(cluster, {"N1", "ASCS", "FAULT"});
     EXPECT_THAT(run.Texts('N', 50111),
-        Contains("Both AENQUEUE [AENQ] and JENQUEUE[JENQ] of type Tollan found in the group [ASCS]."));
+                Contains("Both AENQUEUE [AENQ] and JENQUEUE[JENQ] of type Tollan found in the group [ASCS]."));
     // Placement comparisons ignore case: "jenqrep", "prd" and "jenq" match.
     run.ExpectOutcome(0, "ASCS N3");
 }
@@ -147,10 +149,10 @@ TEST(TriggerEnqueue, SingleAOrJResourceKeepsItsFamily)
     cluster.Resource("AENQ", "AGRP", "AENQUEUE", "PRD").Resource("JENQ", "JGRP", "JENQUEUE", "PRD");
     cluster.Resource("JREP", "ERS", "JENQREP", "PRD", "200", "JENQ");
     cluster.Resource("AREP", "ERS", "AENQREP", "PRD", "020", "AENQ");
-    TriggerRun a(cluster, { "N3", "AGRP", "FAULT" });
+    TriggerRun a(cluster, {"N3", "AGRP", "FAULT"});
     EXPECT_TRUE(a.Logged('N', 50112));
     a.ExpectOutcome(0, "AGRP N2");
-    TriggerRun j(cluster, { "N3", "JGRP", "FAULT" });
+    TriggerRun j(cluster, {"N3", "JGRP", "FAULT"});
     EXPECT_TRUE(j.Logged('N', 50113));
     j.ExpectOutcome(0, "JGRP N1");
 }
@@ -161,11 +163,11 @@ TEST(TriggerEnqueue, LowerCaseEnqueueIsNoEnqueueButLowerCaseEnqrepMatches)
     cluster.Group("ASCS", "111").Group("ERS").Group("OLD");
     cluster.Resource("LOWER", "OLD", "enqueue", "PRD");
     cluster.Resource("ENQ", "ASCS", "ENQUEUE", "PRD").Resource("REP", "ERS", "enqrep", "PRD", "020", "ENQ");
-    TriggerRun lower(cluster, { "N1", "OLD", "FAULT" });
+    TriggerRun lower(cluster, {"N1", "OLD", "FAULT"});
     EXPECT_TRUE(lower.Logged('N', 50110) && lower.Logged('N', 50115));
     lower.ExpectOutcome(99, "");
 
-    TriggerRun plain(cluster, { "N1", "ASCS", "FAULT" });
+    TriggerRun plain(cluster, {"N1", "ASCS", "FAULT"});
     plain.ExpectOutcome(0, "ASCS N2");
 }
 
@@ -178,11 +180,12 @@ TEST(TriggerEnqueue, MismatchedCandidatesAreSkippedForTheNextOne)
     cluster.Resource("OTHERENQ", "ERS", "ENQREP", "PRD", "200", "ENQ2");
     cluster.Resource("AFAMILY", "ERS", "AENQREP", "PRD", "200", "ENQ");
     cluster.Resource("REP", "ERS", "ENQREP", "PRD", "002", "ENQ");
-    TriggerRun run(cluster, { "N1", "ASCS", "FAULT" });
+    TriggerRun run(cluster, {"N1", "ASCS", "FAULT"});
     EXPECT_THAT(run.Texts('N', 50329), Contains("SAPSID for ENQREP [QAS] does NOT match with ENQUEUE [PRD]."));
     EXPECT_THAT(run.Texts('N', 50328),
-        Contains("EnqSrvResName attribute value[ENQ2] for ENQREP Resource [OTHERENQ] does \t\t\t\t\t\t\t\t\tNOT "
-                 "match with ENQUEUE Server Resource Name."));
+                Contains(
+                    "EnqSrvResName attribute value[ENQ2] for ENQREP Resource [OTHERENQ] does \t\t\t\t\t\t\t\t\tNOT "
+                    "match with ENQUEUE Server Resource Name."));
     run.ExpectOutcome(0, "ASCS N3");
 }
 
@@ -190,11 +193,11 @@ TEST(TriggerEnqueue, NoReplicationServerOfTheTypeAtAll)
 {
     ClusterText cluster;
     cluster.Group("ASCS", "111").Resource("ENQ", "ASCS", "ENQUEUE", "PRD");
-    TriggerRun run(cluster, { "N1", "ASCS", "FAULT" });
+    TriggerRun run(cluster, {"N1", "ASCS", "FAULT"});
     EXPECT_THAT(run.Texts('N', 50330), Contains("No Corresponding Replication Server found for the Enqueue Server."));
     EXPECT_THAT(run.Texts('N', 50337),
-        Contains("No Corresponding Replication Server found Online for the Enqueue "
-                 "Server.Exiting with Return code [99]"));
+                Contains("No Corresponding Replication Server found Online for the Enqueue "
+                         "Server.Exiting with Return code [99]"));
     run.ExpectOutcome(0, "ASCS N1");
 }
 
@@ -206,7 +209,7 @@ std::string TargetOf(const TriggerRun& run)
 
 TEST(TriggerEnqrep, OtherSystemWhenTheEnqueueServerRunsOnTheRequestedOne)
 {
-    TriggerRun run(ReplicaCluster("2202"), { "N1", "ERS", "FAULT" });
+    TriggerRun run(ReplicaCluster("2202"), {"N1", "ERS", "FAULT"});
     EXPECT_EQ("Target system [N3].", TargetOf(run));
     EXPECT_TRUE(run.Logged('N', 50421) && run.Logged('N', 50424));
     EXPECT_TRUE(run.Logged('I', 50901) && run.Logged('I', 50428));
@@ -215,7 +218,7 @@ TEST(TriggerEnqrep, OtherSystemWhenTheEnqueueServerRunsOnTheRequestedOne)
 
 TEST(TriggerEnqrep, RequestedSystemWinsOverEarlierOnes)
 {
-    TriggerRun run(ReplicaCluster("0002"), { "N3", "ERS", "FAULT" });
+    TriggerRun run(ReplicaCluster("0002"), {"N3", "ERS", "FAULT"});
     EXPECT_EQ("Target system [N3].", TargetOf(run));
     EXPECT_TRUE(run.Logged('I', 50422));
     run.ExpectOutcome(0, "ERS N3");
@@ -223,9 +226,10 @@ TEST(TriggerEnqrep, RequestedSystemWinsOverEarlierOnes)
 
 TEST(TriggerEnqrep, LaterQualifyingSystemReplacesAnEarlierOne)
 {
-    TriggerRun run(ReplicaCluster("2002"), { "N4", "ERS", "FAULT" });
+    TriggerRun run(ReplicaCluster("2002"), {"N4", "ERS", "FAULT"});
     EXPECT_EQ("Target system [N3].", TargetOf(run));
-    EXPECT_THAT(run.Texts('N', 50421),
+    EXPECT_THAT(
+        run.Texts('N', 50421),
         Contains("system [N4] is not right one to online the [A/J]ENQREP Server Group.\t\t\t\t\t\t\t\t\t\t The Enqueue "
                  "Server is Online on this node."));
     run.ExpectOutcome(0, "ERS N3");
@@ -233,8 +237,9 @@ TEST(TriggerEnqrep, LaterQualifyingSystemReplacesAnEarlierOne)
 
 TEST(TriggerEnqrep, OnlyTheFaultedSystemLeftGivesNoTarget)
 {
-    TriggerRun run(ReplicaCluster("2202"), { "N1", "ERS", "FAULT", "n3" });
-    EXPECT_THAT(run.Texts('N', 50423),
+    TriggerRun run(ReplicaCluster("2202"), {"N1", "ERS", "FAULT", "n3"});
+    EXPECT_THAT(
+        run.Texts('N', 50423),
         Contains(
             "system [N3] is not right one to online the [A/J]ENQREP Server Group.\t\t\t\t\t\t\t\t\t The Replication "
             "Server is Faulted on this node."));
@@ -245,7 +250,7 @@ TEST(TriggerEnqrep, OnlyTheFaultedSystemLeftGivesNoTarget)
 
 TEST(TriggerEnqrep, RequestedSystemThatIsAlsoFaultedIsJudgedAsTheRequestedOne)
 {
-    TriggerRun run(ReplicaCluster("0020"), { "N2", "ERS", "FAULT", "N2" });
+    TriggerRun run(ReplicaCluster("0020"), {"N2", "ERS", "FAULT", "N2"});
     EXPECT_EQ("Target system [N2].", TargetOf(run));
     EXPECT_FALSE(run.Logged('N', 50423));
     run.ExpectOutcome(0, "ERS N2");
@@ -253,7 +258,7 @@ TEST(TriggerEnqrep, RequestedSystemThatIsAlsoFaultedIsJudgedAsTheRequestedOne)
 
 TEST(TriggerEnqrep, GroupNotOfflineOnTheTarget)
 {
-    TriggerRun run(ReplicaCluster("2000", "14"), { "N2", "ERS", "FAULT" });
+    TriggerRun run(ReplicaCluster("2000", "14"), {"N2", "ERS", "FAULT"});
     EXPECT_EQ("Target system [N2].", TargetOf(run));
     EXPECT_THAT(run.Texts('I', 50900), Contains("Number of systems [1] and the system name [N2]."));
     EXPECT_TRUE(run.Logged('E', 50922) && run.Logged('E', 50923));
@@ -268,15 +273,16 @@ TEST(TriggerEnqrep, EnqueueResourceOfAnotherKindOrSystemIsRefused)
         const char* instType;
         const char* sid;
         int id;
-    } cases[] = { { "Tollan", "JENQUEUE", "PRD", 50431 }, { "Other", "ENQUEUE", "PRD", 50432 },
-        { "tollan", "enqueue", "QAS", 50430 } };
+    } cases[] = {{"Tollan", "JENQUEUE", "PRD", 50431},
+                 {"Other", "ENQUEUE", "PRD", 50432},
+                 {"tollan", "enqueue", "QAS", 50430}};
     for (const Case& c : cases) {
         ClusterText cluster;
         cluster.Group("ASCS").Group("ERS", "111");
         cluster.Resource("ENQ", "ASCS", c.instType, c.sid, {}, "", c.type);
         cluster.Resource("REP", "ERS", "ENQREP", "PRD", {}, "ENQ");
         SCOPED_TRACE(c.id);
-        TriggerRun run(cluster, { "N1", "ERS", "FAULT" });
+        TriggerRun run(cluster, {"N1", "ERS", "FAULT"});
         EXPECT_TRUE(run.Logged('E', c.id));
         run.ExpectOutcome(99, "");
     }

@@ -47,8 +47,7 @@ int RunChild(const std::vector<std::string>& args)
 
 } // namespace
 
-ClusterText::ClusterText(std::vector<std::string> systems)
-    : m_Systems(std::move(systems))
+ClusterText::ClusterText(std::vector<std::string> systems) : m_Systems(std::move(systems))
 {
     for (const std::string& system : m_Systems)
         m_Text += "system " + system + "\n";
@@ -69,7 +68,8 @@ ClusterText& ClusterText::Group(const std::string& name, const std::string& stat
 }
 
 ClusterText& ClusterText::Resource(const std::string& name, const std::string& group, const std::string& instType,
-    const std::string& sid, const std::string& states, const std::string& enqSrvResName, const std::string& type)
+                                   const std::string& sid, const std::string& states, const std::string& enqSrvResName,
+                                   const std::string& type)
 {
     m_Text += "resource " + name + "\n    Type = " + type + "\n    Group = " + group + "\n    InstType = " + instType
         + "\n    SAPSID = " + sid + "\n";
@@ -95,7 +95,7 @@ ClusterText EnqueueCluster(const std::string& replicaStates)
 
 ClusterText ReplicaCluster(const std::string& enqueueStates, const std::string& groupStates)
 {
-    ClusterText cluster({ "N1", "N2", "N3", "N4" });
+    ClusterText cluster({"N1", "N2", "N3", "N4"});
     cluster.Group("ASCS").Group("ERS", groupStates);
     cluster.Resource("ENQ", "ASCS", "ENQUEUE", "PRD", enqueueStates);
     return cluster.Resource("REP", "ERS", "ENQREP", "PRD", {}, "ENQ");
@@ -118,8 +118,8 @@ TriggerRun::TriggerRun(const ClusterText& cluster, const std::vector<std::string
         // "log SEVERITY ID TEXT", the text kept exactly, tabs included.
         if (StartsWith(line, "log ") && line.size() > 6) {
             size_t textStart = line.find(' ', 6);
-            logs.push_back({ line[4], std::stoi(line.substr(6, textStart - 6)),
-                textStart == std::string::npos ? "" : line.substr(textStart + 1) });
+            logs.push_back({line[4], std::stoi(line.substr(6, textStart - 6)),
+                            textStart == std::string::npos ? "" : line.substr(textStart + 1)});
         }
     }
     in.close();
@@ -187,7 +187,7 @@ void TriggerRun::ExpectClean() const
 void TriggerRun::ExpectOutcome(int expectedExitCode, const std::string& online) const
 {
     EXPECT_EQ(expectedExitCode, exitCode);
-    EXPECT_EQ(online.empty() ? std::vector<std::string> {} : std::vector<std::string> { online }, Onlines());
+    EXPECT_EQ(online.empty() ? std::vector<std::string>{} : std::vector<std::string>{online}, Onlines());
     ExpectClean();
 }
 

@@ -9,12 +9,12 @@
 // A cluster description built line by line: systems N1, N2, N3 unless given otherwise.
 class ClusterText {
 public:
-    explicit ClusterText(std::vector<std::string> systems = { "N1", "N2", "N3" });
+    explicit ClusterText(std::vector<std::string> systems = {"N1", "N2", "N3"});
     // `states`: one digit per system in order, e.g. "020" for online on N2 only; "" for no state at all.
     ClusterText& Group(const std::string& name, const std::string& states = "");
     ClusterText& Resource(const std::string& name, const std::string& group, const std::string& instType,
-        const std::string& sid, const std::string& states = "", const std::string& enqSrvResName = "",
-        const std::string& type = "Tollan");
+                          const std::string& sid, const std::string& states = "", const std::string& enqSrvResName = "",
+                          const std::string& type = "Tollan");
     // A `fail` line: CALL OBJECT CODE.
     ClusterText& Fail(const std::string& call, const std::string& object, const std::string& code = "0x2a");
     const std::string& Text() const { return m_Text; }

@@ -65,7 +65,7 @@ std::wstring writeDumpKey(const RepositoryKey* key, int depth)
     }
     // An explicit stack, so that a deep tree cannot exhaust the caller's stack.
     openElement(out, key, tag, depth);
-    std::vector<OpenElement> open { { key, tag, depth, 0 } };
+    std::vector<OpenElement> open{{key, tag, depth, 0}};
     while (!open.empty()) {
         OpenElement& current = open.back();
         const RepositoryKey::KeyList& children = current.key->subKeys();
@@ -90,7 +90,7 @@ std::wstring writeDumpKey(const RepositoryKey* key, int depth)
         }
         int childDepth = current.depth + 1;
         openElement(out, child, childTag, childDepth);
-        open.push_back({ child, childTag, childDepth, 0 });
+        open.push_back({child, childTag, childDepth, 0});
     }
     return out;
 }

@@ -108,10 +108,10 @@ uint32_t mergeProductInformation(KitoRepository& root, const RepositoryKey& info
     root.mergeKey(*kito);
 
     const ProductPart parts[] = {
-        { L"Components", L"Could not find components key in prodinfoxml", addViews<Component> },
-        { L"Solutions", L"Could not find solutionsKey key in prodinfoxml", addViews<Solution> },
-        { L"InstallSequence", L"Could not find instSeqKey key in prodinfoxml", addClone },
-        { L"Platforms", L"Could not find platformDepKey key in prodinfoxml", addClone },
+        {L"Components", L"Could not find components key in prodinfoxml", addViews<Component>},
+        {L"Solutions", L"Could not find solutionsKey key in prodinfoxml", addViews<Solution>},
+        {L"InstallSequence", L"Could not find instSeqKey key in prodinfoxml", addClone},
+        {L"Platforms", L"Could not find platformDepKey key in prodinfoxml", addClone},
     };
     for (const ProductPart& part : parts) {
         const RepositoryKey* key = information.getSubKey(part.name);
@@ -127,7 +127,7 @@ uint32_t mergeProductInformation(KitoRepository& root, const RepositoryKey& info
 } // namespace
 
 uint32_t KitoRepository::initFromProdInfoXML(const wchar_t* fileName, const wchar_t* directory,
-    const wchar_t* moduleName)
+                                             const wchar_t* moduleName)
 {
     ScopeTracer tracer(L"KitoRepository::initFromProdInfoXML", &g_logger);
     setIntValue(L"64BitOS", isWow64() ? 1 : 0);
@@ -144,8 +144,8 @@ uint32_t KitoRepository::initFromProdInfoXML(const wchar_t* fileName, const wcha
 uint32_t KitoRepository::_initFromProdInfoXML(const wchar_t* fileName, const wchar_t* directory)
 {
     ScopeTracer tracer(L"_initFromProdInfoXML", &g_logger);
-    RepositoryKey* information =
-        loadKeyFromFile(orDefault(fileName, L"productInformation.xml"), orDefault(directory, getModuleDirectory()));
+    RepositoryKey* information = loadKeyFromFile(orDefault(fileName, L"productInformation.xml"),
+                                                 orDefault(directory, getModuleDirectory()));
     if (!information) {
         return FileNotLoaded;
     }
@@ -166,12 +166,12 @@ uint32_t KitoRepository::_setKitoVersion(const wchar_t* moduleName)
     DWORD size = GetFileVersionInfoSizeW(path, &ignored);
     if (size == 0) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"GetFileVersionInfoSize failed for file %s with return value as %d", path,
-            static_cast<int>(GetLastError()));
+                       static_cast<int>(GetLastError()));
     } else {
         std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
         if (!block || !GetFileVersionInfoW(path, 0, size, block.get())) {
             KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"GetFileVersionInfo failed for file %s with return value as %d", path,
-                static_cast<int>(block ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY));
+                           static_cast<int>(block ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY));
         } else {
             void* text = nullptr;
             UINT length = 0;
@@ -226,7 +226,7 @@ RepositoryKey* KitoRepository::_initFromInstallXML(const RepositoryKey* key)
     auto pushChildren = [&pending](const RepositoryKey* source, RepositoryKey* parent) {
         const KeyList& children = source->subKeys();
         for (auto child = children.rbegin(); child != children.rend(); ++child) {
-            pending.push_back({ *child, parent });
+            pending.push_back({*child, parent});
         }
     };
     pushChildren(key, top);
@@ -304,8 +304,9 @@ uint32_t KitoRepository::orderByInstallSequence(const KeyList& keys, KeyList& or
     }
     std::vector<std::pair<RepositoryKey*, int32_t>> numbered;
     for (const std::wstring& name : sequence->getValueNames()) {
-        auto match = std::find_if(keys.begin(), keys.end(),
-            [&name](const RepositoryKey* key) { return key && equalsText(key->getName(), name, 1); });
+        auto match = std::find_if(keys.begin(), keys.end(), [&name](const RepositoryKey* key) {
+            return key && equalsText(key->getName(), name, 1);
+        });
         if (match == keys.end()) {
             continue;
         }
@@ -315,7 +316,7 @@ uint32_t KitoRepository::orderByInstallSequence(const KeyList& keys, KeyList& or
     }
     // Equal numbers keep the order of the sequence's names.
     std::stable_sort(numbered.begin(), numbered.end(),
-        [](const auto& a, const auto& b) { return a.second < b.second; });
+                     [](const auto& a, const auto& b) { return a.second < b.second; });
     for (const auto& entry : numbered) {
         ordered.push_back(entry.first);
     }

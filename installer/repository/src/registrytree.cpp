@@ -21,7 +21,9 @@ struct OpenKey {
 
 class RegistryTreeLoader {
 public:
-    RegistryTreeLoader(REGSAM access) : m_access(access), m_complete(true), m_name(kNameChars), m_data(kDataBytes / 2) {}
+    RegistryTreeLoader(REGSAM access) : m_access(access), m_complete(true), m_name(kNameChars), m_data(kDataBytes / 2)
+    {
+    }
 
     RepositoryKey* load(HKEY root, const std::wstring& name)
     {
@@ -31,13 +33,13 @@ public:
             return nullptr;
         }
         loadValues(root, tree);
-        std::vector<OpenKey> path { { root, tree, 0 } };
+        std::vector<OpenKey> path{{root, tree, 0}};
         while (!path.empty()) {
             OpenKey& current = path.back();
             wchar_t subKeyName[kSubKeyNameChars] = {};
             DWORD length = kSubKeyNameChars;
             LONG status = RegEnumKeyExW(current.handle, current.nextSubKey, subKeyName, &length, nullptr, nullptr,
-                nullptr, nullptr);
+                                        nullptr, nullptr);
             if (status != ERROR_SUCCESS) {
                 if (status != ERROR_NO_MORE_ITEMS) {
                     m_complete = false;
@@ -70,17 +72,18 @@ private:
         RegistryHelper registry;
         if (!child || registry.Reg_OpenKey(&handle, parent.handle, name, m_access) != 0) {
             m_complete = false;
-            return { nullptr, nullptr, 0 };
+            return {nullptr, nullptr, 0};
         }
         loadValues(handle, child);
-        return { handle, child, 0 };
+        return {handle, child, 0};
     }
 
     void loadValues(HKEY handle, RepositoryKey* key)
     {
         DWORD count = 0;
         if (RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
-                nullptr, nullptr) != ERROR_SUCCESS) {
+                             nullptr, nullptr)
+            != ERROR_SUCCESS) {
             m_complete = false;
             return;
         }
@@ -89,7 +92,8 @@ private:
             DWORD type = 0;
             DWORD size = kDataBytes;
             if (RegEnumValueW(handle, index, m_name.data(), &nameLength, nullptr, &type,
-                    reinterpret_cast<BYTE*>(m_data.data()), &size) != ERROR_SUCCESS) {
+                              reinterpret_cast<BYTE*>(m_data.data()), &size)
+                != ERROR_SUCCESS) {
                 continue;
             }
             std::wstring valueName(m_name.data(), nameLength);

@@ -268,7 +268,8 @@ std::wstring RepositoryKey::getPath() const
     return path;
 }
 
-uint32_t RepositoryKey::relink(RepositoryKey*& link, RepositoryKey* key, uint32_t (RepositoryKey::*leave)(RepositoryKey*))
+uint32_t RepositoryKey::relink(RepositoryKey*& link, RepositoryKey* key,
+                               uint32_t (RepositoryKey::*leave)(RepositoryKey*))
 {
     if (!key)
         return E_KITO_INVALIDARG;

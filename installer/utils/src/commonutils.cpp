@@ -16,7 +16,7 @@ const size_t kRegPathChars = MAX_PATH;
 const size_t kCommandLineChars = 256;
 const uint32_t kEmptyList = 12;
 
-const wchar_t* const kUpdateKindNames[] = { L"RollupPatches", L"MaintenancePacks", L"HotFixes", L"AddOns" };
+const wchar_t* const kUpdateKindNames[] = {L"RollupPatches", L"MaintenancePacks", L"HotFixes", L"AddOns"};
 
 std::wstring trimmed(const std::wstring& text, size_t begin, size_t end)
 {
@@ -45,7 +45,7 @@ struct PackageSection {
 
 PackageSection sectionBelow(RepositoryKey* parent, const std::wstring& parentPath, const wchar_t* name)
 {
-    return { parent->getSubKey(name), parentPath + L"\\" + name };
+    return {parent->getSubKey(name), parentPath + L"\\" + name};
 }
 
 } // namespace
@@ -97,9 +97,9 @@ bool isWow64()
 {
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
     HMODULE kernel = GetModuleHandleW(L"kernel32");
-    IsWow64ProcessFn probe =
-        kernel ? reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
-               : nullptr;
+    IsWow64ProcessFn probe = kernel
+        ? reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
+        : nullptr;
     BOOL wow64 = FALSE;
     if (!probe || !probe(GetCurrentProcess(), &wow64)) {
         return false;
@@ -174,7 +174,7 @@ void GetConsoleHostLogFileLocation(std::wstring& location)
     uint32_t result = getRegAccessMask(isWow64(), &mask);
     if (result != 0) {
         KITO_LOG_DEBUG(LOG_DBG_1, tracer,
-            L"Failed to get registry access code, default to 32 bit registry. Error code '%0x'", result);
+                       L"Failed to get registry access code, default to 32 bit registry. Error code '%0x'", result);
         mask = KEY_ALL_ACCESS;
     }
     wchar_t* path = nullptr;
@@ -215,7 +215,7 @@ uint32_t ReadFiles(RepositoryKey* filesKey, const std::wstring& prefix, std::vec
 namespace {
 
 uint32_t readPackages(RepositoryKey* root, const std::wstring& solutionName, int osKind, int archKind,
-    std::vector<std::wstring>& packages, const ScopeTracer& tracer)
+                      std::vector<std::wstring>& packages, const ScopeTracer& tracer)
 {
     RepositoryKey* solution = root->getSubKey(solutionName);
     if (!solution) {
@@ -244,7 +244,7 @@ uint32_t readPackages(RepositoryKey* root, const std::wstring& solutionName, int
     } else if (osKind >= 7 && osKind <= 12) {
         osName = L"W2K3";
     }
-    PackageSection os = osName ? sectionBelow(arch.key, arch.path, osName) : PackageSection { nullptr, L"" };
+    PackageSection os = osName ? sectionBelow(arch.key, arch.path, osName) : PackageSection{nullptr, L""};
     if (!os.key) {
         KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read os specific files from package.xml section ");
         return osName ? 0 : W_PKGS_UNKNOWN_OS;
@@ -263,13 +263,13 @@ uint32_t readPackages(RepositoryKey* root, const std::wstring& solutionName, int
     PackageSection processor = sectionBelow(os.key, os.path, processorName);
     if (!processor.key) {
         KITO_LOG_DEBUG(LOG_DBG_1, tracer,
-            L"Could not read processor architecture specific files from package.xml section.");
+                       L"Could not read processor architecture specific files from package.xml section.");
         return 0;
     }
     result = ReadFiles(processor.key, processor.path, packages);
     if (result != 0) {
         KITO_LOG_DEBUG(LOG_DBG_1, tracer,
-            L"Could not read processor architecture specific files from package.xml section '%x'", result);
+                       L"Could not read processor architecture specific files from package.xml section '%x'", result);
         KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reason: '%s'", getErrorMessage(result).c_str());
     }
     return result;
@@ -284,7 +284,7 @@ uint32_t GetPkgs(const std::wstring& solutionName, int osKind, int, int archKind
     uint32_t result = E_PKGS_SECTION_MISSING;
     if (!root) {
         KITO_LOG_DEBUG(LOG_DBG_1, tracer,
-            L"Could not fetch package information. please check package.xml file is present.");
+                       L"Could not fetch package information. please check package.xml file is present.");
     } else {
         result = readPackages(root, solutionName, osKind, archKind, packages, tracer);
         RepositoryKey::releaseTree(root);
@@ -310,8 +310,8 @@ uint32_t runCommandLine(const std::wstring& commandLine, bool wait, int show)
         startup.wShowWindow = SW_HIDE;
     }
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, buffer, nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
-            &startup, &process)) {
+    if (!CreateProcessW(nullptr, buffer, nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
+                        &process)) {
         return 0;
     }
     if (wait) {

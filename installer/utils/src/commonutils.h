@@ -39,7 +39,7 @@ uint32_t splitList(const std::wstring& text, std::vector<std::wstring>& items);
 uint32_t getUpdateKindSubKey(std::wstring& subKey, int kind);
 void GetConsoleHostLogFileLocation(std::wstring& location);
 uint32_t GetPkgs(const std::wstring& solutionName, int osKind, int unused, int archKind,
-    std::vector<std::wstring>& packages);
+                 std::vector<std::wstring>& packages);
 uint32_t ReadFiles(RepositoryKey* filesKey, const std::wstring& prefix, std::vector<std::wstring>& files);
 // Runs a command line of at most 255 characters; the exit code, or 0 when nothing was started.
 uint32_t runCommandLine(const std::wstring& commandLine, bool wait, int show);

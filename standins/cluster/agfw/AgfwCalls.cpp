@@ -87,8 +87,8 @@ int32_t TarnAgLogMsg2(uint32_t severity, const char* function, const char* sourc
     return result;
 }
 
-int32_t TarnAgLogConsoleMsg2(uint32_t severity, const char* function, const char* source, uint32_t line,
-                             uint32_t msgId, uint32_t, const wchar_t* format, ...)
+int32_t TarnAgLogConsoleMsg2(uint32_t severity, const char* function, const char* source, uint32_t line, uint32_t msgId,
+                             uint32_t, const wchar_t* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -129,7 +129,8 @@ int32_t TarnAgGetEncodedArgList(uint32_t, const TarnAgArgs* args, uint32_t direc
 {
     if (list != nullptr)
         *list = nullptr;
-    if (args == nullptr || list == nullptr || direction != TARNAG_TO_WIDE || (args->count > 0 && args->values == nullptr))
+    if (args == nullptr || list == nullptr || direction != TARNAG_TO_WIDE
+        || (args->count > 0 && args->values == nullptr))
         return TARNAG_E_INVALID_ARG;
     int64_t injected = Injected("TarnAgGetEncodedArgList", args->count > 0 && args->values[0] ? args->values[0] : "-");
     if (injected > 0)

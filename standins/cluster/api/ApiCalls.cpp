@@ -46,7 +46,8 @@ bool IsCntlOrNull(const TarnCntlInfo* cntl)
     return cntl == nullptr || TarnApi().Find<TarnCntlInfo>(cntl) == cntl;
 }
 
-template <class T> T* Keep(const void* key, const std::string& what, std::unique_ptr<T> block)
+template <class T>
+T* Keep(const void* key, const std::string& what, std::unique_ptr<T> block)
 {
     T* kept = block.get();
     TarnApi().HandOut(key, what, std::move(block));
@@ -54,7 +55,8 @@ template <class T> T* Keep(const void* key, const std::string& what, std::unique
 }
 
 // Releases what *pointer holds and clears the caller's pointer.
-template <class T> void ReleaseAndClear(T** pointer, const char* function)
+template <class T>
+void ReleaseAndClear(T** pointer, const char* function)
 {
     std::lock_guard<std::mutex> guard(TarnApi().lock);
     if (pointer == nullptr) {
@@ -190,8 +192,8 @@ void TarnFreeStr(char** text)
     ReleaseAndClear(text, "TarnFreeStr");
 }
 
-TarnRegHandle TarnObjRegister(TarnHandle cluster, uint32_t objKind, const char* objName, const char* attrName,
-                              uint32_t, TarnObjCallback callback, void* context)
+TarnRegHandle TarnObjRegister(TarnHandle cluster, uint32_t objKind, const char* objName, const char* attrName, uint32_t,
+                              TarnObjCallback callback, void* context)
 {
     std::string owner = Text(objName) + "." + Text(attrName);
     TarnApiCall call("TarnObjRegister", owner);
@@ -247,8 +249,7 @@ int32_t TarnResGetType(TarnHandle cluster, const char* resource, char** typeName
     return 0;
 }
 
-int32_t TarnObjGetNames(TarnHandle cluster, uint32_t objKind, uint32_t, TarnNameList** names,
-                        const TarnCntlInfo* cntl)
+int32_t TarnObjGetNames(TarnHandle cluster, uint32_t objKind, uint32_t, TarnNameList** names, const TarnCntlInfo* cntl)
 {
     bool knownCntl = IsCntlOrNull(cntl);
     TarnApiCall call("TarnObjGetNames", knownCntl ? Joined(cntl) : std::string("-"));
@@ -269,7 +270,8 @@ int32_t TarnObjGetNames(TarnHandle cluster, uint32_t objKind, uint32_t, TarnName
         found = desc.Systems();
     for (const TarnDescObject& object : call.AnswersEmpty() ? std::vector<TarnDescObject>() : desc.Objects(objKind)) {
         bool typeMatches = !byType || object.AttrText("Type") == cntl->values[0];
-        bool groupMatches = !byType || cntl->kind != TARN_CNTL_TYPE_IN_GROUP || object.AttrText("Group") == cntl->values[1];
+        bool groupMatches = !byType || cntl->kind != TARN_CNTL_TYPE_IN_GROUP
+            || object.AttrText("Group") == cntl->values[1];
         if (typeMatches && groupMatches)
             found.push_back(object.name);
     }
@@ -301,7 +303,8 @@ int32_t TarnObjGetState(TarnHandle cluster, uint32_t objKind, const char* objNam
     if (cntl != nullptr && cntl->kind != TARN_CNTL_ON_SYSTEM)
         return call.Fail(TARN_E_INVALID_ARG, "a state query takes only a system control info");
     TarnDescription& desc = TarnApi().description;
-    TarnDescObject* object = objKind == TARN_OBJ_GROUP || objKind == TARN_OBJ_RESOURCE ? desc.Find(objKind, objName) : nullptr;
+    TarnDescObject* object = objKind == TARN_OBJ_GROUP || objKind == TARN_OBJ_RESOURCE ? desc.Find(objKind, objName)
+                                                                                       : nullptr;
     if (object == nullptr)
         return call.Fail(TARN_E_NOT_FOUND, "no such group or resource");
     if (cntl != nullptr && !desc.HasSystem(cntl->values[0]))
@@ -330,10 +333,10 @@ int32_t TarnFillCntlInfo(uint32_t cntlKind, const char* const* values, uint32_t 
         *cntl = nullptr;
     if (!call.Start())
         return call.Result();
-    uint32_t expected = cntlKind == TARN_CNTL_TYPE_IN_GROUP ? 2
-                        : cntlKind == TARN_CNTL_TYPE || cntlKind == TARN_CNTL_ON_SYSTEM ? 1
-                        : cntlKind == TARN_CNTL_ONLINE ? 0
-                                                        : UINT32_MAX;
+    uint32_t expected = cntlKind == TARN_CNTL_TYPE_IN_GROUP             ? 2
+        : cntlKind == TARN_CNTL_TYPE || cntlKind == TARN_CNTL_ON_SYSTEM ? 1
+        : cntlKind == TARN_CNTL_ONLINE                                  ? 0
+                                                                        : UINT32_MAX;
     if (cntl == nullptr || expected == UINT32_MAX || valueCount != expected || (valueCount > 0 && values == nullptr))
         return call.Fail(TARN_E_INVALID_ARG, "unknown control kind or wrong number of values");
     auto block = std::make_unique<TarnCntlInfo>();
@@ -366,8 +369,8 @@ int32_t TarnGrpOnline(TarnHandle cluster, const char* group, const char* system,
     call.Arg("cntl", knownCntl ? Named(cntl) : std::string("unknown"));
     if (!call.Start())
         return call.Result();
-    if (!IsCluster(cluster) || group == nullptr || system == nullptr || cntl == nullptr || !knownCntl ||
-        cntl->kind != TARN_CNTL_ONLINE)
+    if (!IsCluster(cluster) || group == nullptr || system == nullptr || cntl == nullptr || !knownCntl
+        || cntl->kind != TARN_CNTL_ONLINE)
         return call.Fail(TARN_E_INVALID_ARG, "bad cluster handle, null name or no online control info");
     TarnDescription& desc = TarnApi().description;
     if (desc.Find(TARN_OBJ_GROUP, group) == nullptr || !desc.HasSystem(system))

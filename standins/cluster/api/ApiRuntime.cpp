@@ -14,8 +14,8 @@ void TarnJournal(const std::string& line)
     if (path.empty())
         return;
     // Opened per line, so a line written by a process that dies afterwards is still there.
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     std::string text = line + "\n";
@@ -24,8 +24,7 @@ void TarnJournal(const std::string& line)
     CloseHandle(file);
 }
 
-TarnAttrBlock::TarnAttrBlock(const std::string& ownerName, const TarnDescAttr& desc)
-    : owner(ownerName), name(desc.name)
+TarnAttrBlock::TarnAttrBlock(const std::string& ownerName, const TarnDescAttr& desc) : owner(ownerName), name(desc.name)
 {
     texts = desc.isList ? desc.items : std::vector<std::string>{desc.value};
     size_t n = texts.size();
@@ -53,8 +52,8 @@ TarnNamesBlock::TarnNamesBlock(std::vector<std::string> n) : names(std::move(n))
     list.count = static_cast<uint32_t>(names.size());
 }
 
-TarnStateBlock::TarnStateBlock(const std::string& objectName, const std::vector<std::pair<std::string, uint32_t>>& states,
-                               bool empty)
+TarnStateBlock::TarnStateBlock(const std::string& objectName,
+                               const std::vector<std::pair<std::string, uint32_t>>& states, bool empty)
     : name(objectName)
 {
     for (const auto& entry : states)

@@ -88,7 +88,8 @@ public:
     void HandOut(const void* key, const std::string& what, std::unique_ptr<TarnOwned> object);
     // Journals the release; an address never handed out (or released before) is journaled as unknown.
     bool Release(const void* key, const char* function);
-    template <class T> T* Find(const void* key)
+    template <class T>
+    T* Find(const void* key)
     {
         auto it = m_Live.find(key);
         return it == m_Live.end() ? nullptr : dynamic_cast<T*>(it->second.object.get());

@@ -43,8 +43,8 @@ int32_t TarnApiTestChangeAttr(uint32_t objKind, const char* objName, const char*
         for (TarnRegistration* r : TarnApi().Registrations())
             if (r->kind == objKind && r->object == objName && r->attr == attrName)
                 firing.registrations.push_back(*r);
-        TarnJournal("change " + owner + " = " + (value == nullptr ? "(null attribute)" : value) + ", " +
-                    std::to_string(firing.registrations.size()) + " callbacks");
+        TarnJournal("change " + owner + " = " + (value == nullptr ? "(null attribute)" : value) + ", "
+                    + std::to_string(firing.registrations.size()) + " callbacks");
     }
     // Called without the lock held, so a callback may call the cluster API.
     HANDLE thread = CreateThread(nullptr, 0, FireCallbacks, &firing, 0, nullptr);

@@ -167,10 +167,10 @@ bool TarnDescription::Parse(const std::string& text, std::string* error)
                 parsed.m_Systems.push_back(words[1]);
                 continue;
             }
-            std::vector<TarnDescObject>* list = words[0] == "type"       ? &parsed.m_Types
-                                                : words[0] == "group"    ? &parsed.m_Groups
-                                                : words[0] == "resource" ? &parsed.m_Resources
-                                                                         : nullptr;
+            std::vector<TarnDescObject>* list = words[0] == "type" ? &parsed.m_Types
+                : words[0] == "group"                              ? &parsed.m_Groups
+                : words[0] == "resource"                           ? &parsed.m_Resources
+                                                                   : nullptr;
             if (list == nullptr)
                 return fail("unknown keyword");
             list->push_back({words[1], {}, {}, {}});

@@ -9,7 +9,7 @@
 
 struct TarnDescAttr {
     std::string name;
-    std::string value;              // a scalar's text
+    std::string value; // a scalar's text
     std::vector<std::string> items; // a list's items
     bool isList = false;
 };
@@ -23,7 +23,7 @@ struct TarnDescObject {
     std::string name;
     std::vector<TarnDescAttr> attrs;
     std::vector<std::pair<std::string, uint32_t>> states; // system, state
-    std::vector<TarnDescArg> args;                        // resource types only
+    std::vector<TarnDescArg> args; // resource types only
 
     const TarnDescAttr* FindAttr(const std::string& attr) const;
     TarnDescAttr& SetAttr(const std::string& attr, const std::string& value);
@@ -35,7 +35,7 @@ struct TarnDescObject {
 struct TarnDescFailure {
     std::string call;
     std::string object; // "*" matches every object; NAME also matches NAME@...
-    uint32_t code = 0;  // 0: the call succeeds with an empty answer
+    uint32_t code = 0; // 0: the call succeeds with an empty answer
     uint32_t times = 0; // 0: every matching call fails
 };
 

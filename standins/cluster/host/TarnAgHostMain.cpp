@@ -62,9 +62,10 @@ bool RunLine(const std::string& line, const std::string& type)
     std::string command, name, value;
     in >> command >> name;
     std::getline(in >> std::ws, value);
-    static const std::vector<std::pair<std::string, uint32_t>> ops = {
-        {"online", TARNAG_OP_ONLINE}, {"offline", TARNAG_OP_OFFLINE},
-        {"monitor", TARNAG_OP_MONITOR}, {"clean", TARNAG_OP_CLEAN}};
+    static const std::vector<std::pair<std::string, uint32_t>> ops = {{"online", TARNAG_OP_ONLINE},
+                                                                      {"offline", TARNAG_OP_OFFLINE},
+                                                                      {"monitor", TARNAG_OP_MONITOR},
+                                                                      {"clean", TARNAG_OP_CLEAN}};
     for (const auto& [word, op] : ops) {
         if (command != word || name.empty())
             continue;
@@ -72,7 +73,8 @@ bool RunLine(const std::string& line, const std::string& type)
         int32_t status = TarnAgHostCall(op, name.c_str(), &result);
         PrintNewLogs();
         if (status != 0)
-            wprintf(L"%S %S: the framework could not call the entry point (0x%X)\n", word.c_str(), name.c_str(), status);
+            wprintf(L"%S %S: the framework could not call the entry point (0x%X)\n", word.c_str(), name.c_str(),
+                    status);
         else
             wprintf(L"%S %S returned %u\n", word.c_str(), name.c_str(), result);
         return true;

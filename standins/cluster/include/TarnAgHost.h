@@ -17,18 +17,18 @@ enum {
 };
 
 enum {
-    TARNAG_E_NO_AGENT = 0x3002,      // the DLL did not load
-    TARNAG_E_NO_STARTUP = 0x3003,    // it has no TarnAgStartup
-    TARNAG_E_NOT_STARTED = 0x3004,   // no agent started, or it registered no table
-    TARNAG_E_NO_ENTRY = 0x3005,      // the table has no entry point for the operation
-    TARNAG_E_NO_RESOURCE = 0x3006,   // the resource or its type is not in the cluster description
-    TARNAG_E_DESCRIPTION = 0x3007,   // the cluster description cannot be read
-    TARNAG_E_THREAD = 0x3008,        // no framework thread could be started
+    TARNAG_E_NO_AGENT = 0x3002, // the DLL did not load
+    TARNAG_E_NO_STARTUP = 0x3003, // it has no TarnAgStartup
+    TARNAG_E_NOT_STARTED = 0x3004, // no agent started, or it registered no table
+    TARNAG_E_NO_ENTRY = 0x3005, // the table has no entry point for the operation
+    TARNAG_E_NO_RESOURCE = 0x3006, // the resource or its type is not in the cluster description
+    TARNAG_E_DESCRIPTION = 0x3007, // the cluster description cannot be read
+    TARNAG_E_THREAD = 0x3008, // no framework thread could be started
 };
 
 enum {
-    TARNAG_LOG_MESSAGE = 1,  // TarnAgLogMsg2
-    TARNAG_LOG_CONSOLE = 2,  // TarnAgLogConsoleMsg2
+    TARNAG_LOG_MESSAGE = 1, // TarnAgLogMsg2
+    TARNAG_LOG_CONSOLE = 2, // TarnAgLogConsoleMsg2
     TARNAG_LOG_RESOURCE = 3, // TarnAgResLogMsg2
 };
 
@@ -37,7 +37,7 @@ enum {
 typedef struct TarnAgLogEntry {
     uint32_t log;
     uint32_t severity; // message and console logs
-    uint32_t tag;      // resource log
+    uint32_t tag; // resource log
     uint32_t line;
     uint32_t msgId;
     uint32_t threadId;

@@ -60,8 +60,8 @@ int32_t TarnAgSetLogCategory(uint32_t category);
 // format follows Microsoft wide-printf rules (%s wide, %S 8-bit).
 int32_t TarnAgLogMsg2(uint32_t severity, const char* function, const char* source, uint32_t line, uint32_t msgId,
                       uint32_t flags, const wchar_t* format, ...);
-int32_t TarnAgLogConsoleMsg2(uint32_t severity, const char* function, const char* source, uint32_t line,
-                             uint32_t msgId, uint32_t flags, const wchar_t* format, ...);
+int32_t TarnAgLogConsoleMsg2(uint32_t severity, const char* function, const char* source, uint32_t line, uint32_t msgId,
+                             uint32_t flags, const wchar_t* format, ...);
 // text is written as it stands, never read as a format.
 int32_t TarnAgResLogMsg2(uint32_t tag, const char* function, const char* source, uint32_t line, uint32_t flags,
                          const wchar_t* text);

@@ -24,9 +24,9 @@ enum {
 // Control kinds: what a control info selects.
 enum {
     TARN_CNTL_TYPE_IN_GROUP = 16, // values: type name, group name
-    TARN_CNTL_ON_SYSTEM = 17,     // value: system name (state query limited to it)
-    TARN_CNTL_TYPE = 18,          // value: type name
-    TARN_CNTL_ONLINE = 48,        // no values
+    TARN_CNTL_ON_SYSTEM = 17, // value: system name (state query limited to it)
+    TARN_CNTL_TYPE = 18, // value: type name
+    TARN_CNTL_ONLINE = 48, // no values
 };
 
 // States on one system.
@@ -71,7 +71,7 @@ typedef struct TarnAttr {
 typedef struct TarnError {
     uint32_t size;
     uint32_t number; // byte 4: journal sequence number of the failed call
-    uint32_t code;   // byte 8: the error code
+    uint32_t code; // byte 8: the error code
     uint32_t reserved;
     const char* function;
     const char* text;
@@ -129,8 +129,8 @@ int32_t TarnObjGetNames(TarnHandle cluster, uint32_t objKind, uint32_t flags, Ta
 void TarnFreeObjNames(TarnNameList* names);
 
 // The object's state on every system in description order (on one system with TARN_CNTL_ON_SYSTEM).
-int32_t TarnObjGetState(TarnHandle cluster, uint32_t objKind, const char* objName, uint32_t flags,
-                        TarnStateInfo** info, const TarnCntlInfo* cntl);
+int32_t TarnObjGetState(TarnHandle cluster, uint32_t objKind, const char* objName, uint32_t flags, TarnStateInfo** info,
+                        const TarnCntlInfo* cntl);
 void TarnFreeStateInfo(TarnStateInfo* info);
 
 int32_t TarnFillCntlInfo(uint32_t cntlKind, const char* const* values, uint32_t valueCount, TarnCntlInfo** cntl);

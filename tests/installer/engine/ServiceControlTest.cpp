@@ -29,8 +29,8 @@ protected:
 
     DWORD install(const std::wstring& options, DWORD startKind = SERVICE_DEMAND_START)
     {
-        return control.InstallService(name.c_str(), servicetest::testServiceCommand(options).c_str(), nullptr,
-                                      nullptr, nullptr, startKind, nullptr, SERVICE_ERROR_NORMAL);
+        return control.InstallService(name.c_str(), servicetest::testServiceCommand(options).c_str(), nullptr, nullptr,
+                                      nullptr, startKind, nullptr, SERVICE_ERROR_NORMAL);
     }
     DWORD startKind()
     {
@@ -98,8 +98,9 @@ TEST(ServiceControl, EveryOperationNeedsConnectionAndService)
 
 TEST_F(ServiceControlTest, InstallReadsBackAndReconfigures)
 {
-    ASSERT_EQ(0u, control.InstallService(name.c_str(), L"C:\\kito\\first.exe", nullptr, nullptr, L"Kito test",
-                                         SERVICE_DEMAND_START, nullptr, SERVICE_ERROR_NORMAL));
+    ASSERT_EQ(0u,
+              control.InstallService(name.c_str(), L"C:\\kito\\first.exe", nullptr, nullptr, L"Kito test",
+                                     SERVICE_DEMAND_START, nullptr, SERVICE_ERROR_NORMAL));
     EXPECT_TRUE(control.IsOpen());
     wchar_t path[64], account[64];
     DWORD pathSize = 64, accountSize = 64, kind = 99;
@@ -108,11 +109,13 @@ TEST_F(ServiceControlTest, InstallReadsBackAndReconfigures)
     EXPECT_STREQ(L"LocalSystem", account);
     EXPECT_EQ(3u, kind);
 
-    EXPECT_EQ(0u, control.SetServiceConfig(nullptr, nullptr, SERVICE_DISABLED, nullptr, nullptr,
-                                           ServiceControl::ErrorControlUnchanged));
+    EXPECT_EQ(0u,
+              control.SetServiceConfig(nullptr, nullptr, SERVICE_DISABLED, nullptr, nullptr,
+                                       ServiceControl::ErrorControlUnchanged));
     EXPECT_EQ(4u, startKind());
-    EXPECT_EQ(0u, control.SetServiceConfig(nullptr, nullptr, ServiceControl::StartKindUnchanged, nullptr,
-                                           L"C:\\kito\\second.exe", SERVICE_ERROR_IGNORE));
+    EXPECT_EQ(0u,
+              control.SetServiceConfig(nullptr, nullptr, ServiceControl::StartKindUnchanged, nullptr,
+                                       L"C:\\kito\\second.exe", SERVICE_ERROR_IGNORE));
     EXPECT_EQ(4u, startKind()) << "the unchanged kind leaves the start kind alone";
     ASSERT_EQ(0u, control.GetServiceConfig(path, &pathSize, nullptr, nullptr, nullptr));
     EXPECT_STREQ(L"C:\\kito\\second.exe", path);
@@ -245,8 +248,9 @@ TEST_F(ServiceControlTest, StopThatKeepsProgressingEndsAtThePollLimit)
 // Stops with a frozen checkpoint and the given wait hint; the service itself stops after `stopDelay`.
 DWORD ServiceControlTest::timedFrozenStop(DWORD waitHint, DWORD stopDelay, DWORD& result)
 {
-    EXPECT_EQ(0u, install(L"--freeze-checkpoint --wait-hint=" + std::to_wstring(waitHint) +
-                          L" --stop-delay=" + std::to_wstring(stopDelay)));
+    EXPECT_EQ(0u,
+              install(L"--freeze-checkpoint --wait-hint=" + std::to_wstring(waitHint) + L" --stop-delay="
+                      + std::to_wstring(stopDelay)));
     EXPECT_EQ(0u, control.StartService());
     return timed([&] { return control.StopService(); }, result);
 }
@@ -326,7 +330,8 @@ TEST_F(ServiceControlTest, ServiceInformationOfAbsentDisabledAndUnreadableServic
 
 TEST_F(ServiceControlTest, ConnectionFailureIsReportedAndLeavesNoConnection)
 {
-    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenSCManagerW", reinterpret_cast<void*>(servicetest::unreachableManager));
+    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenSCManagerW",
+                            reinterpret_cast<void*>(servicetest::unreachableManager));
     ASSERT_TRUE(redirect.active());
     EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), control.ConnectToSCM(L"\\\\elsewhere", nullptr));
     EXPECT_FALSE(control.IsConnected());

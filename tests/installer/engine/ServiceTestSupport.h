@@ -49,7 +49,8 @@ inline DWORD waitForState(const std::wstring& name, DWORD state, DWORD milliseco
     return seen;
 }
 
-inline DWORD createService(const std::wstring& name, const std::wstring& command, DWORD startKind = SERVICE_DEMAND_START)
+inline DWORD createService(const std::wstring& name, const std::wstring& command,
+                           DWORD startKind = SERVICE_DEMAND_START)
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = CreateServiceW(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
@@ -69,7 +70,8 @@ inline DWORD startService(const std::wstring& name)
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return result == ERROR_SUCCESS && waitForState(name, SERVICE_RUNNING, 5000) != SERVICE_RUNNING
-        ? ERROR_SERVICE_REQUEST_TIMEOUT : result;
+        ? ERROR_SERVICE_REQUEST_TIMEOUT
+        : result;
 }
 
 // Replacements for imports that Wine's service manager never lets fail (no remote machines, no ACLs).

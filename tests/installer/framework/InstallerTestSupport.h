@@ -20,8 +20,8 @@ public:
         wchar_t temp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temp);
         static unsigned counter = 0;
-        m_path = std::wstring(temp) + L"kitotest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++counter);
+        m_path = std::wstring(temp) + L"kitotest-" + std::to_wstring(GetCurrentProcessId()) + L"-"
+            + std::to_wstring(++counter);
         std::filesystem::create_directories(m_path);
     }
     ~ScratchDir()
@@ -52,8 +52,8 @@ inline std::wstring readUtf16(const std::wstring& path)
     std::string bytes = readBytes(path);
     std::wstring text;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-            (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i])
+                                     | (static_cast<unsigned char>(bytes[i + 1]) << 8));
     }
     return text;
 }
@@ -78,11 +78,9 @@ inline std::wstring maskTimeStamps(const std::wstring& text)
 // side by side in one Wine prefix never see each other's installer settings.
 class PrivateLocalMachine {
 public:
-    PrivateLocalMachine()
-        : m_path(L"Software\\KitoTest\\" + std::to_wstring(GetCurrentProcessId())), m_key(nullptr)
+    PrivateLocalMachine() : m_path(L"Software\\KitoTest\\" + std::to_wstring(GetCurrentProcessId())), m_key(nullptr)
     {
-        RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key,
-            nullptr);
+        RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key, nullptr);
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, m_key);
     }
     ~PrivateLocalMachine()
@@ -94,8 +92,7 @@ public:
     PrivateLocalMachine(const PrivateLocalMachine&) = delete;
     PrivateLocalMachine& operator=(const PrivateLocalMachine&) = delete;
 
-    static LONG setString(const wchar_t* subKey, const wchar_t* name, const std::wstring& text,
-        DWORD type = REG_SZ)
+    static LONG setString(const wchar_t* subKey, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ)
     {
         return setValue(subKey, name, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
@@ -107,7 +104,7 @@ public:
     {
         HKEY key = nullptr;
         LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-            nullptr);
+                                      nullptr);
         if (result != ERROR_SUCCESS) {
             return result;
         }

@@ -31,15 +31,16 @@ protected:
 TEST_F(LoggerFile, BannerAndDebugLineBytes)
 {
     openAt(5);
-    logger.logDebug(LOG_DBG_1, L"HostCleanUp::canBeCleaned", L"C:\\src\\hostcleanup.cpp", 7, 0x08, 0,
-        L"found %s %d", L"solutions", 3);
+    logger.logDebug(LOG_DBG_1, L"HostCleanUp::canBeCleaned", L"C:\\src\\hostcleanup.cpp", 7, 0x08, 0, L"found %s %d",
+                    L"solutions", 3);
 
     std::string bytes = readBytes(dir.file(L"test.log"));
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ('/', bytes[0]) << "no byte-order mark";
     EXPECT_EQ('\0', bytes[1]) << "UTF-16LE";
-    EXPECT_EQ(kBanner + L"[<TS> Kito DBG_1 Q-16-13-0 hostcleanup.cpp:HostCleanUp::canBeCleaned:0007] found solutions 3\r\n",
-        logText());
+    EXPECT_EQ(kBanner
+                  + L"[<TS> Kito DBG_1 Q-16-13-0 hostcleanup.cpp:HostCleanUp::canBeCleaned:0007] found solutions 3\r\n",
+              logText());
 }
 
 TEST_F(LoggerFile, PartSuppressFlagsAndLocation)
@@ -55,7 +56,7 @@ TEST_F(LoggerFile, PartSuppressFlagsAndLocation)
               L"[Kito DBG_1 Q-16-13-4 plain.cpp:f:12345] long line\r\n"
               L"[Kito  Q-16-13-0 ] unnamed severity\r\n"
               L"WARNING warning\r\n",
-        lines());
+              lines());
 }
 
 TEST_F(LoggerFile, LevelGateAndTracer)
@@ -66,11 +67,15 @@ TEST_F(LoggerFile, LevelGateAndTracer)
     logger.logDebug(0xFFFFFFFFu, L"f", L"a.cpp", 1, 0xDF, 0, L"level -1");
     logger.log(LOG_INFO, L"f", L"a.cpp", 1, 0xDF, 0, L"info");
     logger.logDebug(0, L"f", L"a.cpp", 1, 0xDF, 0, nullptr);
-    { ScopeTracer quiet(L"quiet", &logger); }
+    {
+        ScopeTracer quiet(L"quiet", &logger);
+    }
     EXPECT_EQ(L"level 5\r\ninfo\r\n", lines());
 
     openAt(9);
-    { ScopeTracer traced(L"KitoRepository::dump", &logger); }
+    {
+        ScopeTracer traced(L"KitoRepository::dump", &logger);
+    }
     std::wstring text = logText();
     EXPECT_NE(std::wstring::npos, text.find(L" Kito DBG_10 Q-16-13-0 logger.cpp:KitoRepository::dump:"));
     EXPECT_NE(std::wstring::npos, text.find(L"] >> Entering KitoRepository::dump\r\n"));
@@ -80,13 +85,13 @@ TEST_F(LoggerFile, LevelGateAndTracer)
 TEST_F(LoggerFile, MessageLengthsAtBufferBoundaries)
 {
     openAt(5);
-    const size_t lengths[] = { 1023, 1024, 20479, 20480, 102399, 102400 };
+    const size_t lengths[] = {1023, 1024, 20479, 20480, 102399, 102400};
     for (size_t length : lengths) {
         logger.logDebug(0, nullptr, nullptr, 0, 0xDF, 0, L"%s", std::wstring(length, L'x').c_str());
     }
     std::wstring text = lines();
     size_t start = 0;
-    for (size_t expected : { 1023, 1024, 20479, 20480, 102399 }) {
+    for (size_t expected : {1023, 1024, 20479, 20480, 102399}) {
         size_t end = text.find(L"\r\n", start);
         ASSERT_NE(std::wstring::npos, end);
         EXPECT_EQ(expected, end - start);
@@ -151,7 +156,7 @@ TEST(LoggerNames, TablesAndParts)
 }
 
 void partsOf(Logger& logger, std::wstring& message, std::wstring& product, std::wstring& level, std::wstring& id,
-    const wchar_t* format, ...)
+             const wchar_t* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -195,15 +200,18 @@ TEST(LoggerRegistry, LevelFromLogLevelValue)
     ScratchDir dir;
     const std::wstring upToSix = L"DBG_1 \r\nDBG_2 \r\nDBG_3 \r\nDBG_4 \r\nDBG_5 \r\nDBG_6 \r\n";
     EXPECT_EQ(upToSix, levelsWritten(dir)) << "no value";
-    struct Case { const wchar_t* value; std::wstring expected; } cases[] = {
-        { L"1", upToSix },
-        { L"0", upToSix },
-        { L"11", upToSix },
-        { L"-3", upToSix },
-        { L"abc", upToSix },
-        { L"2", L"DBG_1 \r\nDBG_2 \r\n" },
-        { L"3x", L"DBG_1 \r\nDBG_2 \r\nDBG_3 \r\n" },
-        { L"10", upToSix + L"DBG_7 \r\nDBG_8 \r\nDBG_9 \r\nDBG_10 \r\n" },
+    struct Case {
+        const wchar_t* value;
+        std::wstring expected;
+    } cases[] = {
+        {L"1", upToSix},
+        {L"0", upToSix},
+        {L"11", upToSix},
+        {L"-3", upToSix},
+        {L"abc", upToSix},
+        {L"2", L"DBG_1 \r\nDBG_2 \r\n"},
+        {L"3x", L"DBG_1 \r\nDBG_2 \r\nDBG_3 \r\n"},
+        {L"10", upToSix + L"DBG_7 \r\nDBG_8 \r\nDBG_9 \r\nDBG_10 \r\n"},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(ERROR_SUCCESS, PrivateLocalMachine::setString(kConfigKey, L"LOG_LEVEL", c.value));

@@ -18,7 +18,10 @@ const wchar_t* const serviceName = L"qzInstaller";
 const wchar_t* const uninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall";
 const wchar_t* const neighbourUninstall = L"qzNeighbourProduct";
 
-std::wstring longPath(const std::wstring& path) { return L"\\\\?\\" + path; }
+std::wstring longPath(const std::wstring& path)
+{
+    return L"\\\\?\\" + path;
+}
 
 std::vector<std::wstring> registryRoots()
 {
@@ -37,14 +40,16 @@ std::vector<std::wstring> fileRoots()
 void setKey(const std::wstring& path)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
+        == ERROR_SUCCESS)
         RegCloseKey(key);
 }
 
 void setValue(const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
+        != ERROR_SUCCESS)
         return;
     RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
@@ -101,8 +106,9 @@ void snapshotKey(HKEY parent, const std::wstring& path, Snapshot& out)
 
 std::wstring fileContent(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(longPath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return L"unreadable";
     std::wstring content;
@@ -260,12 +266,27 @@ std::wstring commonFiles()
     return path;
 }
 
-std::wstring kitoFiles() { return commonFiles() + L"\\Osmark Shared\\Kito"; }
-std::wstring destination() { return L"C:\\qzKitoInstall"; }
-std::wstring victimFolder() { return commonFiles() + L"\\qzVictim"; }
+std::wstring kitoFiles()
+{
+    return commonFiles() + L"\\Osmark Shared\\Kito";
+}
+std::wstring destination()
+{
+    return L"C:\\qzKitoInstall";
+}
+std::wstring victimFolder()
+{
+    return commonFiles() + L"\\qzVictim";
+}
 
-std::wstring registryEntry(const std::wstring& path) { return L"R:" + path; }
-std::wstring fileEntry(const std::wstring& relative) { return L"F:" + commonFiles() + L"\\" + relative; }
+std::wstring registryEntry(const std::wstring& path)
+{
+    return L"R:" + path;
+}
+std::wstring fileEntry(const std::wstring& relative)
+{
+    return L"F:" + commonFiles() + L"\\" + relative;
+}
 
 Machine::Machine(const Layout& layout)
 {
@@ -277,7 +298,10 @@ Machine::Machine(const Layout& layout)
         createService();
 }
 
-Machine::~Machine() { removeAll(); }
+Machine::~Machine()
+{
+    removeAll();
+}
 
 void Machine::removeAll()
 {
@@ -302,7 +326,8 @@ void Machine::writeProductInformation(const Layout& layout)
         cleanup.children.push_back(folders);
     Node solution{L"sol.one", {{L"SolutionID", L"sol.one"}, {L"Type", L"4"}}, {cleanup}};
     Node other{L"sol.two", {{L"SolutionID", L"sol.two"}}, {}};
-    Node root{L"ProductInformation", {},
+    Node root{L"ProductInformation",
+              {},
               {kito,
                {L"Components", {}, {{L"comp.one", {{L"Guid", L"{11111111-2222-3333-4444-555555555555}"}}, {}}}},
                {L"Solutions", {}, {solution, other}},
@@ -363,7 +388,7 @@ void Machine::buildFiles(const Layout& layout)
     addShared(L"Osmark Shared\\Kito\\MaintenancePacks\\mp.dll", FILE_ATTRIBUTE_READONLY, "MZ pack");
     addShared(L"Osmark Shared\\Kito\\MaintenancePacks\\hidden.dat", FILE_ATTRIBUTE_HIDDEN, "hidden");
     addShared(L"Osmark Shared\\Kito\\MaintenancePacks\\Sub\\Deeper\\deep.txt",
-            FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, "deep");
+              FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, "deep");
     if (layout.otherUpdates)
         addShared(L"Osmark Shared\\Kito\\RollupPatches\\rp.txt", FILE_ATTRIBUTE_READONLY, "rollup");
     if (layout.kito40File)
@@ -380,7 +405,7 @@ void Machine::buildFiles(const Layout& layout)
 void Machine::addFolder(const std::wstring& path)
 {
     // Every folder from the drive's root down; those that exist already are left as they are.
-    for (size_t end = path.find(L'\\', 3); ; end = path.find(L'\\', end + 1)) {
+    for (size_t end = path.find(L'\\', 3);; end = path.find(L'\\', end + 1)) {
         CreateDirectoryW(longPath(path.substr(0, end)).c_str(), nullptr);
         if (end == std::wstring::npos)
             break;
@@ -390,7 +415,8 @@ void Machine::addFolder(const std::wstring& path)
 void Machine::addFile(const std::wstring& path, DWORD attributes, const std::string& bytes)
 {
     addFolder(path.substr(0, path.rfind(L'\\')));
-    HANDLE file = CreateFileW(longPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(longPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
@@ -428,8 +454,8 @@ Snapshot Machine::without(const Snapshot& before, const std::vector<std::wstring
         bool gone = false;
         for (const std::wstring& prefix : removed) {
             const std::wstring& path = entry.first;
-            if (path.compare(0, prefix.size(), prefix) == 0 &&
-                (path.size() == prefix.size() || path[prefix.size()] == L'\\' || path[prefix.size()] == L'|'))
+            if (path.compare(0, prefix.size(), prefix) == 0
+                && (path.size() == prefix.size() || path[prefix.size()] == L'\\' || path[prefix.size()] == L'|'))
                 gone = true;
         }
         if (!gone)

@@ -42,10 +42,10 @@ struct Layout {
 };
 
 // Paths of the fixture as the product sees them.
-std::wstring commonFiles();    // the common program files folder
-std::wstring kitoFiles();      // <common files>\Osmark Shared\Kito
-std::wstring destination();    // "DestinationPath": folder of productInformation.xml
-std::wstring victimFolder();   // a folder outside "Osmark Shared" that nothing may delete
+std::wstring commonFiles(); // the common program files folder
+std::wstring kitoFiles(); // <common files>\Osmark Shared\Kito
+std::wstring destination(); // "DestinationPath": folder of productInformation.xml
+std::wstring victimFolder(); // a folder outside "Osmark Shared" that nothing may delete
 
 // Everything that a run may change, as path -> content: registry keys and values below the
 // fixture's roots, files and folders with attributes and bytes, the service.

@@ -48,14 +48,20 @@ std::vector<std::wstring> except(std::vector<std::wstring> all, const std::wstri
 // the solution's folder, the 4.0 leftovers and the service.
 std::vector<std::wstring> cleanedMachine()
 {
-    return std::vector<std::wstring>{maintenanceFiles, solutionFolder, maintenanceKey, wowKitoKey, serviceEntry} +
-           kito40Leftovers();
+    return std::vector<std::wstring>{maintenanceFiles, solutionFolder, maintenanceKey, wowKitoKey, serviceEntry}
+    + kito40Leftovers();
 }
 
 // What a machine that must not be cleaned loses.
-std::vector<std::wstring> uncleanedMachine() { return std::vector<std::wstring>{serviceEntry} + kito40Leftovers(); }
+std::vector<std::wstring> uncleanedMachine()
+{
+    return std::vector<std::wstring>{serviceEntry} + kito40Leftovers();
+}
 
-std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::string narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
 
 // The entries that differ, one per line; empty when the snapshots agree.
 std::string differences(const Snapshot& expected, const Snapshot& actual)
@@ -330,9 +336,20 @@ TEST_F(PurgekitRemoval, SolutionWithoutFoldersRemovesNoFolder)
 TEST_F(PurgekitRemoval, UnsafeFolderNamesAreRefused)
 {
     Layout layout;
-    layout.folderNames = {L"", L".", L"..", L"...", L"..\\..\\qzVictim", L"SolFolder\\..\\..\\..\\qzVictim",
-                          L"../../qzVictim", L"C:\\qzKitoInstall", L"C:qzVictim", L"\\qzVictim", L"/qzVictim",
-                          L"Sol*", L"SolF?lder", L"RollupPatches:stream"};
+    layout.folderNames = {L"",
+                          L".",
+                          L"..",
+                          L"...",
+                          L"..\\..\\qzVictim",
+                          L"SolFolder\\..\\..\\..\\qzVictim",
+                          L"../../qzVictim",
+                          L"C:\\qzKitoInstall",
+                          L"C:qzVictim",
+                          L"\\qzVictim",
+                          L"/qzVictim",
+                          L"Sol*",
+                          L"SolF?lder",
+                          L"RollupPatches:stream"};
     purgeOn(layout);
     expectRemoved(except(cleanedMachine(), solutionFolder));
     expectLogged(L"Folder name '' is not a plain relative path. Not deleting anything");

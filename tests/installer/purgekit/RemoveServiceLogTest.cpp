@@ -41,7 +41,8 @@ TEST_F(RemoveServiceLogTest, AbsentServiceWritesNoLineOfItsOwn)
 
 TEST_F(RemoveServiceLogTest, ConnectionFailureWritesOneLine)
 {
-    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenSCManagerW", reinterpret_cast<void*>(servicetest::unreachableManager));
+    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenSCManagerW",
+                            reinterpret_cast<void*>(servicetest::unreachableManager));
     ASSERT_TRUE(redirect.active());
     EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), removeService());
     EXPECT_EQ(L"Could not connect to SCM on localnode\r\n", exportLines());
@@ -49,7 +50,8 @@ TEST_F(RemoveServiceLogTest, ConnectionFailureWritesOneLine)
 
 TEST_F(RemoveServiceLogTest, OpenFailureIsExplainedByItsReason)
 {
-    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenServiceW", reinterpret_cast<void*>(servicetest::deniedService));
+    ImportRedirect redirect(GetModuleHandleW(nullptr), "OpenServiceW",
+                            reinterpret_cast<void*>(servicetest::deniedService));
     ASSERT_TRUE(redirect.active());
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), removeService());
     EXPECT_EQ(L"Could not open slave handle on localnode\r\nReason: ''\r\n", exportLines())

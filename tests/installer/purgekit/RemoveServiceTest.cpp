@@ -19,7 +19,8 @@ protected:
         servicetest::cleanUp(InstallerService);
         library = LoadLibraryW(L"Purgekit.dll");
         ASSERT_NE(nullptr, library);
-        removeService = reinterpret_cast<RemoveServiceExport>(reinterpret_cast<void*>(GetProcAddress(library, "removeService")));
+        removeService = reinterpret_cast<RemoveServiceExport>(
+            reinterpret_cast<void*>(GetProcAddress(library, "removeService")));
         ASSERT_NE(nullptr, removeService) << "exported by its plain name";
     }
     void TearDown() override

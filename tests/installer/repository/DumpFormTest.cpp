@@ -55,7 +55,7 @@ TEST(DumpForm, ChildrenAsTextElementsOrEmptyLines)
               L"\t\t<p>\r\n\t\t</p>\r\n"
               L"\t</section>\r\n"
               L"</doc>",
-        writeDumpKey(root.get()));
+              writeDumpKey(root.get()));
     TreeGuard untagged(RepositoryKey::create(L"plain"));
     EXPECT_EQ(L"", writeDumpKey(untagged.get()));
 }

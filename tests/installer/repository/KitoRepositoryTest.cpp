@@ -39,7 +39,7 @@ std::vector<std::wstring> namesOf(const RepositoryKey::KeyList& keys)
 }
 
 RepositoryKey* addChild(RepositoryKey* parent, const wchar_t* name,
-    std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> values = {})
+                        std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> values = {})
 {
     RepositoryKey* child = parent->createSubKey(name);
     for (const auto& value : values) {
@@ -52,21 +52,21 @@ RepositoryKey* addChild(RepositoryKey* parent, const wchar_t* name,
 RepositoryKey* productInformation()
 {
     RepositoryKey* top = RepositoryKey::create(L"ProductInformation");
-    RepositoryKey* kito = addChild(top, L"Kito", { { L"Guid", L"{A1}" }, { L"KitoCacheSpaceRequired", L"250" } });
-    addChild(kito, L"Help", { { L"Topic", L"removal" } });
+    RepositoryKey* kito = addChild(top, L"Kito", {{L"Guid", L"{A1}"}, {L"KitoCacheSpaceRequired", L"250"}});
+    addChild(kito, L"Help", {{L"Topic", L"removal"}});
     RepositoryKey* components = addChild(top, L"Components");
-    addChild(components, L"CompA", { { L"Name", L"A" } });
-    addChild(components, L"CompB", { { L"Name", L"B" } });
+    addChild(components, L"CompA", {{L"Name", L"A"}});
+    addChild(components, L"CompB", {{L"Name", L"B"}});
     // Only the exact-name setter can give a second child whose name differs in case.
-    RepositoryKey* twin = addChild(components, L"twin", { { L"Extra", L"1" } });
+    RepositoryKey* twin = addChild(components, L"twin", {{L"Extra", L"1"}});
     twin->setName(L"compa");
     RepositoryKey* solutions = addChild(top, L"Solutions");
-    RepositoryKey* first = addChild(solutions, L"Sol1", { { L"SolutionID", L"S1" }, { L"Selected", L"1" } });
-    addChild(first, L"CleanupOperations\\Op1", { { L"Flags", L"2" } });
-    addChild(solutions, L"Sol2", { { L"SolutionID", L"S2" }, { L"Selected", L"01" } });
-    addChild(solutions, L"Sol3", { { L"SolutionID", L"s3" }, { L"Selected", L"true" } });
-    addChild(top, L"InstallSequence", { { L"CompA", L"20" }, { L"CompB", L"10" } });
-    addChild(top, L"Platforms\\x86", { { L"Supported", L"1" } });
+    RepositoryKey* first = addChild(solutions, L"Sol1", {{L"SolutionID", L"S1"}, {L"Selected", L"1"}});
+    addChild(first, L"CleanupOperations\\Op1", {{L"Flags", L"2"}});
+    addChild(solutions, L"Sol2", {{L"SolutionID", L"S2"}, {L"Selected", L"01"}});
+    addChild(solutions, L"Sol3", {{L"SolutionID", L"s3"}, {L"Selected", L"true"}});
+    addChild(top, L"InstallSequence", {{L"CompA", L"20"}, {L"CompB", L"10"}});
+    addChild(top, L"Platforms\\x86", {{L"Supported", L"1"}});
     return top;
 }
 
@@ -79,7 +79,7 @@ protected:
     }
 
     ScratchDir dir;
-    TreeGuard root { new KitoRepository(std::wstring(L"KitoRepository")) };
+    TreeGuard root{new KitoRepository(std::wstring(L"KitoRepository"))};
     KitoRepository* repository() const { return static_cast<KitoRepository*>(root.get()); }
 };
 
@@ -98,7 +98,7 @@ TEST_F(RepositoryRoot, FilledFromProductInformation)
 
     RepositoryKey* components = root->getSubKey(L"Components");
     ASSERT_NE(nullptr, components);
-    EXPECT_EQ((std::vector<std::wstring> { L"CompA", L"CompB" }), namesOf(components->subKeys()));
+    EXPECT_EQ((std::vector<std::wstring>{L"CompA", L"CompB"}), namesOf(components->subKeys()));
     EXPECT_NE(nullptr, dynamic_cast<Component*>(components->getSubKey(L"CompA")));
     EXPECT_EQ(L"1", textOf(components->getSubKey(L"CompA"), L"KeyType"));
     EXPECT_EQ(L"1", textOf(components->getSubKey(L"CompA"), L"Extra")) << "the namesake merged into it";
@@ -127,21 +127,21 @@ TEST_F(RepositoryRoot, MissingFileLeavesOnlySystemFacts)
     EXPECT_EQ(KitoRepository::FileNotLoaded, repository()->_initFromProdInfoXML(L"absent.xml", dir.path().c_str()));
     EXPECT_EQ(0u, repository()->initFromProdInfoXML(L"absent.xml", dir.path().c_str(), nullptr));
     EXPECT_EQ(L"KitoRepository", root->getName());
-    EXPECT_EQ((std::vector<std::wstring> { L"UserInput" }), namesOf(root->subKeys()));
-    EXPECT_EQ((std::vector<std::wstring> { L"64BitOS", L"KeyType", L"Version" }), root->getValueNames());
+    EXPECT_EQ((std::vector<std::wstring>{L"UserInput"}), namesOf(root->subKeys()));
+    EXPECT_EQ((std::vector<std::wstring>{L"64BitOS", L"KeyType", L"Version"}), root->getValueNames());
 }
 
 TEST_F(RepositoryRoot, InstallFileRebuiltAsViewsByKind)
 {
     TreeGuard install(RepositoryKey::create(L"Kito"));
     install->setStringValue(L"Guid", L"{B2}");
-    addChild(install.get(), L"Components\\C1", { { L"KeyType", L"1" } });
-    addChild(install.get(), L"Solutions\\S1", { { L"KeyType", L"2" } });
-    addChild(install.get(), L"Solutions\\S1\\Options\\O1", { { L"KeyType", L"3" } });
-    addChild(install.get(), L"Repository", { { L"KeyType", L"6" } });
-    addChild(install.get(), L"Unused", { { L"KeyType", L"4" } });
-    addChild(install.get(), L"UserInput", { { L"KeyType", L"5" } });
-    addChild(install.get(), L"Params", { { L"KeyType", L"7" } });
+    addChild(install.get(), L"Components\\C1", {{L"KeyType", L"1"}});
+    addChild(install.get(), L"Solutions\\S1", {{L"KeyType", L"2"}});
+    addChild(install.get(), L"Solutions\\S1\\Options\\O1", {{L"KeyType", L"3"}});
+    addChild(install.get(), L"Repository", {{L"KeyType", L"6"}});
+    addChild(install.get(), L"Unused", {{L"KeyType", L"4"}});
+    addChild(install.get(), L"UserInput", {{L"KeyType", L"5"}});
+    addChild(install.get(), L"Params", {{L"KeyType", L"7"}});
     ASSERT_EQ(0u, saveKeyToFile(install.get(), L"install.xml", dir.path()));
 
     EXPECT_EQ(0u, repository()->initFromInstallXML(nullptr, dir.path().c_str()));
@@ -150,7 +150,7 @@ TEST_F(RepositoryRoot, InstallFileRebuiltAsViewsByKind)
     EXPECT_NE(nullptr, dynamic_cast<Solution*>(root->getSubKey(L"Solutions\\S1")));
     EXPECT_EQ(L"3", textOf(root->getSubKey(L"Solutions\\S1\\Options\\O1"), L"KeyType"));
     EXPECT_NE(nullptr, dynamic_cast<UserInput*>(root->getSubKey(L"UserInput")));
-    for (const wchar_t* plain : { L"Repository", L"Unused", L"Components" }) {
+    for (const wchar_t* plain : {L"Repository", L"Unused", L"Components"}) {
         RepositoryKey* key = root->getSubKey(plain);
         ASSERT_NE(nullptr, key);
         EXPECT_EQ(typeid(RepositoryKey), typeid(*key)) << testing::PrintToString(std::wstring(plain));
@@ -190,21 +190,21 @@ protected:
         root->mergeKey(*information->getSubKey(L"Kito"));
         root->addSubKey(information->getSubKey(L"Solutions")->clone());
         RepositoryKey* components = root->createSubKey(L"Components");
-        for (const wchar_t* name : { L"A", L"B", L"C", L"D" }) {
+        for (const wchar_t* name : {L"A", L"B", L"C", L"D"}) {
             components->createSubKey(name)->setIntValue(L"Selected", name[0] == L'B' ? 0 : 1);
         }
-        addChild(root.get(), L"InstallSequence", { { L"C", L"10" }, { L"a", L"20" }, { L"B", L"10" } });
+        addChild(root.get(), L"InstallSequence", {{L"C", L"10"}, {L"a", L"20"}, {L"B", L"10"}});
         RepositoryKey::releaseTree(information);
     }
 
-    TreeGuard root { new KitoRepository(std::wstring(L"KitoRepository")) };
+    TreeGuard root{new KitoRepository(std::wstring(L"KitoRepository"))};
     KitoRepository* repository() const { return static_cast<KitoRepository*>(root.get()); }
 };
 
 TEST_F(RepositoryLists, SolutionsByMode)
 {
-    EXPECT_EQ((std::vector<std::wstring> { L"Sol1", L"Sol2" }), namesOf(repository()->getSolutions(2)));
-    EXPECT_EQ((std::vector<std::wstring> { L"Sol1", L"Sol2", L"Sol3" }), namesOf(repository()->getSolutions(3)));
+    EXPECT_EQ((std::vector<std::wstring>{L"Sol1", L"Sol2"}), namesOf(repository()->getSolutions(2)));
+    EXPECT_EQ((std::vector<std::wstring>{L"Sol1", L"Sol2", L"Sol3"}), namesOf(repository()->getSolutions(3)));
     EXPECT_TRUE(repository()->getSolutions(1).empty());
     EXPECT_TRUE(repository()->getSolutions(4).empty());
 }
@@ -224,10 +224,10 @@ TEST_F(RepositoryLists, SolutionByExactIdAndItsCleanup)
 TEST_F(RepositoryLists, ComponentsInInstallOrder)
 {
     // Sequence names in map order are B, C, a: B and C share 10 and keep that order; D is not named.
-    EXPECT_EQ((std::vector<std::wstring> { L"B", L"C", L"A" }), namesOf(repository()->getComponents(3)));
-    EXPECT_EQ((std::vector<std::wstring> { L"C", L"A" }), namesOf(repository()->getComponents(2)));
+    EXPECT_EQ((std::vector<std::wstring>{L"B", L"C", L"A"}), namesOf(repository()->getComponents(3)));
+    EXPECT_EQ((std::vector<std::wstring>{L"C", L"A"}), namesOf(repository()->getComponents(2)));
     RepositoryKey::releaseTree(root->getSubKey(L"InstallSequence"));
-    EXPECT_EQ((std::vector<std::wstring> { L"A", L"B", L"C", L"D" }), namesOf(repository()->getComponents(3)));
+    EXPECT_EQ((std::vector<std::wstring>{L"A", L"B", L"C", L"D"}), namesOf(repository()->getComponents(3)));
     RepositoryKey::KeyList untouched;
     EXPECT_EQ(E_KITO_PRODINFO, repository()->orderByInstallSequence(repository()->getComponents(3), untouched));
     EXPECT_TRUE(untouched.empty());

@@ -127,10 +127,11 @@ TEST(NodeTextForm, ParsesCompactAndLooseText)
 
 TEST(NodeTextForm, NamesakeSiblingsAreMerged)
 {
-    TreeGuard root(parseText(L"<_R_>\r\n"
-                             L"\t<_Files_\r\n\t\t_a_=\"1\"\r\n\t\t_b_=\"1\"\r\n\t>\r\n\t\t<_Dir_>\r\n\t\t</_Dir_>\r\n\t</_Files_>\r\n"
-                             L"\t<_FILES_\r\n\t\t_b_=\"2\"\r\n\t>\r\n\t\t<_DIR_ _c_=\"3\">\r\n\t\t</_DIR_>\r\n"
-                             L"\t\t<_Other_></_Other_>\r\n\t</_FILES_>\r\n</_R_>"));
+    TreeGuard root(parseText(
+        L"<_R_>\r\n"
+        L"\t<_Files_\r\n\t\t_a_=\"1\"\r\n\t\t_b_=\"1\"\r\n\t>\r\n\t\t<_Dir_>\r\n\t\t</_Dir_>\r\n\t</_Files_>\r\n"
+        L"\t<_FILES_\r\n\t\t_b_=\"2\"\r\n\t>\r\n\t\t<_DIR_ _c_=\"3\">\r\n\t\t</_DIR_>\r\n"
+        L"\t\t<_Other_></_Other_>\r\n\t</_FILES_>\r\n</_R_>"));
     ASSERT_TRUE(root.get());
     ASSERT_EQ(1u, root->subKeys().size());
     RepositoryKey* files = root->subKeys()[0];

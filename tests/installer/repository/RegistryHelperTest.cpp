@@ -44,7 +44,8 @@ TEST_F(RegistryHelperTest, WriteStoresTextWithoutTerminator)
 {
     // Wine pads string types with a terminator of its own; a binary type shows the count as passed.
     ASSERT_EQ(0u, helper.Reg_WriteStringItem(HKEY_CURRENT_USER, REG_BINARY, path(L"A\\B"), L"Name", L"abc", AllAccess));
-    ASSERT_EQ(0u, helper.Reg_WriteStringItem(HKEY_CURRENT_USER, REG_EXPAND_SZ, path(L"A\\B"), L"Empty", L"", AllAccess));
+    ASSERT_EQ(0u,
+              helper.Reg_WriteStringItem(HKEY_CURRENT_USER, REG_EXPAND_SZ, path(L"A\\B"), L"Empty", L"", AllAccess));
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, path(L"A\\B").c_str(), 0, KEY_READ, &key));
     DWORD type = 0, bytes = 0;
@@ -57,7 +58,8 @@ TEST_F(RegistryHelperTest, WriteStoresTextWithoutTerminator)
     RegCloseKey(key);
     // Key names are limited to 255 characters.
     EXPECT_EQ(E_KITO_REGCREATE,
-              helper.Reg_WriteStringItem(HKEY_CURRENT_USER, REG_SZ, path(std::wstring(300, L'n')), L"V", L"x", AllAccess));
+              helper.Reg_WriteStringItem(HKEY_CURRENT_USER, REG_SZ, path(std::wstring(300, L'n')), L"V", L"x",
+                                         AllAccess));
 }
 
 TEST_F(RegistryHelperTest, ReadStringItemTerminatesAndRespectsCapacity)
@@ -167,11 +169,12 @@ TEST_F(RegistryHelperTest, WritesKeyTreeWithTextValues)
     RepositoryKey::releaseTree(tree);
 
     wchar_t buffer[64];
-    ASSERT_EQ(0u, helper.Reg_ReadStringItem(HKEY_CURRENT_USER, path(L"Release"), L"InstallStatus", buffer, 64,
-                                            KEY_READ));
+    ASSERT_EQ(0u,
+              helper.Reg_ReadStringItem(HKEY_CURRENT_USER, path(L"Release"), L"InstallStatus", buffer, 64, KEY_READ));
     EXPECT_STREQ(L"-1", buffer);
-    ASSERT_EQ(0u, helper.Reg_ReadStringItem(HKEY_CURRENT_USER, path(L"Release\\Solutions\\S1"), L"Guid", buffer, 64,
-                                            KEY_READ));
+    ASSERT_EQ(0u,
+              helper.Reg_ReadStringItem(HKEY_CURRENT_USER, path(L"Release\\Solutions\\S1"), L"Guid", buffer, 64,
+                                        KEY_READ));
     EXPECT_STREQ(L"{1}", buffer);
     EXPECT_TRUE(exists(L"Release\\Solutions\\S2"));
 

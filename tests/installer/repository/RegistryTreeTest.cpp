@@ -32,8 +32,9 @@ protected:
     void SetUp() override
     {
         path = L"Software\\KitoTest\\tree-" + std::to_wstring(GetCurrentProcessId());
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                     nullptr, &root, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root,
+                                  nullptr));
     }
     void TearDown() override
     {
@@ -72,11 +73,12 @@ protected:
     void createBrokenLink(const wchar_t* name)
     {
         HKEY link = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, name, 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                                     KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(root, name, 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                                  KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr));
         const std::wstring target = L"\\Registry\\User\\KitoTestNowhere\\Missing";
         RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
-            static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+                       static_cast<DWORD>(target.size() * sizeof(wchar_t)));
         RegCloseKey(link);
     }
     void deleteLink(const wchar_t* name)
@@ -123,7 +125,7 @@ TEST_F(RegistryTree, ValuesByTypeAndSubKeysInRegistryOrder)
     EXPECT_EQ(L"a rather long solution name", textOf(tree.get(), L"Name"));
     EXPECT_EQ(L"ab", textOf(tree.get(), L"Short"));
     EXPECT_EQ(std::wstring(1023, L'f'), textOf(tree.get(), L"Fits"));
-    for (const wchar_t* skipped : { L"TooLong", L"Expand", L"Multi", L"Binary" }) {
+    for (const wchar_t* skipped : {L"TooLong", L"Expand", L"Multi", L"Binary"}) {
         EXPECT_FALSE(tree->hasValue(skipped)) << testing::PrintToString(std::wstring(skipped));
     }
     EXPECT_EQ(registryOrder(), childNames(tree.get()));
@@ -154,7 +156,7 @@ TEST_F(RegistryTree, SubKeyThatCannotBeOpenedStaysEmptyAndMarksTreeIncomplete)
     EXPECT_FALSE(complete);
     RepositoryKey* loaded = tree->getSubKey(L"Solutions");
     ASSERT_NE(nullptr, loaded);
-    EXPECT_EQ((std::vector<std::wstring> { L"broken", L"first", L"zlast" }), childNames(loaded));
+    EXPECT_EQ((std::vector<std::wstring>{L"broken", L"first", L"zlast"}), childNames(loaded));
     RepositoryKey* broken = loaded->getSubKey(L"broken");
     EXPECT_TRUE(broken->values().empty());
     EXPECT_TRUE(broken->subKeys().empty());
@@ -172,8 +174,9 @@ TEST_F(RegistryTree, EverySubKeyHandleIsClosed)
     DWORD after = 0;
     ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
     EXPECT_EQ(before, after);
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(root, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr))
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegQueryInfoKeyW(root, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr))
         << "the caller's handle stays open";
 }
 

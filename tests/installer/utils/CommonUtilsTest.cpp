@@ -35,8 +35,7 @@ TEST(RegKeyPath, ViewsKindsAndBounds)
     EXPECT_EQ(L"SOFTWARE\\Osmark\\Kito", regKeyPath(nullptr, 0, 0, 0));
     EXPECT_EQ(L"SOFTWARE\\Wow6432Node\\Osmark\\Kito\\Solutions", regKeyPath(L"Solutions", 0, 1, 0));
     EXPECT_EQ(L"SOFTWARE\\Osmark\\Kito\\Solutions", regKeyPath(L"Solutions", 1, 1, 0));
-    EXPECT_EQ(L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-        regKeyPath(L"Ignored", 0, 1, 1));
+    EXPECT_EQ(L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall", regKeyPath(L"Ignored", 0, 1, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetRegKeyPath(L"", nullptr, 1, 0, 0));
 
     const std::wstring base = L"SOFTWARE\\Osmark\\Kito\\";
@@ -54,21 +53,21 @@ TEST(SplitList, ItemsTrimmedEmptyKeptTrailingCommaDropped)
 {
     Texts items;
     EXPECT_EQ(0u, splitList(L"x86 ,x64", items));
-    EXPECT_EQ((Texts { L"x86", L"x64" }), items);
+    EXPECT_EQ((Texts{L"x86", L"x64"}), items);
 
-    items = { L"kept" };
+    items = {L"kept"};
     EXPECT_EQ(12u, splitList(L"", items));
-    EXPECT_EQ((Texts { L"kept" }), items);
+    EXPECT_EQ((Texts{L"kept"}), items);
     EXPECT_EQ(0u, splitList(L" host1 ", items));
-    EXPECT_EQ((Texts { L"kept", L"host1" }), items);
+    EXPECT_EQ((Texts{L"kept", L"host1"}), items);
 
     items.clear();
     EXPECT_EQ(0u, splitList(L"a, b,,c,", items));
-    EXPECT_EQ((Texts { L"a", L"b", L"", L"c" }), items);
+    EXPECT_EQ((Texts{L"a", L"b", L"", L"c"}), items);
 
     items.clear();
     EXPECT_EQ(0u, splitList(L"\"W2K,W2K3\"", items));
-    EXPECT_EQ((Texts { L"W2K", L"W2K3" }), items);
+    EXPECT_EQ((Texts{L"W2K", L"W2K3"}), items);
 
     items.clear();
     EXPECT_EQ(12u, splitList(L"\"", items));
@@ -78,13 +77,8 @@ TEST(SplitList, ItemsTrimmedEmptyKeptTrailingCommaDropped)
 TEST(UpdateKinds, SubKeyNames)
 {
     const std::pair<int, const wchar_t*> kinds[] = {
-        { 1, L"" },
-        { 2, L"\\" },
-        { 3, L"RollupPatches\\" },
-        { 4, L"MaintenancePacks\\" },
-        { 5, L"HotFixes\\" },
-        { 6, L"AddOns\\" },
-        { 7, L"\\" },
+        {1, L""},         {2, L"\\"}, {3, L"RollupPatches\\"}, {4, L"MaintenancePacks\\"}, {5, L"HotFixes\\"},
+        {6, L"AddOns\\"}, {7, L"\\"},
     };
     for (const auto& kind : kinds) {
         std::wstring subKey;
@@ -122,8 +116,8 @@ TEST(ConsoleHostLog, LocationFromRegistry)
     std::wstring location = L"unchanged";
     GetConsoleHostLogFileLocation(location);
     EXPECT_EQ(L"unchanged", location);
-    ASSERT_EQ(ERROR_SUCCESS, PrivateLocalMachine::setString(L"SOFTWARE\\Osmark\\Kito", L"LogPath",
-                                 std::wstring(MAX_PATH, L'x')));
+    ASSERT_EQ(ERROR_SUCCESS,
+              PrivateLocalMachine::setString(L"SOFTWARE\\Osmark\\Kito", L"LogPath", std::wstring(MAX_PATH, L'x')));
     GetConsoleHostLogFileLocation(location);
     EXPECT_EQ(L"unchanged", location) << "a value longer than the buffer is refused";
     ASSERT_EQ(ERROR_SUCCESS, PrivateLocalMachine::setString(L"SOFTWARE\\Osmark\\Kito", L"LogPath", L"C:\\Kito\\logs"));
@@ -163,11 +157,11 @@ protected:
 TEST_F(PackageFiles, ReadFilesSkipsDirectoriesWithAMessage)
 {
     RepositoryKey* common = RepositoryKey::create(L"Common");
-    addFiles(common, { L"f1.dll", nullptr, L"f2.dll" });
+    addFiles(common, {L"f1.dll", nullptr, L"f2.dll"});
     Texts files;
     EXPECT_EQ(0u, ReadFiles(common, L"pkgs\\32\\Common", files));
     RepositoryKey::releaseTree(common);
-    EXPECT_EQ((Texts { L"pkgs\\32\\Common\\f1.dll", L"pkgs\\32\\Common\\f2.dll" }), files);
+    EXPECT_EQ((Texts{L"pkgs\\32\\Common\\f1.dll", L"pkgs\\32\\Common\\f2.dll"}), files);
     std::wstring text = log();
     EXPECT_NE(std::wstring::npos, text.find(L"Kito DBG_1 Q-16-13-0 commonutils.cpp:ReadFiles:"));
     EXPECT_NE(std::wstring::npos, text.find(L"] Could not read package at location '1'\r\n"));
@@ -177,35 +171,35 @@ TEST_F(PackageFiles, ReadFilesSkipsDirectoriesWithAMessage)
 
 TEST_F(PackageFiles, PackageListsBySystemAndArchitecture)
 {
-    Texts packages = { L"stale" };
+    Texts packages = {L"stale"};
     EXPECT_EQ(E_PKGS_SECTION_MISSING, GetPkgs(L"Sol", 7, 0, 1, packages)) << "no packages.xml";
     EXPECT_TRUE(packages.empty());
 
     RepositoryKey* root = RepositoryKey::create(L"Packages");
     RepositoryKey* bits32 = root->createSubKey(L"Sol\\32");
-    addFiles(bits32->createSubKey(L"Common"), { L"c32.dll" });
-    addFiles(bits32->createSubKey(L"w2k"), { L"w2k.dll" });
+    addFiles(bits32->createSubKey(L"Common"), {L"c32.dll"});
+    addFiles(bits32->createSubKey(L"w2k"), {L"w2k.dll"});
     RepositoryKey* bits64 = root->createSubKey(L"Sol\\64");
-    addFiles(bits64->createSubKey(L"Common"), { L"c64.dll", nullptr });
-    addFiles(bits64->createSubKey(L"W2K3"), { L"w2k3.dll" });
-    addFiles(bits64->createSubKey(L"W2K3\\x64"), { L"amd64.sys" });
+    addFiles(bits64->createSubKey(L"Common"), {L"c64.dll", nullptr});
+    addFiles(bits64->createSubKey(L"W2K3"), {L"w2k3.dll"});
+    addFiles(bits64->createSubKey(L"W2K3\\x64"), {L"amd64.sys"});
     root->createSubKey(L"NoArch\\32");
     const std::wstring file = getModuleDirectory() + L"\\packages.xml";
     ASSERT_EQ(0u, saveKeyToFile(root, L"packages.xml", L""));
     RepositoryKey::releaseTree(root);
 
     EXPECT_EQ(0u, GetPkgs(L"Sol", 7, 0, 3, packages));
-    EXPECT_EQ((Texts { L"pkgs\\64\\Common\\c64.dll", L"pkgs\\64\\W2K3\\w2k3.dll", L"pkgs\\64\\W2K3\\x64\\amd64.sys" }),
-        packages);
+    EXPECT_EQ((Texts{L"pkgs\\64\\Common\\c64.dll", L"pkgs\\64\\W2K3\\w2k3.dll", L"pkgs\\64\\W2K3\\x64\\amd64.sys"}),
+              packages);
     packages.clear();
     EXPECT_EQ(0u, GetPkgs(L"Sol", 4, 0, 1, packages));
-    EXPECT_EQ((Texts { L"pkgs\\32\\Common\\c32.dll", L"pkgs\\32\\w2k\\w2k.dll" }), packages);
+    EXPECT_EQ((Texts{L"pkgs\\32\\Common\\c32.dll", L"pkgs\\32\\w2k\\w2k.dll"}), packages);
     packages.clear();
     EXPECT_EQ(0u, GetPkgs(L"Sol", 8, 0, 2, packages)) << "no IA64 section";
-    EXPECT_EQ((Texts { L"pkgs\\64\\Common\\c64.dll", L"pkgs\\64\\W2K3\\w2k3.dll" }), packages);
+    EXPECT_EQ((Texts{L"pkgs\\64\\Common\\c64.dll", L"pkgs\\64\\W2K3\\w2k3.dll"}), packages);
     packages.clear();
     EXPECT_EQ(0u, GetPkgs(L"Sol", 9, 0, 1, packages)) << "no W2K3 section for 32 bits";
-    EXPECT_EQ((Texts { L"pkgs\\32\\Common\\c32.dll" }), packages);
+    EXPECT_EQ((Texts{L"pkgs\\32\\Common\\c32.dll"}), packages);
     packages.clear();
     EXPECT_EQ(W_PKGS_UNKNOWN_OS, GetPkgs(L"Sol", 2, 0, 1, packages));
     EXPECT_TRUE(packages.empty());

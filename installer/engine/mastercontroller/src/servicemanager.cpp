@@ -12,7 +12,11 @@ struct ServiceScope {
     ScopeTracer tracer;
 };
 
-#define SERVICE_SCOPE(literal) ServiceScope scope{literal, ScopeTracer(L"" literal, &g_logger)}
+#define SERVICE_SCOPE(literal)                                                                                         \
+    ServiceScope scope                                                                                                 \
+    {                                                                                                                  \
+        literal, ScopeTracer(L"" literal, &g_logger)                                                                   \
+    }
 #define SERVICE_LOG(...) KITO_LOG_DEBUG(LOG_DBG_1, scope.tracer, __VA_ARGS__)
 
 namespace {
@@ -43,8 +47,7 @@ DWORD checkKinds(const ServiceScope& scope, DWORD startKind, DWORD errorControl,
     bool startOk = (startKind >= SERVICE_AUTO_START && startKind <= SERVICE_DISABLED)
         || (unchangedAllowed && startKind == ServiceControl::StartKindUnchanged);
     if (!startOk) {
-        SERVICE_LOG(L"%hs: bad StartType parameter %d; cannot %hs '%ws'", scope.name, startKind, action,
-                    serviceName);
+        SERVICE_LOG(L"%hs: bad StartType parameter %d; cannot %hs '%ws'", scope.name, startKind, action, serviceName);
         return ERROR_INVALID_PARAMETER;
     }
     bool errorOk = errorControl == SERVICE_ERROR_IGNORE || errorControl == SERVICE_ERROR_NORMAL
@@ -251,9 +254,8 @@ DWORD ServiceControl::CloseService()
     return result;
 }
 
-DWORD ServiceControl::InstallService(const wchar_t* serviceName, const wchar_t* binaryPath,
-                                     const wchar_t* account, const wchar_t* password,
-                                     const wchar_t* description, DWORD startKind,
+DWORD ServiceControl::InstallService(const wchar_t* serviceName, const wchar_t* binaryPath, const wchar_t* account,
+                                     const wchar_t* password, const wchar_t* description, DWORD startKind,
                                      const wchar_t* dependencies, DWORD errorControl)
 {
     SERVICE_SCOPE("ServiceControl::InstallService");
@@ -263,8 +265,8 @@ DWORD ServiceControl::InstallService(const wchar_t* serviceName, const wchar_t* 
     if (result != ERROR_SUCCESS)
         return result;
     SC_HANDLE service = CreateServiceW(m_manager, serviceName, serviceName, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, startKind, errorControl, binaryPath, nullptr,
-                                       nullptr, dependencies, account, password);
+                                       SERVICE_WIN32_OWN_PROCESS, startKind, errorControl, binaryPath, nullptr, nullptr,
+                                       dependencies, account, password);
     if (!service) {
         DWORD error = GetLastError();
         SERVICE_LOG(L"%hs: error %d installing '%ws'", scope.name, error, serviceName);
@@ -277,8 +279,8 @@ DWORD ServiceControl::InstallService(const wchar_t* serviceName, const wchar_t* 
     return _adoptService(scope, service, serviceName);
 }
 
-DWORD ServiceControl::GetServiceConfig(wchar_t* binaryPath, DWORD* binaryPathSize, wchar_t* account,
-                                       DWORD* accountSize, DWORD* startKind)
+DWORD ServiceControl::GetServiceConfig(wchar_t* binaryPath, DWORD* binaryPathSize, wchar_t* account, DWORD* accountSize,
+                                       DWORD* startKind)
 {
     SERVICE_SCOPE("ServiceControl::GetServiceConfig");
     DWORD result = _requireService(scope);
@@ -335,8 +337,7 @@ DWORD ServiceControl::GetServiceConfig(wchar_t* binaryPath, DWORD* binaryPathSiz
 }
 
 DWORD ServiceControl::SetServiceConfig(const wchar_t* account, const wchar_t* password, DWORD startKind,
-                                       const wchar_t* dependencies, const wchar_t* binaryPath,
-                                       DWORD errorControl)
+                                       const wchar_t* dependencies, const wchar_t* binaryPath, DWORD errorControl)
 {
     SERVICE_SCOPE("ServiceControl::SetServiceConfig");
     DWORD result = _requireService(scope);
@@ -505,8 +506,8 @@ DWORD ServiceControl::IsServiceStarted()
     }
 }
 
-DWORD FGetServiceInformation(const wchar_t* machineName, const wchar_t* serviceName, bool& installed,
-                             bool* enabled, bool* running)
+DWORD FGetServiceInformation(const wchar_t* machineName, const wchar_t* serviceName, bool& installed, bool* enabled,
+                             bool* running)
 {
     SERVICE_SCOPE("FGetServiceInformation");
     const wchar_t* shownMachine = textOrEmpty(machineName);

@@ -64,5 +64,5 @@ private:
 };
 
 // Whether a service is installed, enabled (automatic or on demand) and running on a machine (null: local).
-DWORD FGetServiceInformation(const wchar_t* machineName, const wchar_t* serviceName, bool& installed,
-                             bool* enabled, bool* running);
+DWORD FGetServiceInformation(const wchar_t* machineName, const wchar_t* serviceName, bool& installed, bool* enabled,
+                             bool* running);

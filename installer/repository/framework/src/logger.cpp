@@ -27,9 +27,9 @@ const uint32_t kLevelCount = 10;
 const wchar_t kConfigKey[] = L"SOFTWARE\\Osmark\\Kito";
 const wchar_t kBannerRule[] = L"///////////////////////////////////////////////////////\n";
 
-const wchar_t* const kSeverityNames[] = { L"CRITICAL", L"ERROR", L"WARNING", L"NOTICE", L"INFO" };
-const wchar_t* const kDebugLevelNames[] = { L"DBG_1", L"DBG_2", L"DBG_3", L"DBG_4", L"DBG_5",
-    L"DBG_6", L"DBG_7", L"DBG_8", L"DBG_9", L"DBG_10" };
+const wchar_t* const kSeverityNames[] = {L"CRITICAL", L"ERROR", L"WARNING", L"NOTICE", L"INFO"};
+const wchar_t* const kDebugLevelNames[] = {L"DBG_1", L"DBG_2", L"DBG_3", L"DBG_4", L"DBG_5",
+                                           L"DBG_6", L"DBG_7", L"DBG_8", L"DBG_9", L"DBG_10"};
 
 // True when the whole text and its terminator fit; the va_list stays usable for another try.
 bool formatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args)
@@ -100,12 +100,12 @@ const wchar_t* nameAt(const wchar_t* const* names, uint32_t count, uint32_t inde
 // A string value of the log configuration key; the full access read comes first, as the installer does.
 bool readConfigText(const wchar_t* valueName, std::wstring& text)
 {
-    const REGSAM accesses[] = { KEY_ALL_ACCESS, KEY_READ };
+    const REGSAM accesses[] = {KEY_ALL_ACCESS, KEY_READ};
     for (REGSAM access : accesses) {
         wchar_t buffer[kRegistryBufferChars] = {};
         RegistryHelper registry;
-        if (registry.Reg_ReadStringItem(HKEY_LOCAL_MACHINE, kConfigKey, valueName, buffer,
-                kRegistryBufferChars, access) == 0) {
+        if (registry.Reg_ReadStringItem(HKEY_LOCAL_MACHINE, kConfigKey, valueName, buffer, kRegistryBufferChars, access)
+            == 0) {
             buffer[kRegistryBufferChars - 1] = L'\0';
             text = buffer;
             return true;
@@ -126,10 +126,7 @@ const wchar_t* debugLevelName(uint32_t index)
     return nameAt(kDebugLevelNames, sizeof(kDebugLevelNames) / sizeof(kDebugLevelNames[0]), index);
 }
 
-Logger::Logger()
-    : m_stream(nullptr), m_catalogue(0), m_level(kDefaultLevel), m_isOpen(0)
-{
-}
+Logger::Logger() : m_stream(nullptr), m_catalogue(0), m_level(kDefaultLevel), m_isOpen(0) {}
 
 Logger::~Logger()
 {
@@ -211,8 +208,8 @@ void Logger::getTimeStamp(std::wstring& out)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    appendFormatted<64>(out, L"%d/%02d/%02d %02d:%02d:%02d ", now.wYear, now.wMonth, now.wDay, now.wHour,
-        now.wMinute, now.wSecond);
+    appendFormatted<64>(out, L"%d/%02d/%02d %02d:%02d:%02d ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                        now.wSecond);
 }
 
 uint32_t Logger::formatLine(std::wstring& out, const LineRequest& request, const wchar_t* format, va_list args)
@@ -239,8 +236,8 @@ uint32_t Logger::formatLine(std::wstring& out, const LineRequest& request, const
         out += messageIdText(m_catalogue, request.messageId);
     }
     if (!(flags & LOG_NO_LOCATION) && request.function) {
-        appendFormatted<kLocationBufferChars>(out, L"%s:%s:%.4d", baseName(request.sourceFile),
-            request.function, request.line);
+        appendFormatted<kLocationBufferChars>(out, L"%s:%s:%.4d", baseName(request.sourceFile), request.function,
+                                              request.line);
     }
     if (!(flags & LOG_NO_BRACKETS)) {
         out += L"] ";
@@ -265,8 +262,7 @@ uint32_t Logger::writeLine(FILE* stream, const std::wstring& text)
     return 0;
 }
 
-void Logger::writeRequested(const wchar_t* filePath, const LineRequest& request, const wchar_t* format,
-    va_list args)
+void Logger::writeRequested(const wchar_t* filePath, const LineRequest& request, const wchar_t* format, va_list args)
 {
     std::wstring line;
     if (formatLine(line, request, format, args) != 0) {
@@ -293,38 +289,38 @@ void Logger::writeIfOpen(const wchar_t* filePath, const LineRequest& request, co
 }
 
 void Logger::log(uint32_t severity, const wchar_t* function, const wchar_t* sourceFile, int line, uint32_t flags,
-    int32_t messageId, const wchar_t* format, ...)
+                 int32_t messageId, const wchar_t* format, ...)
 {
     va_list args;
     va_start(args, format);
-    writeIfOpen(nullptr, { severityName, severity, function, sourceFile, line, flags, messageId }, format, args);
+    writeIfOpen(nullptr, {severityName, severity, function, sourceFile, line, flags, messageId}, format, args);
     va_end(args);
 }
 
-void Logger::logToFile(const wchar_t* filePath, uint32_t severity, const wchar_t* function,
-    const wchar_t* sourceFile, int line, uint32_t flags, int32_t messageId, const wchar_t* format, ...)
+void Logger::logToFile(const wchar_t* filePath, uint32_t severity, const wchar_t* function, const wchar_t* sourceFile,
+                       int line, uint32_t flags, int32_t messageId, const wchar_t* format, ...)
 {
     va_list args;
     va_start(args, format);
-    writeIfOpen(filePath, { severityName, severity, function, sourceFile, line, flags, messageId }, format, args);
+    writeIfOpen(filePath, {severityName, severity, function, sourceFile, line, flags, messageId}, format, args);
     va_end(args);
 }
 
-void Logger::logDebug(uint32_t level, const wchar_t* function, const wchar_t* sourceFile, int line,
-    uint32_t flags, int32_t messageId, const wchar_t* format, ...)
+void Logger::logDebug(uint32_t level, const wchar_t* function, const wchar_t* sourceFile, int line, uint32_t flags,
+                      int32_t messageId, const wchar_t* format, ...)
 {
     va_list args;
     va_start(args, format);
-    writeIfOpen(nullptr, { debugLevelName, level, function, sourceFile, line, flags, messageId }, format, args);
+    writeIfOpen(nullptr, {debugLevelName, level, function, sourceFile, line, flags, messageId}, format, args);
     va_end(args);
 }
 
-void Logger::logDebugToFile(const wchar_t* filePath, uint32_t level, const wchar_t* function,
-    const wchar_t* sourceFile, int line, uint32_t flags, int32_t messageId, const wchar_t* format, ...)
+void Logger::logDebugToFile(const wchar_t* filePath, uint32_t level, const wchar_t* function, const wchar_t* sourceFile,
+                            int line, uint32_t flags, int32_t messageId, const wchar_t* format, ...)
 {
     va_list args;
     va_start(args, format);
-    writeIfOpen(filePath, { debugLevelName, level, function, sourceFile, line, flags, messageId }, format, args);
+    writeIfOpen(filePath, {debugLevelName, level, function, sourceFile, line, flags, messageId}, format, args);
     va_end(args);
 }
 
@@ -336,12 +332,13 @@ void Logger::logPlain(const wchar_t* filePath, const wchar_t* format, ...)
     const uint32_t allButNewline = 0xFF & ~LOG_NO_NEWLINE;
     va_list args;
     va_start(args, format);
-    writeRequested(filePath, { severityName, 0, nullptr, nullptr, 0, allButNewline, 0 }, format, args);
+    writeRequested(filePath, {severityName, 0, nullptr, nullptr, 0, allButNewline, 0}, format, args);
     va_end(args);
 }
 
 uint32_t Logger::formatParts(std::wstring& message, std::wstring& product, std::wstring& levelName,
-    std::wstring& messageIdPart, uint32_t severity, int32_t messageId, const wchar_t* format, va_list args)
+                             std::wstring& messageIdPart, uint32_t severity, int32_t messageId, const wchar_t* format,
+                             va_list args)
 {
     product = L"Kito";
     levelName = severityName(severity);
@@ -372,16 +369,15 @@ uint32_t Logger::saveKeyToUniqueFile(RepositoryKey* key, std::wstring& outPath, 
     outPath = pathInDirectory(directory, fileName);
     logPlain(outPath.c_str(), L"%s", writeKey(key).c_str());
     logDebug(LOG_DBG_1, L"", KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0, L"%s key saved in file %s",
-        key->getName().c_str(), outPath.c_str());
+             key->getName().c_str(), outPath.c_str());
     return 0;
 }
 
-ScopeTracer::ScopeTracer(const wchar_t* name, Logger* logger)
-    : m_name(name ? name : L""), m_logger(logger)
+ScopeTracer::ScopeTracer(const wchar_t* name, Logger* logger) : m_name(name ? name : L""), m_logger(logger)
 {
     if (m_logger) {
         m_logger->logDebug(LOG_DBG_10, m_name.c_str(), KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0,
-            L">> Entering %s", m_name.c_str());
+                           L">> Entering %s", m_name.c_str());
     }
 }
 
@@ -389,6 +385,6 @@ ScopeTracer::~ScopeTracer()
 {
     if (m_logger) {
         m_logger->logDebug(LOG_DBG_10, m_name.c_str(), KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0,
-            L"<< Exiting %s", m_name.c_str());
+                           L"<< Exiting %s", m_name.c_str());
     }
 }

@@ -39,7 +39,7 @@ enum : uint32_t {
 #define KITO_SOURCE_FILE L"" __FILE_NAME__
 
 // A debug line of the library's own code: no component, message id 0, the calling function's name.
-#define KITO_LOG_DEBUG_NAMED(level, functionName, ...) \
+#define KITO_LOG_DEBUG_NAMED(level, functionName, ...)                                                                 \
     g_logger.logDebug((level), (functionName), KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0, __VA_ARGS__)
 // The same, named by the caller's scope tracer.
 #define KITO_LOG_DEBUG(level, tracer, ...) KITO_LOG_DEBUG_NAMED((level), (tracer).getName().c_str(), __VA_ARGS__)
@@ -58,18 +58,21 @@ public:
     // A level of 0 takes the level from the registry; a null directory takes the registry's log path.
     uint32_t init(const wchar_t* fileName, int32_t catalogue, const wchar_t* directory, uint32_t level);
 
-    virtual void log(uint32_t severity, const wchar_t* function, const wchar_t* sourceFile, int line,
-        uint32_t flags, int32_t messageId, const wchar_t* format, ...);
+    virtual void log(uint32_t severity, const wchar_t* function, const wchar_t* sourceFile, int line, uint32_t flags,
+                     int32_t messageId, const wchar_t* format, ...);
     virtual void logToFile(const wchar_t* filePath, uint32_t severity, const wchar_t* function,
-        const wchar_t* sourceFile, int line, uint32_t flags, int32_t messageId, const wchar_t* format, ...);
-    virtual void logDebug(uint32_t level, const wchar_t* function, const wchar_t* sourceFile, int line,
-        uint32_t flags, int32_t messageId, const wchar_t* format, ...);
+                           const wchar_t* sourceFile, int line, uint32_t flags, int32_t messageId,
+                           const wchar_t* format, ...);
+    virtual void logDebug(uint32_t level, const wchar_t* function, const wchar_t* sourceFile, int line, uint32_t flags,
+                          int32_t messageId, const wchar_t* format, ...);
     virtual void logDebugToFile(const wchar_t* filePath, uint32_t level, const wchar_t* function,
-        const wchar_t* sourceFile, int line, uint32_t flags, int32_t messageId, const wchar_t* format, ...);
+                                const wchar_t* sourceFile, int line, uint32_t flags, int32_t messageId,
+                                const wchar_t* format, ...);
     virtual void logPlain(const wchar_t* filePath, const wchar_t* format, ...);
 
     uint32_t formatParts(std::wstring& message, std::wstring& product, std::wstring& levelName,
-        std::wstring& messageIdPart, uint32_t severity, int32_t messageId, const wchar_t* format, va_list args);
+                         std::wstring& messageIdPart, uint32_t severity, int32_t messageId, const wchar_t* format,
+                         va_list args);
 
     // Saves the node text form of a tree into a new file named after the key and a fresh UUID.
     uint32_t saveKeyToUniqueFile(RepositoryKey* key, std::wstring& outPath, const std::wstring& directory);

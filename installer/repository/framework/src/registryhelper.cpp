@@ -135,9 +135,9 @@ uint32_t RegistryHelper::Reg_ReadStringItem(HKEY root, const std::wstring& subKe
     if (chars > 0)
         buffer[chars - 1] = L'\0';
     // The data may have changed since the size was asked for; the size given caps what is written.
-    if (RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    if (RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size)
+            != ERROR_SUCCESS
+        || (type != REG_SZ && type != REG_EXPAND_SZ)) {
         buffer[0] = L'\0';
         return E_KITO_REGQUERY;
     }
@@ -160,12 +160,12 @@ uint32_t RegistryHelper::Reg_WriteStringItem(HKEY root, DWORD type, const std::w
     if (resolved.status)
         return resolved.status;
     KeyHandle key;
-    if (RegCreateKeyExW(resolved.handle, subKey.c_str(), 0, nullptr, 0, access, nullptr, key.out(), nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExW(resolved.handle, subKey.c_str(), 0, nullptr, 0, access, nullptr, key.out(), nullptr)
+        != ERROR_SUCCESS)
         return E_KITO_REGCREATE;
     DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (RegSetValueExW(key.get(), valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()), bytes) !=
-        ERROR_SUCCESS)
+    if (RegSetValueExW(key.get(), valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()), bytes)
+        != ERROR_SUCCESS)
         return E_KITO_REGSET;
     return 0;
 }
@@ -181,8 +181,7 @@ uint32_t RegistryHelper::createKeyFromTree(HKEY root, const wchar_t* subKey, con
     if (resolved.status)
         return resolved.status;
     KeyHandle below;
-    if (RegCreateKeyExW(resolved.handle, subKey, 0, nullptr, 0, access, nullptr, below.out(), nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExW(resolved.handle, subKey, 0, nullptr, 0, access, nullptr, below.out(), nullptr) != ERROR_SUCCESS)
         return E_KITO_REGCREATE;
     return writeTree(below.get(), tree, access);
 }

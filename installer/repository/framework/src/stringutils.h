@@ -37,10 +37,22 @@ uint32_t loadMessageModule(const std::wstring& fileName, const std::wstring& dir
 // inserts (its %n sequences are then kept as they are).
 std::wstring formatMessageText(uint32_t code, const uintptr_t* inserts);
 
-inline uintptr_t messageInsert(const wchar_t* text) { return reinterpret_cast<uintptr_t>(text); }
-inline uintptr_t messageInsert(const std::wstring& text) { return reinterpret_cast<uintptr_t>(text.c_str()); }
-inline uintptr_t messageInsert(int32_t number) { return static_cast<uintptr_t>(number); }
-inline uintptr_t messageInsert(uint32_t number) { return static_cast<uintptr_t>(number); }
+inline uintptr_t messageInsert(const wchar_t* text)
+{
+    return reinterpret_cast<uintptr_t>(text);
+}
+inline uintptr_t messageInsert(const std::wstring& text)
+{
+    return reinterpret_cast<uintptr_t>(text.c_str());
+}
+inline uintptr_t messageInsert(int32_t number)
+{
+    return static_cast<uintptr_t>(number);
+}
+inline uintptr_t messageInsert(uint32_t number)
+{
+    return static_cast<uintptr_t>(number);
+}
 
 template <class... Inserts>
 std::wstring formatMessage(uint32_t code, const Inserts&... inserts)
