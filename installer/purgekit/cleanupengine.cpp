@@ -89,8 +89,9 @@ bool isPlainRelativeName(const std::wstring& name)
     return true;
 }
 
-// The full path of candidate, when it lies strictly below base once both are resolved.
-bool resolveBelow(const std::wstring& base, const std::wstring& candidate, std::wstring& resolved)
+// The full path of candidate, when it lies strictly below base once both are resolved; below is the
+// index in it of the first character below base.
+bool resolveBelow(const std::wstring& base, const std::wstring& candidate, std::wstring& resolved, size_t& below)
 {
     wchar_t fullBase[CleanupPathCapacity];
     wchar_t fullCandidate[CleanupPathCapacity];
@@ -106,7 +107,26 @@ bool resolveBelow(const std::wstring& base, const std::wstring& candidate, std::
     if (child.size() <= parent.size() || !equalsNoCase(child.substr(0, parent.size()), parent))
         return false;
     resolved = child;
+    below = parent.size();
     return true;
+}
+
+// The first link (reparse point) that resolved passes through from index below on: each folder on the
+// way, and the last item too when a backslash follows it. An item named exactly may itself be a link,
+// since deleteFilesRecursive removes only the link then.
+bool linkOnTheWay(const std::wstring& resolved, size_t below, std::wstring& link)
+{
+    for (size_t end = resolved.find(L'\\', below); end != std::wstring::npos; end = resolved.find(L'\\', end + 1)) {
+        // Two backslashes in a row hold no item between them.
+        if (resolved[end - 1] == L'\\')
+            continue;
+        std::wstring item = resolved.substr(0, end);
+        if (isLink(GetFileAttributesW(item.c_str()))) {
+            link = item;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool appendPath(std::wstring& path, const std::wstring& name, size_t capacity)
@@ -321,10 +341,17 @@ bool DeleteFilesUnderDir(const std::wstring& name)
     }
     std::wstring path = shared;
     std::wstring resolved;
+    size_t below = 0;
     if (!appendPathOrLog(tracer, path, name, FolderPathCapacity))
         return false;
-    if (!resolveBelow(shared, path, resolved)) {
+    if (!resolveBelow(shared, path, resolved, below)) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"%s does not lie below %s. Not deleting it", path.c_str(), shared.c_str());
+        return false;
+    }
+    std::wstring link;
+    if (linkOnTheWay(resolved, below, link)) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Folder name '%s' passes through the link %s. Not deleting anything",
+                       name.c_str(), link.c_str());
         return false;
     }
     HostCleanUp::deleteFilesRecursive(resolved);

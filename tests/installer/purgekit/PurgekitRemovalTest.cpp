@@ -419,6 +419,28 @@ TEST_F(PurgekitRemoval, LinkInsideADeletedFolderIsNotFollowed)
     expectLogged(L"MaintenancePacks\\link is a link. Removing the link only");
 }
 
+TEST_F(PurgekitRemoval, FolderNamesThroughALinkAreRefused)
+{
+    const std::vector<std::wstring> throughLink
+        = {L"SolFolder\\link\\victim.txt", L"SolFolder\\link\\", L"solfolder\\LINK\\victim.txt",
+           L"SOLFOLDER\\Link\\",           L"SolFolder/link/",   L"SolFolder\\link\\\\victim.txt"};
+    Layout layout;
+    // Then the link itself and the folder holding it, which remove the link only.
+    layout.folderNames = throughLink + std::vector<std::wstring>{L"SolFolder\\link", L"SolFolder"};
+    build(layout);
+    std::string victim = unixPath(victimFolder());
+    ASSERT_TRUE(
+        Machine::addFolderLink(L"Osmark Shared\\Kito\\SolFolder\\link", std::wstring(victim.begin(), victim.end())));
+    before = Machine::snapshot();
+    ASSERT_EQ(0u, purge(L"MaintenancePacks"));
+    // Wine cannot remove the Unix link, so it and the folder holding it stay.
+    expectRemoved(except(cleanedMachine(), solutionFolder)
+                  + std::vector<std::wstring>{solutionFolder + L"\\a.txt", solutionFolder + L"\\Nested"});
+    for (const std::wstring& name : throughLink)
+        expectLogged(L"Folder name '" + name + L"' passes through the link ");
+    expectLogged(L"SolFolder\\link is a link. Removing the link only");
+}
+
 TEST_F(PurgekitRemoval, RegisteredKito40SolutionKeepsItsLeftovers)
 {
     Layout layout;
