@@ -1,15 +1,45 @@
 #!/usr/bin/env bash
-# Runs ctest on build/x86_64 under Wine, in a private network namespace when the machine allows one.
-# Extra arguments go to ctest (e.g. -R QLibMutex).
+# Runs ctest on build/x86_64 under Wine, inside the test bed's private network, mount and UTS namespaces when the
+# machine allows them (else the tests that need the bed skip). Extra arguments go to ctest (e.g. -R QLibMutex).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
+bed=$build/x86_64/testbed
 
-if [ -z "${TOLLAN_NETNS:-}" ] && unshare --net true 2>/dev/null; then
-    exec unshare --net env TOLLAN_NETNS=1 bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
+inside=
+if [ "${1:-}" = --inside-namespaces ]; then
+    inside=1
+    shift
+elif unshare --net --mount --uts true 2>/dev/null; then
+    # Everything the bed sets up below (links, the resolv.conf mount, the host name) ends with these namespaces.
+    exec unshare --net --mount --uts "$0" --inside-namespaces "$@"
 fi
 
+# Loopback, a veth pair with fixed MACs (only the first end addressed), the bed's name servers and host name.
+make_bed() {
+    ip link set lo up
+    ip link add bed0 address 02:00:5e:10:00:01 type veth peer name bed1 address 02:00:5e:10:00:02
+    ip link set bed1 addrgenmode none
+    ip addr add 10.77.0.5/24 dev bed0
+    ip link set bed0 up
+    ip link set bed1 up
+    mkdir -p "$bed"
+    printf 'nameserver 127.0.0.1\nnameserver 127.0.0.2\n' >"$bed/resolv.conf"
+    mount --bind "$bed/resolv.conf" /etc/resolv.conf
+    hostname host1.test.example
+}
+
 . "$root/scripts/wine-env.sh"
+
+# Servers the whole run shares start after Wine (those of the bed only inside the namespaces); the trap stops
+# each of them however the run ends.
+stop_servers() {
+    wine_down
+}
+trap stop_servers EXIT
+
+if [ -n "$inside" ]; then
+    make_bed
+fi
 wine_up "$build/x86_64/wineprefix"
-trap wine_down EXIT
 ctest --test-dir "$build/x86_64" --output-on-failure -j "$(nproc)" "$@"
