@@ -40,8 +40,8 @@ BOOL WINAPI LogonHook::Logon(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWO
         SetLastError(ERROR_LOGON_FAILURE);
         return FALSE;
     }
-    hook->m_journal.Add(L"user=" + std::wstring(user ? user : L"") + L" domain=" + (domain ? domain : L"")
-                        + L" type=" + std::to_wstring(type));
+    hook->m_journal.Add(L"user=" + std::wstring(user ? user : L"") + L" domain=" + (domain ? domain : L"") + L" type="
+                        + std::to_wstring(type));
     if (!hook->Accepts(user, domain, password)) {
         SetLastError(ERROR_LOGON_FAILURE);
         return FALSE;

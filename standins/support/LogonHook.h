@@ -24,8 +24,7 @@ public:
     std::vector<std::wstring> Journal() const { return m_journal.Lines(); }
 
 private:
-    static BOOL WINAPI Logon(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD type, DWORD provider,
-                             PHANDLE token);
+    static BOOL WINAPI Logon(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD type, DWORD provider, PHANDLE token);
     bool Accepts(LPCWSTR user, LPCWSTR domain, LPCWSTR password) const;
 
     std::wstring m_user;

@@ -23,8 +23,8 @@ inline bool InTestBed()
     return GetComputerNameExW(ComputerNameDnsFullyQualified, name, &size) && _wcsicmp(name, TestBedHostName) == 0;
 }
 
-#define SKIP_OUTSIDE_TEST_BED()                                                                                     \
-    if (InTestBed()) {                                                                                              \
-    } else                                                                                                          \
-        GTEST_SKIP() << "needs the test bed's namespaces (host name host1.test.example, address 10.77.0.5, name "   \
+#define SKIP_OUTSIDE_TEST_BED()                                                                                        \
+    if (InTestBed()) {                                                                                                 \
+    } else                                                                                                             \
+        GTEST_SKIP() << "needs the test bed's namespaces (host name host1.test.example, address 10.77.0.5, name "      \
                         "servers 127.0.0.1 and 127.0.0.2): run it with bash scripts/test.sh -R <test name>"

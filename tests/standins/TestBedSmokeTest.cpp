@@ -49,7 +49,8 @@ TEST(TestBedSmoke, LogonHookStartsAChildForTheAccountAndRefusesAWrongPassword)
     HANDLE token = nullptr;
     EXPECT_FALSE(LogonUserW(L"prdadm", L"NODE1", L"secret1", LOGON32_LOGON_SERVICE, LOGON32_PROVIDER_DEFAULT, &token));
     EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), GetLastError());
-    ASSERT_TRUE(LogonUserW(L"PRDADM", L"node1", L"Secret1", LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, &token));
+    ASSERT_TRUE(
+        LogonUserW(L"PRDADM", L"node1", L"Secret1", LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, &token));
     EXPECT_EQ(7u, RunAs(token, L"--exit 7"));
     CloseHandle(token);
     EXPECT_THAT(hook.Journal(), ElementsAre(L"user=prdadm domain=NODE1 type=5", L"user=PRDADM domain=node1 type=2"));
