@@ -84,10 +84,24 @@ std::wstring readDestinationPath()
     return destination;
 }
 
-// A release GUID names one key below the installer's key: never empty, never a path.
-bool isUsableGuid(const std::wstring& guid)
+bool isHexDigit(wchar_t c)
 {
-    return !guid.empty() && guid.find(L'\\') == std::wstring::npos;
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
+
+// A release GUID names one key below the installer's key. Any other text (a word, a wildcard, a
+// blank) would name a key that is never there, and an absent key would read as nothing installed.
+bool isGuidForm(const std::wstring& guid)
+{
+    const wchar_t* const form = L"{HHHHHHHH-HHHH-HHHH-HHHH-HHHHHHHHHHHH}";
+    if (guid.size() != wcslen(form))
+        return false;
+    for (size_t i = 0; i < guid.size(); ++i) {
+        bool matches = form[i] == L'H' ? isHexDigit(guid[i]) : guid[i] == form[i];
+        if (!matches)
+            return false;
+    }
+    return true;
 }
 
 bool fitsKeyPath(const std::wstring& path)
@@ -191,7 +205,7 @@ bool HostCleanUp::canBeCleaned()
     KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito version is %s", KitoDb->getVersion().c_str());
     KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito GUID is %s", guid.c_str());
     std::wstring keyPath = L"Software\\Osmark\\Kito\\" + guid;
-    if (!isUsableGuid(guid) || !fitsKeyPath(keyPath)) {
+    if (!isGuidForm(guid)) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer,
                        L"The Kito GUID '%s' does not name a release key. Not allowing to clean up the system",
                        guid.c_str());

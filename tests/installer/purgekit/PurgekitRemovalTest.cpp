@@ -302,16 +302,40 @@ TEST_F(PurgekitRemoval, RegisteredSolutionsKeepTheInstaller)
     expectLogged(L"The system can't be cleaned");
 }
 
-TEST_F(PurgekitRemoval, UnusableGuidMeansNotCleanable)
+TEST_F(PurgekitRemoval, OnlyAWellFormedGuidNamesTheReleaseKey)
 {
-    for (const std::wstring& guid : {std::wstring(), L"{" + std::wstring(300, L'A') + L"}"}) {
+    struct Row {
+        std::wstring guid;
+        bool cleanable;
+    };
+    const Row rows[] = {
+        {L"", false},
+        {L"{" + std::wstring(300, L'A') + L"}", false},
+        {L"Solutions", false},
+        {L"MaintenancePacks", false},
+        {L"*", false},
+        {L" ", false},
+        {L"4D3C2B1A-43A0-4C10-9F00-0000000043A0", false},
+        {L"{4D3C2B1A-43A0-4C10-9F00-0000000043A}", false},
+        {L"{4D3C2B1A-43A0-4C10-9F00-0000000043AG}", false},
+        {L"{4D3C2B1A-43A0-4C10-9F0-00000000043A0}", false},
+        // Another release's key is absent, which the rule reads as nothing installed of it; its
+        // cleanup list then names that release's key, so the fixture's release key stays.
+        {L"{0F0E0D0C-0B0A-4908-8706-050403020100}", true},
+        // The fixture's release in lower case: its registered solutions keep the installer.
+        {L"{4d3c2b1a-43a0-4c10-9f00-0000000043a0}", false},
+    };
+    for (const Row& row : rows) {
         Layout layout;
-        layout.guid = guid;
+        layout.guid = row.guid;
+        layout.releaseSolutions = 2;
         build(layout);
         ASSERT_EQ(0u, purge(L"MaintenancePacks"));
-        expectRemoved(uncleanedMachine());
-        expectLogged(L"' does not name a release key. Not allowing to clean up the system");
+        SCOPED_TRACE(narrow(row.guid));
+        expectRemoved(row.cleanable ? except(cleanedMachine(), maintenanceKey) : uncleanedMachine());
     }
+    expectLogged(L"The Kito GUID '4D3C2B1A-43A0-4C10-9F00-0000000043A0' does not name a release key. Not allowing to "
+                 L"clean up the system");
 }
 
 TEST_F(PurgekitRemoval, FailedCleanupListEndsTheCallAtOnce)
