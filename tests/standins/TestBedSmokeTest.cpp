@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <iphlpapi.h>
+#include <windns.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "LogonHook.h"
 #include "TestBed.h"
@@ -40,7 +44,52 @@ DWORD RunAs(HANDLE token, const std::wstring& arguments)
     return code;
 }
 
+bool HasAdapter(const char* address, const BYTE (&mac)[6])
+{
+    ULONG size = 0;
+    GetAdaptersInfo(nullptr, &size);
+    std::vector<BYTE> buffer(size);
+    auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+    if (size == 0 || GetAdaptersInfo(adapters, &size) != NO_ERROR)
+        return false;
+    for (auto* adapter = adapters; adapter != nullptr; adapter = adapter->Next)
+        if (strcmp(adapter->IpAddressList.IpAddress.String, address) == 0 && adapter->AddressLength == 6
+            && memcmp(adapter->Address, mac, 6) == 0)
+            return true;
+    return false;
+}
+
+std::string FirstNameServer()
+{
+    BYTE buffer[256] = {};
+    DWORD size = sizeof(buffer);
+    if (DnsQueryConfig(DnsConfigDnsServerList, 0, nullptr, nullptr, buffer, &size) != 0)
+        return "";
+    auto* servers = reinterpret_cast<IP4_ARRAY*>(buffer);
+    if (servers->AddrCount == 0)
+        return "";
+    const BYTE* octets = reinterpret_cast<const BYTE*>(&servers->AddrArray[0]);
+    return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) + "."
+        + std::to_string(octets[3]);
+}
+
+std::wstring ComputerName(COMPUTER_NAME_FORMAT format)
+{
+    wchar_t name[256] = {};
+    DWORD size = 256;
+    return GetComputerNameExW(format, name, &size) ? name : L"";
+}
+
 } // namespace
+
+TEST(TestBedSmoke, NamespacesShowTheBedsAdapterNameServerAndHostName)
+{
+    SKIP_OUTSIDE_TEST_BED();
+    EXPECT_TRUE(HasAdapter(TestBedAddress, TestBedMac));
+    EXPECT_EQ("127.0.0.1", FirstNameServer());
+    EXPECT_EQ(L"host1", ComputerName(ComputerNameDnsHostname));
+    EXPECT_EQ(L"test.example", ComputerName(ComputerNameDnsDomain));
+}
 
 TEST(TestBedSmoke, LogonHookStartsAChildForTheAccountAndRefusesAWrongPassword)
 {
