@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -302,17 +303,26 @@ uint32_t KitoRepository::orderByInstallSequence(const KeyList& keys, KeyList& or
     if (!sequence) {
         return E_KITO_PRODINFO;
     }
-    std::vector<std::pair<RepositoryKey*, int32_t>> numbered;
-    for (const std::wstring& name : sequence->getValueNames()) {
-        auto match = std::find_if(keys.begin(), keys.end(), [&name](const RepositoryKey* key) {
-            return key && equalsText(key->getName(), name, 1);
-        });
-        if (match == keys.end()) {
-            continue;
+    // Names folded once, so that each name of the sequence costs one lookup and no scan: the first key
+    // of each name, and the number of the first value of each name in map order.
+    std::unordered_map<std::wstring, RepositoryKey*> keyOf;
+    keyOf.reserve(keys.size());
+    for (RepositoryKey* key : keys) {
+        if (key) {
+            keyOf.emplace(foldText(key->name()), key);
         }
-        int32_t number = 0;
-        sequence->getIntValue(name, number);
-        numbered.emplace_back(*match, number);
+    }
+    std::unordered_map<std::wstring, int32_t> numberOf;
+    std::vector<std::pair<RepositoryKey*, int32_t>> numbered;
+    for (const auto& value : sequence->values()) {
+        std::wstring folded = foldText(value.first);
+        // An empty name reads no number.
+        int32_t number = value.first.empty() ? 0 : static_cast<int32_t>(std::wcstol(value.second.c_str(), nullptr, 10));
+        number = numberOf.emplace(folded, number).first->second;
+        auto match = keyOf.find(folded);
+        if (match != keyOf.end()) {
+            numbered.emplace_back(match->second, number);
+        }
     }
     // Equal numbers keep the order of the sequence's names.
     std::stable_sort(numbered.begin(), numbered.end(),
