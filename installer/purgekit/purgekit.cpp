@@ -10,6 +10,7 @@
 #include "logger.h"
 #include "olderinstallers.h"
 #include "removeservice.h"
+#include "solution.h"
 #include "stringutils.h"
 
 std::wstring g_commandLine;
@@ -73,9 +74,7 @@ void removeSolutionFolders(const ScopeTracer& tracer)
             KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"solution at '%d' is NULL", static_cast<int>(i));
             continue;
         }
-        std::wstring id;
-        solutions[i]->getStringValue(L"SolutionID", id);
-        RepositoryKey* operations = KitoDb->getCleanupOperations(id);
+        RepositoryKey* operations = KitoDb->getCleanupOperations(Solution::getSolutionID(*solutions[i]));
         RepositoryKey* folders = operations ? operations->getSubKey(L"Folders") : nullptr;
         if (!folders)
             continue;
