@@ -38,7 +38,8 @@ RepositoryKey::KeyList bareOrder(const RepositoryKey& sequence, const Repository
         if (match != keyOf.end())
             numbered.emplace_back(match->second, std::wcstol(value.second.c_str(), nullptr, 10));
     }
-    std::stable_sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const auto& a, const auto& b) { return a.second < b.second; });
     RepositoryKey::KeyList ordered;
     for (const auto& entry : numbered)
         ordered.push_back(entry.first);
@@ -79,7 +80,8 @@ int main()
     });
     double bareTime = best([&] { bare = bareOrder(*sequence, keys); });
     std::printf("orderByInstallSequence, %d components: %.3f ms, bare hashed stable order %.3f ms, ratio %.2f, %s\n",
-                Components, oursTime * 1000, bareTime * 1000, oursTime / bareTime, ours == bare ? "same order" : "DIFFERENT");
+                Components, oursTime * 1000, bareTime * 1000, oursTime / bareTime,
+                ours == bare ? "same order" : "DIFFERENT");
     RepositoryKey::releaseTree(components);
     RepositoryKey::releaseTree(sequence);
     return ours == bare ? 0 : 1;

@@ -108,8 +108,8 @@ TEST(TypedViews, ValuesAndDefaultsOnViewsAndPlainKeys)
             TreeGuard key(row.make(typed));
             if (row.stored)
                 key->setStringValue(row.name, row.stored);
-            EXPECT_EQ(row.expected, row.read(*key.get())) << row.name << L" " << (row.stored ? row.stored : L"-")
-                                                           << (typed ? L" typed" : L" plain");
+            EXPECT_EQ(row.expected, row.read(*key.get()))
+                << row.name << L" " << (row.stored ? row.stored : L"-") << (typed ? L" typed" : L" plain");
         }
     }
 }
@@ -142,7 +142,7 @@ struct GuidRow {
 TEST(ComponentView, GuidSlotsByPlatform)
 {
     const GuidRow rows[] = {
-        {false, 7, 1, 3, L"64_W2K3_x64"}, {true, 7, 1, 3, L"64_COMMON"}, {false, 7, 0, 1, L"32_W2K3"},
+        {false, 7, 1, 3, L"64_W2K3_x64"}, {true, 7, 1, 3, L"64_COMMON"},  {false, 7, 0, 1, L"32_W2K3"},
         {false, 4, 2, 2, L"32_W2K_IA64"}, {true, 99, 0, 9, L"32_COMMON"}, {false, 2, 0, 1, L""},
         {false, 13, 1, 1, L""},           {false, 7, 0, 4, L""},
     };
@@ -175,12 +175,10 @@ struct SupportRow {
 TEST(ComponentView, SupportByPlatformAndArchitectureLists)
 {
     const SupportRow rows[] = {
-        {nullptr, nullptr, 99, 9, true},      {L"W2K3,W2K", nullptr, 4, 9, true},
-        {L"W2K3,W2K", nullptr, 13, 1, true},  {L"W2K3,W2K", nullptr, 2, 1, false},
-        {L" w2k3 ", nullptr, 8, 1, true},     {nullptr, L"x86", 5, 1, true},
-        {nullptr, L"x86", 5, 3, false},       {nullptr, L"x86", 5, 4, true},
-        {L"W2K", L"x64,IA64", 4, 2, true},    {L"W2K", L"x64,IA64", 9, 2, false},
-        {L",", nullptr, 4, 1, false},
+        {nullptr, nullptr, 99, 9, true},     {L"W2K3,W2K", nullptr, 4, 9, true}, {L"W2K3,W2K", nullptr, 13, 1, true},
+        {L"W2K3,W2K", nullptr, 2, 1, false}, {L" w2k3 ", nullptr, 8, 1, true},   {nullptr, L"x86", 5, 1, true},
+        {nullptr, L"x86", 5, 3, false},      {nullptr, L"x86", 5, 4, true},      {L"W2K", L"x64,IA64", 4, 2, true},
+        {L"W2K", L"x64,IA64", 9, 2, false},  {L",", nullptr, 4, 1, false},
     };
     for (const SupportRow& row : rows) {
         TreeGuard key(RepositoryKey::create(L"Comp"));
@@ -223,7 +221,10 @@ protected:
         KitoDb = nullptr;
     }
 
-    RepositoryKey* component(const wchar_t* name) const { return KitoDb->getSubKey(std::wstring(L"Components\\") + name); }
+    RepositoryKey* component(const wchar_t* name) const
+    {
+        return KitoDb->getSubKey(std::wstring(L"Components\\") + name);
+    }
     Names selectedComponents() const
     {
         Names names;
@@ -303,10 +304,12 @@ TEST(RepositoryOrder, FirstNamesakeAndFirstNumberOfEachFoldedName)
     TreeGuard root(new KitoRepository(std::wstring(L"KitoRepository")));
     put(root.get(), L"InstallSequence", {{L"A", L"5"}, {L"B", L"1"}});
     root->getSubKey(L"InstallSequence")->setValueExactly(L"b", L"9");
-    TreeGuard first(RepositoryKey::create(L"b")), second(RepositoryKey::create(L"B")), third(RepositoryKey::create(L"a"));
+    TreeGuard first(RepositoryKey::create(L"b")), second(RepositoryKey::create(L"B")),
+        third(RepositoryKey::create(L"a"));
     RepositoryKey::KeyList ordered;
-    ASSERT_EQ(0u, static_cast<KitoRepository*>(root.get())->orderByInstallSequence({first.get(), second.get(), third.get()},
-                                                                                   ordered));
+    ASSERT_EQ(0u,
+              static_cast<KitoRepository*>(root.get())
+                  ->orderByInstallSequence({first.get(), second.get(), third.get()}, ordered));
     EXPECT_EQ((RepositoryKey::KeyList{first.get(), first.get(), third.get()}), ordered);
 }
 
@@ -357,11 +360,8 @@ TEST(SolutionView, RebootWarningFromTheCatalogueOrTheStoredText)
         std::wstring withoutCatalogue, withCatalogue;
     };
     const Row rows[] = {
-        {nullptr, L"stored", L"stored"},
-        {L"257", L"stored", L"Restart %1 to finish."},
-        {L"0", L"stored", L"stored"},
-        {L"none", L"stored", L"stored"},
-        {L"732819469", L"stored", L"stored"},
+        {nullptr, L"stored", L"stored"}, {L"257", L"stored", L"Restart %1 to finish."}, {L"0", L"stored", L"stored"},
+        {L"none", L"stored", L"stored"}, {L"732819469", L"stored", L"stored"},
     };
     for (bool loaded : {false, true}) {
         if (loaded) {
