@@ -22,7 +22,7 @@ QLibStatus TakeToken(QLibWin32Object& owner, BOOL opened, HANDLE token, const ch
 
 QLibAccessToken::~QLibAccessToken()
 {
-    QLibWin32Object::Close();
+    (void)QLibWin32Object::Close();
 }
 
 QLibStatus QLibAccessToken::GetInformation(uint32_t infoClass, void** buffer)
@@ -83,12 +83,12 @@ QLibStatus QLibAccessToken::EnablePrivilege(const wchar_t* privilegeName, BOOL e
 
 QLibProcessToken::QLibProcessToken(HANDLE process, uint32_t access)
 {
-    Open(process, access);
+    (void)Open(process, access);
 }
 
 QLibStatus QLibProcessToken::Open(HANDLE process, uint32_t access)
 {
-    Close();
+    (void)Close();
     HANDLE token = nullptr;
     BOOL opened = OpenProcessToken(process, access, &token);
     return TakeToken(*this, opened, token, "QLibProcessToken::Open", L"(%d) OpenProcessToken failed.");
@@ -96,12 +96,12 @@ QLibStatus QLibProcessToken::Open(HANDLE process, uint32_t access)
 
 QLibThreadToken::QLibThreadToken(HANDLE thread, uint32_t access, BOOL openAsSelf)
 {
-    Open(thread, access, openAsSelf);
+    (void)Open(thread, access, openAsSelf);
 }
 
 QLibStatus QLibThreadToken::Open(HANDLE thread, uint32_t access, BOOL openAsSelf)
 {
-    Close();
+    (void)Close();
     HANDLE token = nullptr;
     BOOL opened = OpenThreadToken(thread, access, openAsSelf, &token);
     return TakeToken(*this, opened, token, "QLibThreadToken::Open", L"(%d) OpenThreadToken failed.");

@@ -28,7 +28,7 @@ void QLibLogSink::WriteRecord(const char* file, uint32_t line, const char* funct
 QLibThreadLogQueue::QLibThreadLogQueue() : m_pSink(&m_BuiltInSink)
 {
     // Without the mutex no queue can ever be found, so every thread logs nothing.
-    m_Lock.Create(FALSE, nullptr, nullptr, nullptr);
+    (void)m_Lock.Create(FALSE, nullptr, nullptr, nullptr);
 }
 
 QLibThreadLogQueue::~QLibThreadLogQueue()

@@ -5,19 +5,19 @@
 
 QLibMutex::QLibMutex(BOOL initialOwner, const wchar_t* name, uint32_t* alreadyExisted, SECURITY_ATTRIBUTES* security)
 {
-    Create(initialOwner, name, alreadyExisted, security);
+    (void)Create(initialOwner, name, alreadyExisted, security);
 }
 
 QLibMutex::~QLibMutex()
 {
-    QLibMutex::Close();
+    (void)QLibMutex::Close();
 }
 
 QLibStatus QLibMutex::Create(BOOL initialOwner, const wchar_t* name, uint32_t* alreadyExisted,
                              SECURITY_ATTRIBUTES* security)
 {
     QLibStatus status;
-    Close();
+    (void)Close();
     HANDLE handle = CreateMutexW(security, initialOwner, name);
     if (handle == nullptr) {
         status.Set(QLIB_ERR_WIN32, GetLastError());
@@ -62,7 +62,7 @@ QLibStatus QLibMutex::Close()
 
 QLibStatus QLibMutex::Attach(HANDLE handle)
 {
-    Close();
+    (void)Close();
     QLibStatus status = QLibSyncObject::Attach(handle);
     // A value such as INVALID_HANDLE_VALUE names no object: it is held as it is.
     if (!IsValid())

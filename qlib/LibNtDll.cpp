@@ -88,21 +88,10 @@ Fn Required(Entry entry)
 
 QLibStatus FromNtStatus(NTSTATUS ntStatus)
 {
-    QLibStatus status;
-    if (ntStatus == 0) {
-        status.SetOK();
-        return status;
-    }
+    if (ntStatus == 0)
+        return QLibOk();
     auto convert = Proc<RtlNtStatusToDosErrorFn>(EntryRtlNtStatusToDosError);
-    status.Set(QLIB_ERR_WIN32, convert ? convert(ntStatus) : static_cast<uint32_t>(ntStatus));
-    return status;
-}
-
-QLibStatus Success()
-{
-    QLibStatus status;
-    status.SetOK();
-    return status;
+    return QLibWin32Failure(convert ? convert(ntStatus) : static_cast<uint32_t>(ntStatus));
 }
 
 } // namespace
@@ -162,7 +151,7 @@ QLibStatus QLibNtDll::Query(const char* function, const wchar_t* allocFormat, co
         ULONG next = growth == Growth::Double ? bytes * 2 : bytes + 1024;
         if (ntStatus == 0) {
             *buffer = block;
-            return Success();
+            return QLibOk();
         }
         HeapFree(GetProcessHeap(), 0, block);
         if (!wantsMore || growth == Growth::None || next > MaxQueryBytes)
@@ -258,14 +247,14 @@ QLibStatus QLibNtDll::CloseObject(HANDLE handle)
 QLibStatus QLibNtDll::InitUnicodeString(UNICODE_STRING* target, const wchar_t* text)
 {
     Required<RtlInitUnicodeStringFn>(EntryRtlInitUnicodeString)(target, text);
-    return Success();
+    return QLibOk();
 }
 
 QLibStatus QLibNtDll::FreeUnicodeString(UNICODE_STRING* text)
 {
     if (auto native = Proc<RtlFreeUnicodeStringFn>(EntryRtlFreeUnicodeString))
         native(text);
-    return Success();
+    return QLibOk();
 }
 
 QLibStatus QLibNtDll::OpenSymbolicLinkObject(HANDLE* link, ACCESS_MASK access, OBJECT_ATTRIBUTES* attributes)
@@ -295,16 +284,17 @@ QLibStatus QLibNtDll::SetEnvironmentVariable(void** environment, const wchar_t* 
 {
     UNICODE_STRING nameText;
     UNICODE_STRING valueText;
-    InitUnicodeString(&nameText, name);
-    InitUnicodeString(&valueText, value);
+    // Both always succeed: the status is there for the family's shape only.
+    (void)InitUnicodeString(&nameText, name);
+    (void)InitUnicodeString(&valueText, value);
     Required<RtlSetEnvironmentVariableFn>(EntryRtlSetEnvironmentVariable)(environment, &nameText, &valueText);
-    return Success();
+    return QLibOk();
 }
 
 QLibStatus QLibNtDll::DestroyEnvironment(void* environment)
 {
     Required<RtlDestroyEnvironmentFn>(EntryRtlDestroyEnvironment)(environment);
-    return Success();
+    return QLibOk();
 }
 
 QLibStatus QLibNtDll::ExpandEnvStrings(void* environment, const wchar_t* text, wchar_t** expanded)
@@ -312,7 +302,7 @@ QLibStatus QLibNtDll::ExpandEnvStrings(void* environment, const wchar_t* text, w
     *expanded = nullptr;
     QLibNtDll ntDll;
     UNICODE_STRING source;
-    ntDll.InitUnicodeString(&source, text);
+    (void)ntDll.InitUnicodeString(&source, text);
     wchar_t local[ExpandBufferBytes / sizeof(wchar_t)];
     UNICODE_STRING destination = {0, ExpandBufferBytes, local};
     QLibStatus status = FromNtStatus(Required<RtlExpandEnvironmentStringsFn>(
@@ -331,5 +321,5 @@ QLibStatus QLibNtDll::ExpandEnvStrings(void* environment, const wchar_t* text, w
     wmemset(copy, 0, bytes / sizeof(wchar_t));
     wmemcpy(copy, local, chars);
     *expanded = copy;
-    return Success();
+    return QLibOk();
 }

@@ -20,20 +20,6 @@ constexpr uint32_t QueryAndRead = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 // Longer than any path the system can hand out.
 constexpr DWORD MaxExeNameChars = 32768 + 1024;
 
-QLibStatus Success()
-{
-    QLibStatus status;
-    status.SetOK();
-    return status;
-}
-
-QLibStatus LastError()
-{
-    QLibStatus status;
-    status.Set(QLIB_ERR_WIN32, GetLastError());
-    return status;
-}
-
 // A heap copy of the text with its terminator.
 QLibStatus CopyToHeap(const std::wstring& text, wchar_t** copy, const char* function)
 {
@@ -45,7 +31,7 @@ QLibStatus CopyToHeap(const std::wstring& text, wchar_t** copy, const char* func
         return status;
     }
     wmemcpy(*copy, text.c_str(), text.size() + 1);
-    return Success();
+    return QLibOk();
 }
 
 template <typename Query>
@@ -136,12 +122,12 @@ const wchar_t* WmiCommandLine(uint32_t pid, std::wstring& text)
 
 QLibProcess::QLibProcess(uint32_t pid, BOOL inherit, uint32_t access)
 {
-    Open(pid, inherit, access);
+    (void)Open(pid, inherit, access);
 }
 
 QLibProcess::~QLibProcess()
 {
-    QLibProcess::Close();
+    (void)QLibProcess::Close();
 }
 
 void QLibProcess::Reset()
@@ -155,7 +141,7 @@ void QLibProcess::Reset()
 QLibStatus QLibProcess::Close()
 {
     if (!IsValid())
-        return Success();
+        return QLibOk();
     Reset();
     return QLibSyncObject::Close();
 }
@@ -168,26 +154,26 @@ HANDLE QLibProcess::Detach()
 
 QLibStatus QLibProcess::Release()
 {
-    return Success();
+    return QLibOk();
 }
 
 QLibStatus QLibProcess::Open(uint32_t pid, BOOL inherit, uint32_t access)
 {
-    Close();
+    (void)Close();
     HANDLE handle = OpenProcess(access, inherit, pid);
     if (handle == nullptr) {
-        QLibStatus status = LastError();
+        QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibProcess::Open", L"(%d) Failed to open the process %d.", status.GetCode(), pid);
         return status;
     }
     m_hHandle = handle;
     m_Pid = pid;
-    return Success();
+    return QLibOk();
 }
 
 QLibStatus QLibProcess::Attach(HANDLE handle)
 {
-    Close();
+    (void)Close();
     QLibStatus status = QLibSyncObject::Attach(handle);
     if (status.IsFailed()) {
         QLIB_TRACE("QLibProcess::Attach", L"(%d) QLibSyncObject::Attach failed.", status.GetCode());
@@ -220,12 +206,12 @@ QLibStatus QLibProcess::IsAlive(BOOL* alive)
     QLIB_ASSERT(IsValid());
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(m_hHandle, &exitCode)) {
-        QLibStatus status = LastError();
+        QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibProcess::IsAlive", L"(%d) GetExitCodeProcess failed. pid=%d", status.GetCode(), m_Pid);
         return status;
     }
     *alive = exitCode == STILL_ACTIVE;
-    return Success();
+    return QLibOk();
 }
 
 QLibStatus QLibProcess::GetExeName(wchar_t** exeName)
@@ -240,7 +226,7 @@ QLibStatus QLibProcess::GetExeName(wchar_t** exeName)
     DWORD needed = 0;
     // The first module is the executable; room for one is enough.
     if (!EnumProcessModules(m_hHandle, &module, sizeof(module), &needed)) {
-        status = LastError();
+        status = QLibLastError();
         QLIB_TRACE("QLibProcess::GetExeName", L"(%d) EnumProcessModules failed. pid=%d", status.GetCode(), m_Pid);
         return status;
     }
@@ -255,9 +241,9 @@ QLibStatus QLibProcess::GetExeName(wchar_t** exeName)
         if (count != 0 && count < capacity) {
             m_ExeName.assign(buffer, count);
             *exeName = buffer;
-            return Success();
+            return QLibOk();
         }
-        status = LastError();
+        status = QLibLastError();
         HeapFree(GetProcessHeap(), 0, buffer);
         if (count == 0)
             break;
@@ -301,7 +287,7 @@ QLibStatus QLibProcess::ReadCmdLine()
     // A terminator inside the recorded length ends the text there.
     cmdLine.resize(wcslen(cmdLine.c_str()));
     m_CmdLine = cmdLine;
-    return Success();
+    return QLibOk();
 }
 
 QLibStatus QLibProcess::GetCmdLine(wchar_t** cmdLine)
@@ -330,7 +316,7 @@ QLibStatus QLibProcess::GetWMICmdLine(wchar_t** cmdLine)
         CoUninitialize();
     }
     if (failure != nullptr) {
-        status = LastError();
+        status = QLibLastError();
         QLIB_TRACE("QLibProcess::GetWMICmdLine", failure);
         return status;
     }
@@ -345,24 +331,24 @@ QLibStatus QLibProcess::GetParentPid(uint32_t* parentPid)
     QLIB_ASSERT(IsValid());
     if (m_ParentPid != Unknown) {
         *parentPid = m_ParentPid;
-        return Success();
+        return QLibOk();
     }
     QLibStatus status;
     QLibWin32Object snapshot;
     HANDLE handle = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (handle == INVALID_HANDLE_VALUE) {
-        status = LastError();
+        status = QLibLastError();
         QLIB_TRACE("QLibProcess::GetParentPid", L"(%d) CreateSnapshot failed.", status.GetCode());
         return status;
     }
-    snapshot.Attach(handle);
+    (void)snapshot.Attach(handle);
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(handle, &entry); more; more = Process32NextW(handle, &entry)) {
         if (entry.th32ProcessID == m_Pid) {
             m_ParentPid = entry.th32ParentProcessID;
             *parentPid = m_ParentPid;
-            return Success();
+            return QLibOk();
         }
         entry.dwSize = sizeof(entry);
     }
@@ -418,7 +404,7 @@ QLibStatus QLibProcess::GetUserSid(PSID* sid)
         if (*sid == nullptr) {
             QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) HeapAlloc failed. Size=%d", status.GetCode(), length);
         } else if (!CopySid(length, *sid, source)) {
-            status = LastError();
+            status = QLibLastError();
             QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) CopySid failed.", status.GetCode());
             HeapFree(GetProcessHeap(), 0, *sid);
             *sid = nullptr;
@@ -449,7 +435,7 @@ QLibStatus QLibProcess::GetUserName(wchar_t** domain, wchar_t** userName)
     BOOL sized = LookupAccountSidW(nullptr, sid, nullptr, &nameChars, nullptr, &domainChars, &use);
     QLIB_ASSERT(!sized);
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        status = LastError();
+        status = QLibLastError();
         QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed. pid=%d", status.GetCode(), m_Pid);
     } else {
         auto allocate = [&](DWORD chars) {
@@ -463,7 +449,7 @@ QLibStatus QLibProcess::GetUserName(wchar_t** domain, wchar_t** userName)
             if (LookupAccountSidW(nullptr, sid, *userName, &nameChars, *domain, &domainChars, &use)) {
                 status.SetOK();
             } else {
-                status = LastError();
+                status = QLibLastError();
                 QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed.", status.GetCode());
             }
         }
@@ -493,13 +479,13 @@ QLibStatus QLibProcess::CreateRemoteThread(SECURITY_ATTRIBUTES* threadAttributes
     HANDLE handle = ::CreateRemoteThread(m_hHandle, threadAttributes, stackSize, start, parameter, creationFlags,
                                          &threadId);
     if (handle == nullptr) {
-        QLibStatus status = LastError();
+        QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibProcess::CreateRemoteThread", L"(%d) Failed to create thread. Pid=%d.", status.GetCode(),
                    m_Pid);
         return status;
     }
     thread.Take(handle, threadId, m_Pid);
-    return Success();
+    return QLibOk();
 }
 
 QLibStatus QLibProcess::GetCmdLine(uint32_t pid, wchar_t** cmdLine)

@@ -9,12 +9,12 @@
 QLibProcessList::QLibProcessList(BOOL open)
 {
     if (open)
-        Open();
+        (void)Open();
 }
 
 QLibProcessList::~QLibProcessList()
 {
-    QLibProcessList::Close();
+    (void)QLibProcessList::Close();
 }
 
 bool QLibProcessList::IsValid() const
@@ -33,7 +33,7 @@ QLibStatus QLibProcessList::Close()
 
 QLibStatus QLibProcessList::Open()
 {
-    Close();
+    (void)Close();
     QLibStatus status;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
@@ -87,7 +87,7 @@ QLibMultInstProcessList::QLibMultInstProcessList(const wchar_t* exeName, BOOL op
 {
     SetExeName(exeName);
     if (open)
-        Open();
+        (void)Open();
 }
 
 void QLibMultInstProcessList::SetExeName(const wchar_t* exeName)

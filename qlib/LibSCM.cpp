@@ -37,67 +37,67 @@ QLibStatus QLibFetchScBuffer(const QLibScBufferQuery& query, void** buffer)
         DWORD needed = 0;
         if (query.call(nullptr, 0, &needed)) {
             QLIB_ASSERT(query.emptyOnFirstSuccess);
-            return QLibScOk();
+            return QLibOk();
         }
         DWORD error = GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER && error != query.moreDataError) {
             query.traceFailure(error, false);
-            return QLibScWin32Failure(error);
+            return QLibWin32Failure(error);
         }
         // HeapAlloc sets no error code of its own.
         void* data = HeapAlloc(GetProcessHeap(), 0, needed);
         if (data == nullptr) {
             QLIB_TRACE(query.function, query.allocFailedFormat, ERROR_NOT_ENOUGH_MEMORY, needed);
-            return QLibScWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
+            return QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
         }
         DWORD size = needed;
         if (query.call(data, size, &needed)) {
             *buffer = data;
-            return QLibScOk();
+            return QLibOk();
         }
         error = GetLastError();
         HeapFree(GetProcessHeap(), 0, data);
         bool grew = error == ERROR_INSUFFICIENT_BUFFER || error == query.moreDataError;
         if (!grew || attempt == attempts) {
             query.traceFailure(error, true);
-            return QLibScWin32Failure(error);
+            return QLibWin32Failure(error);
         }
     }
 }
 
 QLibSCM::QLibSCM(const wchar_t* machine, uint32_t access)
 {
-    Open(machine, access);
+    (void)Open(machine, access);
 }
 
 QLibSCM::~QLibSCM()
 {
-    QLibSCM::Close();
+    (void)QLibSCM::Close();
 }
 
 QLibStatus QLibSCM::Close()
 {
     if (IsValid()) {
-        Unlock();
+        (void)Unlock();
         m_Lock = nullptr;
         CloseServiceHandle(Manager());
         m_hHandle = nullptr;
     }
-    return QLibScOk();
+    return QLibOk();
 }
 
 QLibStatus QLibSCM::Open(const wchar_t* machine, uint32_t access)
 {
-    Close();
+    (void)Close();
     SC_HANDLE manager = OpenSCManagerW(machine, L"ServicesActive", access);
     if (manager == nullptr) {
-        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibSCM::Open", L"(%d) Failed to open SCM. Name=%s, Access=%d", status.GetCode(),
                    machine ? machine : L"", access);
         return status;
     }
     m_hHandle = manager;
-    return QLibScOk();
+    return QLibOk();
 }
 
 QLibStatus QLibSCM::OpenServiceW(const wchar_t* name, uint32_t access, QLibService& service)
@@ -139,7 +139,7 @@ QLibStatus QLibSCM::IsServiceInstalled(const wchar_t* name, uint32_t* installed)
         return status;
     }
     if (status.Is(QLIB_ERR_WIN32, ERROR_SERVICE_DOES_NOT_EXIST))
-        return QLibScOk();
+        return QLibOk();
     QLIB_TRACE("QLibSCM::IsServiceInstalled", L"(%d) OpenService failed for '%s'", status.GetCode(), name);
     return status;
 }
@@ -236,25 +236,25 @@ QLibStatus QLibSCM::Lock()
     QLIB_ASSERT(IsValid());
     m_Lock = LockServiceDatabase(Manager());
     if (m_Lock == nullptr) {
-        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibSCM::Lock", L"(%d) Failed to lock service database.", status.GetCode());
         return status;
     }
-    return QLibScOk();
+    return QLibOk();
 }
 
 QLibStatus QLibSCM::Unlock()
 {
     QLIB_ASSERT(IsValid());
     if (m_Lock == nullptr)
-        return QLibScOk();
+        return QLibOk();
     if (!UnlockServiceDatabase(m_Lock)) {
-        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibSCM::Unlock", L"(%d) Failed to unlock service database.", status.GetCode());
         return status;
     }
     m_Lock = nullptr;
-    return QLibScOk();
+    return QLibOk();
 }
 
 QLibStatus QLibSCM::CreateServiceW(const wchar_t* name, const wchar_t* displayName, uint32_t desiredAccess,
@@ -266,12 +266,12 @@ QLibStatus QLibSCM::CreateServiceW(const wchar_t* name, const wchar_t* displayNa
                                          errorControl, binaryPath, loadOrderGroup, tagId, dependencies, account,
                                          password);
     if (service == nullptr) {
-        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibSCM::CreateServiceW", L"(%d) Failed to create service %s.", status.GetCode(),
                    name ? name : L"");
         return status;
     }
     // Callers open the service themselves when they need it.
     CloseServiceHandle(service);
-    return QLibScOk();
+    return QLibOk();
 }

@@ -59,17 +59,3 @@ struct QLibScBufferQuery {
 };
 
 QLibStatus QLibFetchScBuffer(const QLibScBufferQuery& query, void** buffer);
-
-inline QLibStatus QLibScOk()
-{
-    QLibStatus status;
-    status.SetOK();
-    return status;
-}
-
-inline QLibStatus QLibScWin32Failure(DWORD code)
-{
-    QLibStatus status;
-    status.Set(QLIB_ERR_WIN32, code);
-    return status;
-}

@@ -76,18 +76,18 @@ std::wstring JoinFailures(const std::map<std::wstring, QLibStatus>& failures)
 
 QLibService::QLibService(const wchar_t* name, uint32_t access, const wchar_t* machine)
 {
-    Open(name, access, machine);
+    (void)Open(name, access, machine);
 }
 
 QLibService::QLibService(SC_HANDLE manager, const wchar_t* name, uint32_t access)
 {
     QLIB_ASSERT(name != nullptr);
-    Open(manager, name, access);
+    (void)Open(manager, name, access);
 }
 
 QLibService::~QLibService()
 {
-    QLibService::Close();
+    (void)QLibService::Close();
 }
 
 QLibStatus QLibService::Close()
@@ -97,12 +97,12 @@ QLibStatus QLibService::Close()
         m_hHandle = nullptr;
     }
     m_ServiceName.clear();
-    return QLibScOk();
+    return QLibOk();
 }
 
 QLibStatus QLibService::Attach(HANDLE service)
 {
-    Close();
+    (void)Close();
     m_hHandle = service;
     QUERY_SERVICE_CONFIGW* config = nullptr;
     wchar_t* keyName = nullptr;
@@ -138,7 +138,7 @@ HANDLE QLibService::Detach()
 
 QLibStatus QLibService::Open(const wchar_t* name, uint32_t access, const wchar_t* machine)
 {
-    Close();
+    (void)Close();
     QLibSCM manager;
     QLibStatus status = manager.Open(machine, SC_MANAGER_ALL_ACCESS);
     if (status.IsFailed()) {
@@ -155,16 +155,16 @@ QLibStatus QLibService::Open(const wchar_t* name, uint32_t access, const wchar_t
 QLibStatus QLibService::Open(SC_HANDLE manager, const wchar_t* name, uint32_t access)
 {
     QLIB_ASSERT(name != nullptr);
-    Close();
+    (void)Close();
     SC_HANDLE service = ::OpenServiceW(manager, name, access);
     if (service == nullptr) {
-        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibService::Open", L"(%d) Failed to open service %s.", status.GetCode(), name);
         return status;
     }
     m_hHandle = service;
     m_ServiceName = name;
-    return QLibScOk();
+    return QLibOk();
 }
 
 QLibStatus QLibService::QueryState(const char* function, DWORD* state)
@@ -172,12 +172,12 @@ QLibStatus QLibService::QueryState(const char* function, DWORD* state)
     QLIB_ASSERT(IsValid());
     SERVICE_STATUS current = {};
     if (!QueryServiceStatus(Service(), &current)) {
-        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLibStatus status = QLibLastError();
         QLIB_TRACE(function, L"(%d) Failed to query service status of %s.", status.GetCode(), m_ServiceName.c_str());
         return status;
     }
     *state = current.dwCurrentState;
-    return QLibScOk();
+    return QLibOk();
 }
 
 QLibStatus QLibService::Start(uint32_t argc, const wchar_t** argv)
@@ -187,7 +187,7 @@ QLibStatus QLibService::Start(uint32_t argc, const wchar_t** argv)
     if (status.IsFailed() || state == SERVICE_RUNNING)
         return status;
     if (!StartServiceW(Service(), argc, argv)) {
-        status = QLibScWin32Failure(GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibService::Start", L"(%d) Failed to start the service %s. State=%d.", status.GetCode(),
                    m_ServiceName.c_str(), state);
     }
@@ -207,7 +207,7 @@ QLibStatus QLibService::Stop()
         return status;
     SERVICE_STATUS current = {};
     if (!ControlService(Service(), SERVICE_CONTROL_STOP, &current)) {
-        status = QLibScWin32Failure(GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibService::Stop", L"(%d) ControlService failed for service %s. state = %d.", status.GetCode(),
                    m_ServiceName.c_str(), state);
     }
@@ -253,7 +253,7 @@ QLibStatus QLibService::WaitForServiceStatus(uint32_t targetState, uint32_t pend
             return ServiceStateFailure(1);
     }
     QLIB_TRACE(function, L"Wait timed out for service %s", m_ServiceName.c_str());
-    return QLibScWin32Failure(WAIT_TIMEOUT);
+    return QLibWin32Failure(WAIT_TIMEOUT);
 }
 
 QLibStatus QLibService::FetchBuffer(const char* function, const wchar_t* format,
@@ -339,13 +339,13 @@ QLibStatus QLibService::EnumDependents(uint32_t serviceState, ENUM_SERVICE_STATU
 
 QLibStatus QLibService::DeleteService()
 {
-    QLibStatus status = QLibScOk();
+    QLibStatus status = QLibOk();
     if (!::DeleteService(Service())) {
-        status = QLibScWin32Failure(GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibService::DeleteService", L"(%d) Failed to delete service %s.", status.GetCode(),
                    m_ServiceName.c_str());
     }
-    Close();
+    (void)Close();
     return status;
 }
 
@@ -399,7 +399,7 @@ QLibStatus QLibService::Kill(uint32_t exitCode)
     if (status.IsFailed() || !process.IsValid())
         return status;
     if (!TerminateProcess(process.GetHandle(), exitCode)) {
-        status = QLibScWin32Failure(GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibService::Kill", L"(%d) Failed to terminate pid = %d. svc = %s. state=%d", status.GetCode(),
                    process.GetPid(), m_ServiceName.c_str(), state);
     }
@@ -432,8 +432,9 @@ QLibStatus QLibService::StopAllDependentServices(uint32_t timeout, std::map<std:
     }
     if (count == 0)
         return status;
+    // Each failure is kept in failures; the wait below still sees every dependent.
     for (uint32_t i = 0; i < count; ++i)
-        StopDependent(dependents[i], timeout, failures);
+        (void)StopDependent(dependents[i], timeout, failures);
     status = WaitForDependents(dependents, count, timeout, failures);
     HeapRelease(dependents);
     return status;
@@ -476,7 +477,7 @@ QLibStatus QLibService::WaitForDependents(const ENUM_SERVICE_STATUSW* dependents
     uint32_t failed = 0;
     for (uint32_t i = 0; i < count; ++i)
         failed += failures.count(dependents[i].lpServiceName) ? 1 : 0;
-    QLibStatus done = failed > 0 ? ServiceStateFailure(ERROR_DEPENDENT_SERVICES_RUNNING) : QLibScOk();
+    QLibStatus done = failed > 0 ? ServiceStateFailure(ERROR_DEPENDENT_SERVICES_RUNNING) : QLibOk();
     if (failed == count || timeout == 0)
         return done;
 
@@ -508,8 +509,8 @@ QLibStatus QLibService::ChangeConfig(DWORD startType, const wchar_t* binaryPath,
     QLIB_ASSERT(IsValid());
     if (!ChangeServiceConfigW(Service(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, binaryPath, nullptr, nullptr,
                               nullptr, account, password, nullptr))
-        return QLibScWin32Failure(GetLastError());
-    return QLibScOk();
+        return QLibLastError();
+    return QLibOk();
 }
 
 QLibStatus QLibService::ChangeUserAccount(const wchar_t* domain, const wchar_t* user, const wchar_t* password)
@@ -540,7 +541,7 @@ QLibStatus QLibService::ChangeStartMode(uint32_t startType)
 QLibStatus QLibService::ChangeBinaryPath(const wchar_t* binaryPath)
 {
     if (binaryPath == nullptr) {
-        QLibStatus status = QLibScWin32Failure(ERROR_FILE_NOT_FOUND);
+        QLibStatus status = QLibWin32Failure(ERROR_FILE_NOT_FOUND);
         QLIB_TRACE("QLibService::ChangeBinaryPath", L"(%d) Binary path name not specified.", status.GetCode());
         return status;
     }
@@ -573,7 +574,7 @@ QLibStatus QLibService::QueryUserAccountFromSCM(wchar_t** domain, wchar_t** user
         copied = *domain != nullptr;
     }
     if (!copied) {
-        status = QLibScWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
+        status = QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
         QLIB_TRACE("QLibService::QueryUserAccountFromSCM", L"(%d) Failed to alloc memory. Size=%d", status.GetCode(),
                    static_cast<int>((wcslen(startName) + 1) * sizeof(wchar_t)));
         HeapRelease(*domain);
@@ -605,15 +606,15 @@ QLibStatus QLibService::QueryUserSIDFromSCM(PSID* sid)
     QLIB_ASSERT(!found);
     QLibStatus result = status;
     if (error != ERROR_INSUFFICIENT_BUFFER) {
-        result = QLibScWin32Failure(error);
+        result = QLibWin32Failure(error);
         QLIB_TRACE(function, L"Failed to lookup the account name '%s'. Error = %d.", startName, error);
     } else if ((*sid = HeapAlloc(GetProcessHeap(), 0, sidSize)) == nullptr) {
-        result = QLibScWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
+        result = QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
         QLIB_TRACE(function, L"(%d) HeapAlloc failed. size = %d.", result.GetCode(), sidSize);
     } else {
         std::vector<wchar_t> domain(domainSize + 1);
         if (!LookupAccountNameW(nullptr, startName, *sid, &sidSize, domain.data(), &domainSize, &use)) {
-            result = QLibScWin32Failure(GetLastError());
+            result = QLibLastError();
             QLIB_TRACE(function, L"Failed to lookup the account name '%s'. Error = %d.", startName, result.GetCode());
             HeapRelease(*sid);
             *sid = nullptr;
@@ -637,7 +638,7 @@ QLibStatus QLibService::OpenRunningProcess(const char* function, QLibProcess& pr
         status = OpenServiceProcess(function, PROCESS_ALL_ACCESS, process, state);
     // It may have stopped between the two queries.
     if (status.IsOK() && !process.IsValid()) {
-        status = QLibScWin32Failure(ERROR_SERVICE_NOT_ACTIVE);
+        status = QLibWin32Failure(ERROR_SERVICE_NOT_ACTIVE);
         QLIB_TRACE(function, L"(%d) svc %s is not running.", status.GetCode(), m_ServiceName.c_str());
     }
     return status;
@@ -698,10 +699,10 @@ QLibStatus QLibService::AddUserEnvironment(void** block)
     const char* function = "QLibService::SetVirtualNameEnvironment";
     PSID sid = nullptr;
     if (QueryUserSIDFromSCM(&sid).IsFailed())
-        return QLibScOk();
+        return QLibOk();
     wchar_t* sidText = nullptr;
     if (!ConvertSidToStringSidW(sid, &sidText)) {
-        QLibStatus status = QLibScWin32Failure(GetLastError());
+        QLibStatus status = QLibLastError();
         QLIB_TRACE(function, L"(%d) ConvertSidToStringSid failed.", status.GetCode());
         HeapRelease(sid);
         return status;
@@ -711,7 +712,7 @@ QLibStatus QLibService::AddUserEnvironment(void** block)
     HeapRelease(sid);
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_USERS, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return QLibScOk();
+        return QLibOk();
 
     DWORD nameChars = 0;
     DWORD dataBytes = 0;
@@ -719,12 +720,12 @@ QLibStatus QLibService::AddUserEnvironment(void** block)
                      nullptr, nullptr);
     nameChars = nameChars ? nameChars : 4096;
     dataBytes = dataBytes ? dataBytes : 4096;
-    QLibStatus status = QLibScOk();
+    QLibStatus status = QLibOk();
     std::vector<wchar_t*> buffers;
     for (DWORD bytes : {(nameChars + 1) * sizeof(wchar_t), dataBytes + sizeof(wchar_t)}) {
         buffers.push_back(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes)));
         if (buffers.back() == nullptr && status.IsOK()) {
-            status = QLibScWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
+            status = QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
             QLIB_TRACE(function, L"(%d) HeapAlloc failed. size = %d.", status.GetCode(), bytes);
         }
     }
@@ -740,10 +741,10 @@ QLibStatus QLibService::AddUserEnvironment(void** block)
             != ERROR_SUCCESS)
             break;
         if (type == REG_SZ)
-            ntdll.SetEnvironmentVariable(block, name, data);
+            (void)ntdll.SetEnvironmentVariable(block, name, data);
         wchar_t* expanded = nullptr;
         if (type == REG_EXPAND_SZ && QLibNtDll::ExpandEnvStrings(*block, data, &expanded).IsOK()) {
-            ntdll.SetEnvironmentVariable(block, name, expanded);
+            (void)ntdll.SetEnvironmentVariable(block, name, expanded);
             HeapRelease(expanded);
         }
     }
@@ -759,7 +760,7 @@ QLibStatus QLibService::WriteEnvironment(const void* block)
     HKEY key = nullptr;
     LONG error = OpenRegistryKey(function, &key);
     if (error != ERROR_SUCCESS)
-        return QLibScWin32Failure(error);
+        return QLibWin32Failure(error);
     DWORD bytes = sizeof(wchar_t);
     for (auto* entry = static_cast<const wchar_t*>(block); *entry; entry += wcslen(entry) + 1)
         bytes += static_cast<DWORD>((wcslen(entry) + 1) * sizeof(wchar_t));
@@ -767,9 +768,9 @@ QLibStatus QLibService::WriteEnvironment(const void* block)
     RegCloseKey(key);
     if (error != ERROR_SUCCESS) {
         QLIB_TRACE(function, L"(%d) Failed to set the env key.", error);
-        return QLibScWin32Failure(error);
+        return QLibWin32Failure(error);
     }
-    return QLibScOk();
+    return QLibOk();
 }
 
 QLibStatus QLibService::SetVirtualNameEnvironment(const wchar_t* virtualName)
@@ -784,7 +785,7 @@ QLibStatus QLibService::SetVirtualNameEnvironment(const wchar_t* virtualName)
     QLibStatus status;
     if (windows2000) {
         if (!CreateEnvironmentBlock(&block, nullptr, FALSE)) {
-            status = QLibScWin32Failure(GetLastError());
+            status = QLibLastError();
             QLIB_TRACE(function, L"(%d) CreateEnvironmentBlock failed.", status.GetCode());
             return status;
         }
@@ -811,13 +812,13 @@ QLibStatus QLibService::SetVirtualNameEnvironment(const wchar_t* virtualName)
             {L"_CLUSTER_NETWORK_FQDN_", fqdn.c_str()},
         };
         for (const auto& variable : variables)
-            ntdll.SetEnvironmentVariable(&block, variable.first, variable.second);
+            (void)ntdll.SetEnvironmentVariable(&block, variable.first, variable.second);
         status = WriteEnvironment(block);
     }
     if (windows2000)
         DestroyEnvironmentBlock(block);
     else
-        ntdll.DestroyEnvironment(block);
+        (void)ntdll.DestroyEnvironment(block);
     return status;
 }
 
@@ -827,14 +828,14 @@ QLibStatus QLibService::RemoveVirtualNameEnvironment()
     HKEY key = nullptr;
     LONG error = OpenRegistryKey(function, &key);
     if (error != ERROR_SUCCESS)
-        return QLibScWin32Failure(error);
+        return QLibWin32Failure(error);
     error = RegDeleteValueW(key, L"Environment");
     RegCloseKey(key);
     if (error != ERROR_SUCCESS) {
         QLIB_TRACE(function, L"(%d) Failed to delete the registry value 'Environment'.", error);
-        return QLibScWin32Failure(error);
+        return QLibWin32Failure(error);
     }
-    return QLibScOk();
+    return QLibOk();
 }
 
 // The stored value may hold anything: the walk never leaves the bytes read, and the buffer carries two

@@ -8,12 +8,12 @@ QLibSingleLock::QLibSingleLock(QLibSyncObject* object, uint32_t lockNow) : m_pOb
     QLIB_ASSERT(object != nullptr);
     QLIB_ASSERT(object->IsValid());
     if (lockNow)
-        Wait(INFINITE);
+        (void)Wait(INFINITE);
 }
 
 QLibSingleLock::~QLibSingleLock()
 {
-    Release();
+    (void)Release();
 }
 
 bool QLibSingleLock::IsValid() const

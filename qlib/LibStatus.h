@@ -1,6 +1,8 @@
 #pragma once
 // QLibStatus: the result record of every library and agent operation.
 
+#include <windows.h>
+
 #include <cstdint>
 
 // Sources of a failure, as carried in the error type.
@@ -18,7 +20,8 @@ enum QLibErrorType : uint32_t {
     QLIB_ERR_CLUSTER_API = 33,
 };
 
-class QLibStatus {
+// Dropping one silently could report a failure as success: each intended drop is written (void).
+class [[nodiscard]] QLibStatus {
 public:
     QLibStatus() = default;
 
@@ -60,3 +63,27 @@ private:
     uint64_t m_Reserved1 = 0;
     uint32_t m_Reserved2 = 0;
 };
+
+// The builders every operation uses for its result.
+inline QLibStatus QLibFailure(uint32_t type, uint32_t code)
+{
+    QLibStatus status;
+    status.Set(type, code);
+    return status;
+}
+
+inline QLibStatus QLibOk()
+{
+    return QLibFailure(QLIB_ERR_NONE, 0);
+}
+
+inline QLibStatus QLibWin32Failure(DWORD code)
+{
+    return QLibFailure(QLIB_ERR_WIN32, code);
+}
+
+// Call it straight after the failed call, before anything else can change the thread's last error.
+inline QLibStatus QLibLastError()
+{
+    return QLibWin32Failure(GetLastError());
+}

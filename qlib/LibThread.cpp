@@ -24,12 +24,12 @@ struct BasicInformation {
 
 QLibThread::QLibThread(uint32_t access, BOOL inherit, uint32_t threadId)
 {
-    Open(access, inherit, threadId);
+    (void)Open(access, inherit, threadId);
 }
 
 QLibThread::~QLibThread()
 {
-    QLibThread::Close();
+    (void)QLibThread::Close();
 }
 
 void QLibThread::Reset()
@@ -64,7 +64,7 @@ QLibStatus QLibThread::Release()
 
 void QLibThread::Take(HANDLE handle, uint32_t threadId, uint32_t pid)
 {
-    Close();
+    (void)Close();
     m_hHandle = handle;
     m_Tid = threadId;
     m_Pid = pid;
@@ -72,7 +72,7 @@ void QLibThread::Take(HANDLE handle, uint32_t threadId, uint32_t pid)
 
 QLibStatus QLibThread::Open(uint32_t access, BOOL inherit, uint32_t threadId)
 {
-    Close();
+    (void)Close();
     QLibStatus status;
     HANDLE handle = OpenThread(access, inherit, threadId);
     if (handle == nullptr) {
@@ -126,7 +126,7 @@ QLibStatus QLibThread::GetProcessId(uint32_t* pid)
                    m_Tid);
         return status;
     }
-    snapshot.Attach(handle);
+    (void)snapshot.Attach(handle);
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Thread32First(handle, &entry); more; more = Thread32Next(handle, &entry)) {

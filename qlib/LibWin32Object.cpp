@@ -18,7 +18,7 @@ QLibWin32Object::QLibWin32Object(HANDLE handle) : m_hHandle(handle)
 
 QLibWin32Object::~QLibWin32Object()
 {
-    QLibWin32Object::Close();
+    (void)QLibWin32Object::Close();
 }
 
 bool QLibWin32Object::IsValid() const
@@ -46,7 +46,7 @@ HANDLE QLibWin32Object::GetHandle() const
 
 QLibStatus QLibWin32Object::Attach(HANDLE handle)
 {
-    Close();
+    (void)Close();
     m_hHandle = handle;
     QLibStatus status;
     status.SetOK();

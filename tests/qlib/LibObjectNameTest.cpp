@@ -40,7 +40,7 @@ TEST_F(QLibObjectNameTest, RelativeNameOnlyDirectlyInsideBaseNamedObjects)
 
     QLibMutex local(FALSE, L"QLibNameTest_Session", nullptr, nullptr);
     std::wstring full;
-    local.GetName(full);
+    ASSERT_TRUE(local.GetName(full).IsOK());
     name = L"left over";
     QLibStatus status = local.GetNameRelativeToBaseNamedObjects(name);
     if (full.rfind(L"\\BaseNamedObjects\\", 0) != 0) {

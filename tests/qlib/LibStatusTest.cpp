@@ -62,3 +62,23 @@ TEST(QLibStatus, CopyKeepsInnermostFailure)
     EXPECT_EQ(0x8000500Du, outer.GetCode());
     EXPECT_TRUE(outer.IsFailed());
 }
+
+TEST(QLibStatus, BuildersGiveTypeAndCode)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    const struct {
+        QLibStatus status;
+        int32_t type;
+        uint32_t code;
+    } rows[] = {
+        {QLibOk(), QLIB_ERR_NONE, 0},
+        {QLibWin32Failure(ERROR_FILE_NOT_FOUND), QLIB_ERR_WIN32, ERROR_FILE_NOT_FOUND},
+        {QLibLastError(), QLIB_ERR_WIN32, ERROR_ACCESS_DENIED},
+        {QLibFailure(QLIB_ERR_SERVICE_STATE, 1), QLIB_ERR_SERVICE_STATE, 1},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.type, row.status.GetType());
+        EXPECT_EQ(row.code, row.status.GetCode());
+        EXPECT_EQ(0u, row.status.GetValue());
+    }
+}

@@ -25,7 +25,7 @@ bool FreeForOthers(QLibMutex& mutex)
 TEST(QLibWin32Object, CloseLeavesInvalidHandleValueAlone)
 {
     QLibMutex holder;
-    holder.Attach(INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(holder.Attach(INVALID_HANDLE_VALUE).IsOK());
     EXPECT_FALSE(holder.IsValid());
     EXPECT_TRUE(holder.Close().IsOK());
     EXPECT_EQ(INVALID_HANDLE_VALUE, holder.GetHandle());
@@ -37,8 +37,8 @@ TEST(QLibWin32Object, AttachClosesPreviousAndDetachHandsBack)
     QLibMutex mutex;
     HANDLE first = CreateMutexW(nullptr, FALSE, nullptr);
     HANDLE second = CreateMutexW(nullptr, FALSE, nullptr);
-    mutex.Attach(first);
-    mutex.Attach(second);
+    ASSERT_TRUE(mutex.Attach(first).IsOK());
+    ASSERT_TRUE(mutex.Attach(second).IsOK());
     DWORD flags;
     EXPECT_FALSE(GetHandleInformation(first, &flags)) << "the first handle must be closed";
     EXPECT_EQ(second, mutex.Detach());
@@ -105,7 +105,7 @@ TEST(QLibSyncObject, WaitOnClosedHandleFails)
     QLibMutex mutex(FALSE, nullptr, nullptr, nullptr);
     HANDLE handle = mutex.Detach();
     CloseHandle(handle);
-    mutex.Attach(handle);
+    EXPECT_TRUE(mutex.Attach(handle).IsFailed()) << "a closed handle has no name to read";
     QLibStatus status = mutex.Wait(0);
     mutex.Detach();
     EXPECT_TRUE(status.Is(QLIB_ERR_WIN32, ERROR_INVALID_HANDLE));

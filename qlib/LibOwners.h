@@ -1,0 +1,119 @@
+#pragma once
+// One owner type per Windows release function: each resource the library takes has exactly one owner,
+// which releases it on every path. Unique, movable, never copied.
+
+#include <windows.h>
+#include <oleauto.h>
+#include <unknwn.h>
+#include <userenv.h>
+
+#include <utility>
+
+// Closer supplies IsValid(T) and Close(T); an owner holding an invalid value releases nothing.
+template <typename T, typename Closer>
+class QLibUnique {
+public:
+    QLibUnique() = default;
+    explicit QLibUnique(T value) : m_Value(value) {}
+    ~QLibUnique() { reset(); }
+
+    QLibUnique(const QLibUnique&) = delete;
+    QLibUnique& operator=(const QLibUnique&) = delete;
+    QLibUnique(QLibUnique&& other) noexcept : m_Value(other.release()) {}
+    QLibUnique& operator=(QLibUnique&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+
+    T get() const { return m_Value; }
+    bool IsValid() const { return Closer::IsValid(m_Value); }
+    explicit operator bool() const { return IsValid(); }
+
+    // Hands the resource to the caller, who releases it from now on.
+    T release() { return std::exchange(m_Value, T{}); }
+
+    void reset(T value = T{})
+    {
+        T old = std::exchange(m_Value, value);
+        if (Closer::IsValid(old))
+            Closer::Close(old);
+    }
+
+    // For a call that fills an out parameter: whatever was held is released first.
+    T* put()
+    {
+        reset();
+        return &m_Value;
+    }
+
+private:
+    T m_Value{};
+};
+
+struct QLibNonNull {
+    template <typename T>
+    static bool IsValid(T value)
+    {
+        return value != T{};
+    }
+};
+
+// Kernel calls answer a failure with null or with INVALID_HANDLE_VALUE, depending on the call.
+struct QLibKernelHandleValid {
+    static bool IsValid(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+};
+
+struct QLibCloseHandle : QLibKernelHandleValid {
+    static void Close(HANDLE handle) { CloseHandle(handle); }
+};
+struct QLibCloseFind : QLibKernelHandleValid {
+    static void Close(HANDLE handle) { FindClose(handle); }
+};
+struct QLibHeapFree : QLibNonNull {
+    static void Close(const void* memory) { HeapFree(GetProcessHeap(), 0, const_cast<void*>(memory)); }
+};
+struct QLibLocalFree : QLibNonNull {
+    static void Close(const void* memory) { LocalFree(const_cast<void*>(memory)); }
+};
+struct QLibRegCloseKey : QLibNonNull {
+    static void Close(HKEY key) { RegCloseKey(key); }
+};
+struct QLibCloseServiceHandle : QLibNonNull {
+    static void Close(SC_HANDLE handle) { CloseServiceHandle(handle); }
+};
+struct QLibDestroyEnvironmentBlock : QLibNonNull {
+    static void Close(void* block) { DestroyEnvironmentBlock(block); }
+};
+struct QLibSysFreeString : QLibNonNull {
+    static void Close(BSTR text) { SysFreeString(text); }
+};
+struct QLibComRelease : QLibNonNull {
+    static void Close(IUnknown* object) { object->Release(); }
+};
+
+// A profile loaded for a token: unloading needs both. The token itself has its own owner, which must
+// outlive this one.
+struct QLibLoadedProfile {
+    HANDLE token = nullptr;
+    HANDLE profile = nullptr;
+};
+struct QLibUnloadUserProfile {
+    static bool IsValid(const QLibLoadedProfile& loaded) { return loaded.profile != nullptr; }
+    static void Close(const QLibLoadedProfile& loaded) { UnloadUserProfile(loaded.token, loaded.profile); }
+};
+
+using QLibHandleOwner = QLibUnique<HANDLE, QLibCloseHandle>;
+using QLibFindOwner = QLibUnique<HANDLE, QLibCloseFind>;
+template <typename T>
+using QLibHeapOwner = QLibUnique<T*, QLibHeapFree>;
+template <typename T>
+using QLibLocalOwner = QLibUnique<T*, QLibLocalFree>;
+using QLibKeyOwner = QLibUnique<HKEY, QLibRegCloseKey>;
+using QLibServiceOwner = QLibUnique<SC_HANDLE, QLibCloseServiceHandle>;
+using QLibEnvironmentOwner = QLibUnique<void*, QLibDestroyEnvironmentBlock>;
+using QLibBstrOwner = QLibUnique<BSTR, QLibSysFreeString>;
+template <typename T>
+using QLibComOwner = QLibUnique<T*, QLibComRelease>;
+using QLibProfileOwner = QLibUnique<QLibLoadedProfile, QLibUnloadUserProfile>;
