@@ -35,6 +35,7 @@ make_bed() {
 # each of them however the run ends.
 stop_servers() {
     wine_down
+    "$root/scripts/bed/slapd.sh" stop "$bed/slapd"
 }
 trap stop_servers EXIT
 
@@ -42,4 +43,7 @@ if [ -n "$inside" ]; then
     make_bed
 fi
 wine_up "$build/x86_64/wineprefix"
+if [ -n "$inside" ]; then
+    "$root/scripts/bed/slapd.sh" start "$bed/slapd"
+fi
 ctest --test-dir "$build/x86_64" --output-on-failure -j "$(nproc)" "$@"

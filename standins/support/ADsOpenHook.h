@@ -1,0 +1,31 @@
+#pragma once
+
+// Replaces a module's ADsOpenObject so that its binds reach the bed's directory server under Wine, whose
+// client fails secure authentication against slapd and cannot bind a path that names no server: the hook
+// clears ADS_SECURE_AUTHENTICATION, puts 127.0.0.1 into such paths and calls the real one. The journal holds
+// "path=P user=U flags=F iid={...}" per call as the module made it, never the password. One at a time per process.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "HookJournal.h"
+#include "ImportHook.h"
+
+class ADsOpenHook {
+public:
+    explicit ADsOpenHook(HMODULE module);
+    ~ADsOpenHook();
+    ADsOpenHook(const ADsOpenHook&) = delete;
+    ADsOpenHook& operator=(const ADsOpenHook&) = delete;
+
+    bool Active() const { return m_hook.Active(); }
+    std::vector<std::wstring> Journal() const { return m_journal.Lines(); }
+
+private:
+    static HRESULT WINAPI Open(LPCWSTR path, LPCWSTR user, LPCWSTR password, DWORD flags, REFIID iid, void** object);
+
+    HookJournal m_journal;
+    ImportHook m_hook;
+};
