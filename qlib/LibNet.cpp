@@ -51,8 +51,8 @@ bool CopyDisplayName(wchar_t* name, const wchar_t* source)
 
 bool ReadConnectionName(const std::wstring& adapterName, wchar_t* name)
 {
-    std::wstring path = L"SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\" +
-                        adapterName + L"\\Connection";
+    std::wstring path = L"SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\"
+        + adapterName + L"\\Connection";
     QLibKeyOwner key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
         return false;
@@ -62,8 +62,9 @@ bool ReadConnectionName(const std::wstring& adapterName, wchar_t* name)
         return false;
     // One character more than the value, zero-filled: terminated even when the value is not.
     QLibLocalOwner<wchar_t> value(static_cast<wchar_t*>(LocalAlloc(LPTR, size + sizeof(wchar_t))));
-    if (!value || RegQueryValueExW(key.get(), L"Name", nullptr, &type, reinterpret_cast<BYTE*>(value.get()), &size) !=
-                      ERROR_SUCCESS)
+    if (!value
+        || RegQueryValueExW(key.get(), L"Name", nullptr, &type, reinterpret_cast<BYTE*>(value.get()), &size)
+            != ERROR_SUCCESS)
         return false;
     return CopyDisplayName(name, value.get());
 }
@@ -231,8 +232,8 @@ QLibStatus QLibNet::IsMediaConnected(const wchar_t* adapterName, uint32_t* conne
     ULONG oid = OID_GEN_MEDIA_CONNECT_STATUS;
     ULONG state = 0;
     DWORD returned = 0;
-    if (!DeviceIoControl(handle.get(), IOCTL_NDIS_QUERY_GLOBAL_STATS, &oid, sizeof oid, &state, sizeof state,
-                         &returned, nullptr))
+    if (!DeviceIoControl(handle.get(), IOCTL_NDIS_QUERY_GLOBAL_STATS, &oid, sizeof oid, &state, sizeof state, &returned,
+                         nullptr))
         return QLibLastError();
     *connected = state == 0 ? 1 : 0;
     return QLibOk();

@@ -78,11 +78,11 @@ QLibStatus QLibNet::SendUdpBroadcastEcho(uint32_t local, uint32_t destination, u
         return WinsockFailure(WSAGetLastError());
     sockaddr_in from = Endpoint(local, 0);
     sockaddr_in to = Endpoint(destination, EchoPort);
-    if (setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast), sizeof broadcast) ==
-            SOCKET_ERROR ||
-        bind(udp.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) == SOCKET_ERROR ||
-        sendto(udp.get(), UdpPayload, sizeof UdpPayload - 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
-            SOCKET_ERROR)
+    if (setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast), sizeof broadcast)
+            == SOCKET_ERROR
+        || bind(udp.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) == SOCKET_ERROR
+        || sendto(udp.get(), UdpPayload, sizeof UdpPayload - 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to)
+            == SOCKET_ERROR)
         return WinsockFailure(WSAGetLastError());
     return QLibOk();
 }

@@ -11,6 +11,7 @@
 #include "LibNetIP.h"
 #include "ImportHook.h"
 #include "ServiceTestSupport.h"
+#include "TestBed.h"
 
 namespace {
 
@@ -31,12 +32,27 @@ const std::string longName = "{" + std::string(200, 'E') + "}";
 const FakeAdapter fakeAdapters[] = {
     // First in the list, an adapter without a hardware address, as the loopback's interface row has.
     {"{00000000-0000-0000-0000-00000000000A}", {}, 1, {{"127.0.0.1", "255.0.0.0"}}, "", {}, true},
-    {"{00000000-0000-0000-0000-00000000000B}", {2, 0, 0x5E, 0x10, 0, 0x0B, 0xB7, 0xB8}, 2,
-     {{"192.0.2.2", "255.255.255.0"}}, "", {}, true},
-    {"{00000000-0000-0000-0000-00000000000C}", {2, 0, 0x5E, 0x10, 0, 0x0C}, 3,
-     {{"192.0.2.10", "255.255.255.0"}, {"192.0.2.11", "255.255.0.0"}}, "192.0.2.1", {"192.0.2.53", "192.0.2.54"}, true},
-    {"{00000000-0000-0000-0000-00000000000D}", {2, 0, 0x5E, 0x10, 0, 0x0D}, 4, {{"192.0.2.20", "255.255.255.0"}}, "",
-     {}, false},
+    {"{00000000-0000-0000-0000-00000000000B}",
+     {2, 0, 0x5E, 0x10, 0, 0x0B, 0xB7, 0xB8},
+     2,
+     {{"192.0.2.2", "255.255.255.0"}},
+     "",
+     {},
+     true},
+    {"{00000000-0000-0000-0000-00000000000C}",
+     {2, 0, 0x5E, 0x10, 0, 0x0C},
+     3,
+     {{"192.0.2.10", "255.255.255.0"}, {"192.0.2.11", "255.255.0.0"}},
+     "192.0.2.1",
+     {"192.0.2.53", "192.0.2.54"},
+     true},
+    {"{00000000-0000-0000-0000-00000000000D}",
+     {2, 0, 0x5E, 0x10, 0, 0x0D},
+     4,
+     {{"192.0.2.20", "255.255.255.0"}},
+     "",
+     {},
+     false},
     {longName, {2, 0, 0x5E, 0x10, 0, 0x0E}, 5, {{"192.0.2.30", "255.255.255.0"}}, "", {}, true},
 };
 const FakeAdapter& adapterB = fakeAdapters[1];
@@ -244,8 +260,8 @@ TEST_F(QLibNetAdapters, DeleteMatchesAddressAndMask)
     for (const DeleteCase& row : deleteCases) {
         AddressChanges::Reset(row.answer);
         auto mac = row.only ? Query(*row.only) : std::array<BYTE, 8>{};
-        QLibStatus status =
-            net.DeleteIPAddress(inet_addr(row.address), inet_addr(row.mask), row.only ? mac.data() : nullptr);
+        QLibStatus status = net.DeleteIPAddress(inet_addr(row.address), inet_addr(row.mask),
+                                                row.only ? mac.data() : nullptr);
         EXPECT_TRUE(IsStatus(status, row.type, row.code)) << row.address << " " << row.mask;
         EXPECT_EQ(row.deleted, AddressChanges::deleted) << row.address << " " << row.mask;
         EXPECT_TRUE(net.IsValid());
@@ -359,7 +375,8 @@ TEST_F(QLibNetAdapters, AddressObjectOpenFailuresLeaveItClosed)
     EXPECT_FALSE(ip.IsValid());
 }
 
-const wchar_t connectionsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\";
+const wchar_t connectionsKey[]
+    = L"SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\";
 
 // The connection's registry entry of one adapter, with a name of the given length, removed again.
 class ConnectionName {
@@ -370,10 +387,12 @@ public:
         for (int i = 0; i < length; ++i)
             m_Name += static_cast<wchar_t>(L'a' + i % 26);
         HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (m_Key + L"\\Connection").c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(m_Name.c_str()),
-                                                static_cast<DWORD>((m_Name.size() + 1) * sizeof(wchar_t))));
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_LOCAL_MACHINE, (m_Key + L"\\Connection").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr));
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key, L"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(m_Name.c_str()),
+                                 static_cast<DWORD>((m_Name.size() + 1) * sizeof(wchar_t))));
         RegCloseKey(key);
     }
     ~ConnectionName()
@@ -503,11 +522,79 @@ TEST(QLibNetMedia, MediaStateThroughAPrivateDeviceName)
             continue;
         }
         EXPECT_EQ(L"\\\\.\\" + name, MediaCalls::opened);
-        const auto removal = std::make_tuple(
-            DWORD{DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE}, name, target);
+        const auto removal = std::make_tuple(DWORD{DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION
+                                                   | DDD_EXACT_MATCH_ON_REMOVE},
+                                             name, target);
         EXPECT_EQ(2u, MediaCalls::defines.size());
         EXPECT_EQ(removal, MediaCalls::defines.back());
     }
 }
 
 } // namespace
+
+// The bed's veth pair: the first end carries 10.77.0.5/24, its peer no address.
+class QLibNetBed : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SKIP_OUTSIDE_TEST_BED();
+        ASSERT_TRUE(IsOK(net.Open()));
+    }
+
+    QLibNet net;
+};
+
+TEST_F(QLibNetBed, LookupsOfBothEndsAndOfAnUnknownAddress)
+{
+    for (const BYTE* mac : {TestBedMac, TestBedPeerMac}) {
+        QLibLocalOwner<wchar_t> name;
+        QLibLocalOwner<wchar_t> displayName;
+        uint32_t index = 0;
+        MIB_IFROW row = {};
+        uint32_t found = 0;
+        EXPECT_TRUE(IsOK(net.GetNameFromMAC(name.put(), mac, &index)));
+        EXPECT_TRUE(IsOK(net.GetIfRow(mac, &row, &found)));
+        EXPECT_EQ(1u, found);
+        EXPECT_EQ(0, memcmp(mac, row.bPhysAddr, 6));
+        // Wine keeps no connection names: the adapter's own name stands in.
+        EXPECT_TRUE(IsOK(net.GetDisplayNameFromMAC(mac, displayName.put())));
+        EXPECT_STREQ(name.get(), displayName.get());
+    }
+    const BYTE unknown[] = {2, 0, 0x5E, 0x10, 0, 0x03};
+    QLibLocalOwner<wchar_t> name;
+    QLibLocalOwner<wchar_t> displayName;
+    uint32_t value = 0;
+    MIB_IFROW row = {};
+    for (const QLibStatus& status :
+         {net.GetNameFromMAC(name.put(), unknown, &value), net.HasNoCurrentIPAddress(unknown, &value),
+          net.DeleteAllIPAddresses(unknown), net.GetIfRow(unknown, &row, &value),
+          net.GetDisplayNameFromMAC(unknown, displayName.put())})
+        EXPECT_TRUE(IsStatus(status, QLIB_ERR_NETWORK, 2));
+}
+
+TEST_F(QLibNetBed, AddressObjectOfTheBedsAddress)
+{
+    QLibNetIP ip(L"10.77.0.5");
+    ASSERT_TRUE(ip.IsValid());
+    BYTE mac[8] = {};
+    uint32_t length = 0;
+    EXPECT_TRUE(IsOK(ip.GetMAC(mac, sizeof mac, &length)));
+    EXPECT_EQ(6u, length);
+    EXPECT_EQ(0, memcmp(TestBedMac, mac, 6));
+    wchar_t mask[QLibNet::AddressChars];
+    EXPECT_TRUE(IsOK(ip.GetSubnetMask(mask)));
+    EXPECT_STREQ(L"255.255.255.0", mask);
+    std::vector<std::wstring> dns;
+    EXPECT_TRUE(IsOK(ip.GetDNSServers(dns)));
+    EXPECT_EQ(Texts({"127.0.0.1", "127.0.0.2"}), dns);
+
+    EXPECT_TRUE(IsStatus(ip.Open(inet_addr("10.77.0.6")), QLIB_ERR_NETWORK, 2));
+    EXPECT_FALSE(ip.IsValid());
+}
+
+TEST_F(QLibNetBed, EchoToTheBedsOwnAddressAnswers)
+{
+    uint32_t reachable = 0;
+    EXPECT_TRUE(IsOK(net.SendIcmpEcho(&reachable, inet_addr(TestBedAddress), 2000)));
+    EXPECT_EQ(1u, reachable);
+}

@@ -54,7 +54,8 @@ TEST(QLibNetText, MacAddressTexts)
         }
     }
     Mac none = {};
-    EXPECT_EQ(QLIB_ERR_NOT_SET, static_cast<uint32_t>(QLibNet::ConvertMacAddress(none.data(), (const wchar_t*)nullptr).GetType()));
+    EXPECT_EQ(QLIB_ERR_NOT_SET,
+              static_cast<uint32_t>(QLibNet::ConvertMacAddress(none.data(), (const wchar_t*)nullptr).GetType()));
 }
 
 struct AddressCase {
