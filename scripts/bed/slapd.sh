@@ -42,7 +42,8 @@ answers() {
 stop() {
     local pid
     pid=$(cat "$dir/slapd.pid" 2>/dev/null || true)
-    if [ -n "$pid" ] && kill "$pid" 2>/dev/null; then
+    # A pid file left by a killed run may name a process that is no longer slapd.
+    if [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = slapd ] && kill "$pid" 2>/dev/null; then
         for _ in $(seq 50); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
