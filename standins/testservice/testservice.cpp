@@ -18,6 +18,7 @@
 //   --specific-exit=N   report ERROR_SERVICE_SPECIFIC_ERROR with service-specific code N
 //   --child[=CMDLINE]   on RUNNING start a child process: CMDLINE, or this program with --idle
 //   --stop-child        terminate the child when the service stops (default: leave it running)
+//   --stop-instance=DIR when the service stops, set the stop event of the SAP stand-ins' instance in DIR
 //   --pid-file=PATH     on RUNNING write "<service pid>\r\n<child pid or 0>\r\n" to PATH
 //   --log=PATH          append one line per event: "start <args>", "state <n>" (on a change), "control <n>",
 //                       "child <pid>"
@@ -33,6 +34,8 @@
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+
+#include "SapStandin.h"
 
 namespace {
 
@@ -52,6 +55,7 @@ struct Options {
     bool child = false;
     std::wstring childCmd;
     bool stopChild = false;
+    std::wstring stopInstance;
     std::wstring pidFile;
     std::wstring logFile;
     bool idle = false;
@@ -113,6 +117,8 @@ void ParseOne(const wchar_t* arg, Options& options)
         options.childCmd = value;
     } else if (wcscmp(arg, L"--stop-child") == 0)
         options.stopChild = true;
+    else if (TakeValue(arg, L"--stop-instance=", value))
+        options.stopInstance = value;
     else if (TakeValue(arg, L"--pid-file=", value))
         options.pidFile = value;
     else if (TakeValue(arg, L"--log=", value))
@@ -235,6 +241,17 @@ HANDLE StartChild(DWORD& childPid)
     return info.hProcess;
 }
 
+// The instance's processes are not the service's children: they learn of the stop through their event.
+void StopInstance(const std::wstring& instanceDir)
+{
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, SapStopEventName(instanceDir).c_str());
+    if (stop == nullptr)
+        return;
+    SetEvent(stop);
+    LogLine(L"stop-instance " + instanceDir);
+    CloseHandle(stop);
+}
+
 void WritePidFile(DWORD childPid)
 {
     if (g_Options.pidFile.empty())
@@ -276,6 +293,8 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv)
         WaitForSingleObject(g_StopEvent, g_Options.runFor);
     }
 
+    if (!g_Options.stopInstance.empty())
+        StopInstance(g_Options.stopInstance);
     Report(SERVICE_STOP_PENDING, g_Options.stopDelay + 1000);
     Pend(SERVICE_STOP_PENDING, g_Options.hangStop ? INFINITE : g_Options.stopDelay, false);
     if (child) {
