@@ -18,21 +18,48 @@ struct TypeRow {
 const std::vector<TypeRow>& Types()
 {
     static const std::vector<TypeRow> rows = {
-        {SapInstanceType::Central, "CENTRAL", "DVEBMGS", {"disp+work.exe", "msg_server.exe"},
-         "disp+work.exe*2,msg_server.exe,gwrd.exe", {"disp+work.exe", "msg_server.exe", "gwrd.exe"}},
-        {SapInstanceType::CentralJava, "CENTRAL", "JC", {"jcontrol.exe", "msg_server.exe"},
-         "jcontrol.exe,msg_server.exe", {"jcontrol.exe", "jlaunch.exe", "msg_server.exe"}},
-        {SapInstanceType::CentralAddIn, "CENTRAL", "DVEBMGS", {"disp+work.exe", "jcontrol.exe", "msg_server.exe"},
+        {SapInstanceType::Central,
+         "CENTRAL",
+         "DVEBMGS",
+         {"disp+work.exe", "msg_server.exe"},
+         "disp+work.exe*2,msg_server.exe,gwrd.exe",
+         {"disp+work.exe", "msg_server.exe", "gwrd.exe"}},
+        {SapInstanceType::CentralJava,
+         "CENTRAL",
+         "JC",
+         {"jcontrol.exe", "msg_server.exe"},
+         "jcontrol.exe,msg_server.exe",
+         {"jcontrol.exe", "jlaunch.exe", "msg_server.exe"}},
+        {SapInstanceType::CentralAddIn,
+         "CENTRAL",
+         "DVEBMGS",
+         {"disp+work.exe", "jcontrol.exe", "msg_server.exe"},
          "disp+work.exe*2,jcontrol.exe,msg_server.exe,gwrd.exe",
          {"disp+work.exe", "jcontrol.exe", "jlaunch.exe", "msg_server.exe", "gwrd.exe"}},
-        {SapInstanceType::Dialog, "DIALOG", "D", {"disp+work.exe"}, "disp+work.exe*2,gwrd.exe",
+        {SapInstanceType::Dialog,
+         "DIALOG",
+         "D",
+         {"disp+work.exe"},
+         "disp+work.exe*2,gwrd.exe",
          {"disp+work.exe", "gwrd.exe"}},
-        {SapInstanceType::Enqueue, "ENQUEUE", "ASCS", {"msg_server.exe", "enserver.exe"}, "msg_server.exe,enserver.exe",
+        {SapInstanceType::Enqueue,
+         "ENQUEUE",
+         "ASCS",
+         {"msg_server.exe", "enserver.exe"},
+         "msg_server.exe,enserver.exe",
          {"msg_server.exe", "enserver.exe"}},
-        {SapInstanceType::AbapEnqueue, "AENQUEUE", "ASCS", {"msg_server.exe", "enserver.exe"},
-         "msg_server.exe,enserver.exe", {"msg_server.exe", "enserver.exe"}},
-        {SapInstanceType::JavaEnqueue, "JENQUEUE", "SCS", {"msg_server.exe", "enserver.exe"},
-         "msg_server.exe,enserver.exe", {"msg_server.exe", "enserver.exe"}},
+        {SapInstanceType::AbapEnqueue,
+         "AENQUEUE",
+         "ASCS",
+         {"msg_server.exe", "enserver.exe"},
+         "msg_server.exe,enserver.exe",
+         {"msg_server.exe", "enserver.exe"}},
+        {SapInstanceType::JavaEnqueue,
+         "JENQUEUE",
+         "SCS",
+         {"msg_server.exe", "enserver.exe"},
+         "msg_server.exe,enserver.exe",
+         {"msg_server.exe", "enserver.exe"}},
         {SapInstanceType::EnqRep, "ENQREP", "ERS", {"enrepserver.exe"}, "enrepserver.exe", {"enrepserver.exe"}},
         {SapInstanceType::AbapEnqRep, "AENQREP", "ERS", {"enrepserver.exe"}, "enrepserver.exe", {"enrepserver.exe"}},
         {SapInstanceType::JavaEnqRep, "JENQREP", "ERS", {"enrepserver.exe"}, "enrepserver.exe", {"enrepserver.exe"}},
@@ -261,8 +288,8 @@ bool SapFixture::Build(SapInstanceType type)
             m_Error = "cannot copy " + from + " to " + to + " (" + std::to_string(GetLastError()) + ")";
             return false;
         }
-    std::ofstream(profile, std::ios::binary) << "SAPSYSTEMNAME = " << sid << "\r\nSAPSYSTEM = " << number
-                                             << "\r\nINSTANCE_NAME = " << instName << "\r\n";
+    std::ofstream(profile, std::ios::binary)
+        << "SAPSYSTEMNAME = " << sid << "\r\nSAPSYSTEM = " << number << "\r\nINSTANCE_NAME = " << instName << "\r\n";
     Plan(std::string("startsap start=") + row->start + "\njcontrol spawn=jlaunch.exe*2\n");
     return InstallService();
 }
@@ -295,8 +322,7 @@ bool SapFixture::StartService()
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     ServiceHandle service(manager.handle ? OpenServiceA(manager.handle, serviceName.c_str(), SERVICE_ALL_ACCESS)
                                          : nullptr);
-    return service.handle && StartServiceA(service.handle, 0, nullptr)
-        && WaitForState(service.handle, SERVICE_RUNNING);
+    return service.handle && StartServiceA(service.handle, 0, nullptr) && WaitForState(service.handle, SERVICE_RUNNING);
 }
 
 bool SapFixture::StopService()

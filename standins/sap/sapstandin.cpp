@@ -271,9 +271,9 @@ void JournalStart()
     g_Run = 1;
     for (size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1))
         ++g_Run;
-    Append("start\t" + role + "\tpid=" + std::to_string(GetCurrentProcessId()) + "\tparent="
-           + std::to_string(ParentPid()) + "\trun=" + std::to_string(g_Run) + "\tuser=" + Account() + "\tcwd="
-           + Narrow(cwd) + "\ttime=" + Now() + "\tcmd=" + Narrow(GetCommandLineW()));
+    Append("start\t" + role + "\tpid=" + std::to_string(GetCurrentProcessId())
+           + "\tparent=" + std::to_string(ParentPid()) + "\trun=" + std::to_string(g_Run) + "\tuser=" + Account()
+           + "\tcwd=" + Narrow(cwd) + "\ttime=" + Now() + "\tcmd=" + Narrow(GetCommandLineW()));
 }
 
 int Finish(int exitCode)
@@ -380,8 +380,8 @@ bool StartDetached(const std::wstring& path)
     startup.lpAttributeList = list;
     std::wstring line = L"\"" + path + L"\"";
     PROCESS_INFORMATION process{};
-    BOOL started = CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT,
-                                  nullptr, Parent(path).c_str(), &startup.StartupInfo, &process);
+    BOOL started = CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                  Parent(path).c_str(), &startup.StartupInfo, &process);
     DeleteProcThreadAttributeList(list);
     CloseHandle(nul);
     if (!started)

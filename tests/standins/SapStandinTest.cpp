@@ -80,7 +80,8 @@ TEST(SapStandin, ToolsAnswerAsPlannedAndFromTheInstanceAndEveryRunIsJournalled)
         ASSERT_TRUE(sap.Ok()) << sap.Error();
         root = sap.root;
         service = sap.serviceName;
-        sap.Plan("gwrd ignore-stop=1\nstartsap need-service=1\nsapinfo exit=live,2,live\nsapmonitor exit=110 out=\"fine\\n\" pad=9000");
+        sap.Plan(
+            "gwrd ignore-stop=1\nstartsap need-service=1\nsapinfo exit=live,2,live\nsapmonitor exit=110 out=\"fine\\n\" pad=9000");
         std::string nr = " nr=" + sap.number, args = " name=" + sap.sid + nr + " sapdiahost=" + sap.host;
         std::string out;
 
