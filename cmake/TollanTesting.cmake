@@ -19,3 +19,19 @@ function(tollan_add_test name)
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
         PROPERTIES TIMEOUT 300 ${lock})
 endfunction()
+
+# tollan_add_bench(NAME SOURCES ... [LIBS ...] [DEPENDS ...])
+# A benchmark program, not a test: scripts/bench.sh runs every program whose name ends in _bench.
+# Its sources include BenchCompare.h to time ours against the bare equivalent and print the line.
+function(tollan_add_bench name)
+    cmake_parse_arguments(B "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
+    if(NOT name MATCHES "_bench$")
+        message(FATAL_ERROR "benchmark ${name}: the name must end in _bench")
+    endif()
+    add_executable(${name} ${B_SOURCES})
+    target_link_libraries(${name} PRIVATE ${B_LIBS})
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/bench)
+    if(B_DEPENDS)
+        add_dependencies(${name} ${B_DEPENDS})
+    endif()
+endfunction()

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchCompare.h"
 #include "LibProcessList.h"
 
 namespace {
@@ -93,22 +94,6 @@ size_t BareWalk(const std::wstring& path)
     return matches;
 }
 
-// Milliseconds per walk, averaged over the walks.
-template <typename Walk>
-double Measure(int walks, Walk walk, size_t& matches)
-{
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER start;
-    LARGE_INTEGER end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    for (int i = 0; i < walks; ++i)
-        matches = walk();
-    QueryPerformanceCounter(&end);
-    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart)
-        / walks;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -125,19 +110,14 @@ int main(int argc, char** argv)
         }
         // Let the new children finish loading, so that every walk sees the same processes.
         Sleep(5000);
-        size_t filteredMatches = 0;
-        size_t bareMatches = 0;
-        // One walk of each first, so that neither pays for warming up.
-        FilteredWalk(path);
-        BareWalk(path);
-        double filtered = Measure(
-            walks, [&] { return FilteredWalk(path); }, filteredMatches);
-        double bare = Measure(
-            walks, [&] { return BareWalk(path); }, bareMatches);
-        wprintf(L"children=%u walks=%d filtered=%.2f ms (%u found) bare=%.2f ms (%u found) ratio=%.2f\n",
-                static_cast<unsigned>(count), walks, filtered, static_cast<unsigned>(filteredMatches), bare,
-                static_cast<unsigned>(bareMatches), filtered / bare);
-        fflush(stdout);
+        std::string name = "process-list walk, " + std::to_string(count) + " children";
+        size_t filtered = 0;
+        size_t bare = 0;
+        BenchCompare(
+            name.c_str(), walks, [&] { filtered = FilteredWalk(path); }, [&] { bare = BareWalk(path); });
+        if (filtered != bare)
+            std::printf("%s: DIFFERENT, %u found against %u\n", name.c_str(), static_cast<unsigned>(filtered),
+                        static_cast<unsigned>(bare));
     }
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "BenchCompare.h"
 #include "kitorepository.h"
 #include "stringutils.h"
 
@@ -18,14 +19,6 @@ namespace {
 
 constexpr int Components = 1000;
 constexpr int Rounds = 50;
-
-double seconds()
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 RepositoryKey::KeyList bareOrder(const RepositoryKey& sequence, const RepositoryKey::KeyList& keys)
 {
@@ -46,18 +39,6 @@ RepositoryKey::KeyList bareOrder(const RepositoryKey& sequence, const Repository
     return ordered;
 }
 
-template <class Order>
-double best(Order order)
-{
-    double fastest = 1e9;
-    for (int round = 0; round < Rounds; ++round) {
-        double start = seconds();
-        order();
-        fastest = std::min(fastest, seconds() - start);
-    }
-    return fastest;
-}
-
 } // namespace
 
 int main()
@@ -74,14 +55,15 @@ int main()
     const RepositoryKey::KeyList keys = components->getSubKeys();
 
     RepositoryKey::KeyList ours, bare;
-    double oursTime = best([&] {
-        ours.clear();
-        root.orderByInstallSequence(keys, ours);
-    });
-    double bareTime = best([&] { bare = bareOrder(*sequence, keys); });
-    std::printf("orderByInstallSequence, %d components: %.3f ms, bare hashed stable order %.3f ms, ratio %.2f, %s\n",
-                Components, oursTime * 1000, bareTime * 1000, oursTime / bareTime,
-                ours == bare ? "same order" : "DIFFERENT");
+    BenchCompare(
+        "orderByInstallSequence, 1000 components", Rounds,
+        [&] {
+            ours.clear();
+            root.orderByInstallSequence(keys, ours);
+        },
+        [&] { bare = bareOrder(*sequence, keys); });
+    if (ours != bare)
+        std::printf("orderByInstallSequence: DIFFERENT order\n");
     RepositoryKey::releaseTree(components);
     RepositoryKey::releaseTree(sequence);
     return ours == bare ? 0 : 1;

@@ -1,5 +1,5 @@
 // Times loading a large node text file and writing it back, against a bare read of the same file
-// and one scan of it for '<'. Run under Wine from the build's bin folder; prints one line per size.
+// and one scan of it for '<'. Prints one line per size.
 
 #include <windows.h>
 
@@ -7,18 +7,11 @@
 #include <cstdio>
 #include <string>
 
+#include "BenchCompare.h"
 #include "nodetextform.h"
 #include "repositorykey.h"
 
 namespace {
-
-double seconds()
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // keys in all, one of them holding bigChildren children, the rest in groups of a hundred.
 RepositoryKey* buildTree(int keys, int bigChildren)
@@ -43,14 +36,6 @@ RepositoryKey* buildTree(int keys, int bigChildren)
     return root;
 }
 
-size_t countKeys(const RepositoryKey* root)
-{
-    size_t count = 1;
-    for (const RepositoryKey* child : root->subKeys())
-        count += countKeys(child);
-    return count;
-}
-
 std::wstring readText(const std::wstring& path)
 {
     FILE* file = _wfopen(path.c_str(), L"rb");
@@ -63,25 +48,17 @@ std::wstring readText(const std::wstring& path)
     return text;
 }
 
-double bareReadAndScan(const std::wstring& path, size_t& opens)
+size_t bareReadAndScan(const std::wstring& path)
 {
-    double start = seconds();
     std::wstring text = readText(path);
-    opens = 0;
-    for (wchar_t c : text)
-        opens += c == L'<';
-    return seconds() - start;
+    return static_cast<size_t>(std::count(text.begin(), text.end(), L'<'));
 }
 
-double loadAndWriteBack(const std::wstring& folder, size_t& keys)
+void loadAndWriteBack(const std::wstring& folder)
 {
-    double start = seconds();
     RepositoryKey* loaded = loadKeyFromFile(L"bench.xml", folder);
     saveKeyToFile(loaded, L"bench-back.xml", folder);
-    double elapsed = seconds() - start;
-    keys = loaded ? countKeys(loaded) : 0;
     RepositoryKey::releaseTree(loaded);
-    return elapsed;
 }
 
 void run(const std::wstring& folder, int keys, int bigChildren)
@@ -91,19 +68,12 @@ void run(const std::wstring& folder, int keys, int bigChildren)
     RepositoryKey::releaseTree(tree);
     std::wstring path = folder + L"\\bench.xml";
 
-    double bare = 1e9, full = 1e9;
-    size_t opens = 0, loaded = 0;
-    for (int round = 0; round < 3; ++round) {
-        bare = std::min(bare, bareReadAndScan(path, opens));
-        full = std::min(full, loadAndWriteBack(folder, loaded));
-    }
+    std::string name = "node text load and write, " + std::to_string(keys) + " keys";
+    BenchCompare(
+        name.c_str(), 3, [&] { loadAndWriteBack(folder); }, [&] { bareReadAndScan(path); });
     std::wstring back = folder + L"\\bench-back.xml";
-    std::wstring original = readText(path);
-    bool same = original == readText(back);
-    std::printf("keys %u (one with %d children), file %.2f MB, '<' %u: load+write %.3f s, bare read+scan %.4f s, "
-                "ratio %.1f, written back %s\n",
-                static_cast<unsigned>(loaded), bigChildren, original.size() * sizeof(wchar_t) / 1048576.0,
-                static_cast<unsigned>(opens), full, bare, full / bare, same ? "identical" : "DIFFERENT");
+    if (readText(path) != readText(back))
+        std::printf("%s: written back DIFFERENT\n", name.c_str());
     DeleteFileW(path.c_str());
     DeleteFileW(back.c_str());
 }
