@@ -92,8 +92,7 @@ size_t skipSpace(const std::wstring& text, size_t p)
 // The next delimiter at or after start that ends a name or value: one that is followed, after
 // optional whitespace, by the end of the text or by a character that ends(c, spaceSkipped) accepts.
 // Delimiters elsewhere belong to the name or value.
-template <class Ends>
-size_t findEnd(const std::wstring& text, size_t start, wchar_t delimiter, Ends ends)
+size_t findEnd(const std::wstring& text, size_t start, wchar_t delimiter, bool (*ends)(wchar_t, bool))
 {
     for (size_t from = start;;) {
         size_t r = text.find(delimiter, from);
@@ -111,30 +110,60 @@ bool endsElementOrValue(wchar_t c, bool spaceSkipped)
     return c == L'>' || (c == L'_' && spaceSkipped);
 }
 
-size_t findElementNameEnd(const std::wstring& text, size_t start)
+bool endsAttributeName(wchar_t c, bool)
 {
-    return findEnd(text, start, L'_', endsElementOrValue);
+    return c == L'=';
 }
 
-size_t findAttributeNameEnd(const std::wstring& text, size_t start)
-{
-    return findEnd(text, start, L'_', [](wchar_t c, bool) { return c == L'='; });
-}
+// findEnd over one text, remembering its last search. Whether a delimiter ends a name depends only on
+// the text after it, so a search from s that found r (or nothing) answers every start from s up to r
+// (or to the end) as well. Without this, a search that fails is repeated from each later element and
+// damaged text takes time quadratic in its size.
+class EndFinder {
+public:
+    EndFinder(const std::wstring& text, wchar_t delimiter, bool (*ends)(wchar_t, bool))
+        : text(text), delimiter(delimiter), ends(ends)
+    {
+    }
 
-size_t findAttributeValueEnd(const std::wstring& text, size_t start)
-{
-    return findEnd(text, start, L'"', endsElementOrValue);
-}
+    size_t operator()(size_t start)
+    {
+        if (start < searchedFrom || (found != None && start > found)) {
+            searchedFrom = start;
+            found = findEnd(text, start, delimiter, ends);
+        }
+        return found;
+    }
+
+private:
+    const std::wstring& text;
+    wchar_t delimiter;
+    bool (*ends)(wchar_t, bool);
+    size_t searchedFrom = None;
+    size_t found = None;
+};
+
+// The three finders of one parse.
+struct EndFinders {
+    explicit EndFinders(const std::wstring& text)
+        : elementName(text, L'_', endsElementOrValue), attributeName(text, L'_', endsAttributeName),
+          attributeValue(text, L'"', endsElementOrValue)
+    {
+    }
+    EndFinder elementName;
+    EndFinder attributeName;
+    EndFinder attributeValue;
+};
 
 // p at the underscore that opens the first attribute; leaves p at the first non-space after the last
 // value, or wherever the attributes stopped being well formed.
-void parseAttributes(const std::wstring& text, size_t& p, RepositoryKey& key)
+void parseAttributes(const std::wstring& text, EndFinders& finders, size_t& p, RepositoryKey& key)
 {
     const size_t len = text.size();
     for (;;) {
         if (++p >= len)
             return;
-        size_t e = findAttributeNameEnd(text, p);
+        size_t e = finders.attributeName(p);
         if (e == None)
             return;
         std::wstring name = text.substr(p, e - p);
@@ -149,7 +178,7 @@ void parseAttributes(const std::wstring& text, size_t& p, RepositoryKey& key)
         p = skipSpace(text, p);
         if (p >= len || text[p] != L'"' || ++p >= len)
             return;
-        e = findAttributeValueEnd(text, p);
+        e = finders.attributeValue(p);
         if (e == None)
             return;
         key.setValueExactly(name, text.substr(p, e - p));
@@ -178,7 +207,7 @@ RepositoryKey* newKey(const std::wstring& name)
 
 // One element's start tag. A null result has consumed the whole text. hasChildren is set when the
 // element's children follow, with p just before the first of them.
-RepositoryKey* parseStartTag(const std::wstring& text, size_t& p, bool& hasChildren)
+RepositoryKey* parseStartTag(const std::wstring& text, EndFinders& finders, size_t& p, bool& hasChildren)
 {
     const size_t len = text.size();
     hasChildren = false;
@@ -189,7 +218,7 @@ RepositoryKey* parseStartTag(const std::wstring& text, size_t& p, bool& hasChild
         p = len;
         return nullptr;
     }
-    size_t e = findElementNameEnd(text, p);
+    size_t e = finders.elementName(p);
     if (e == None) {
         p = len;
         return nullptr;
@@ -205,7 +234,7 @@ RepositoryKey* parseStartTag(const std::wstring& text, size_t& p, bool& hasChild
     }
     try {
         if (text[p] != L'>')
-            parseAttributes(text, p, *key);
+            parseAttributes(text, finders, p, *key);
     } catch (const std::bad_alloc&) {
         delete key;
         throw;
@@ -265,7 +294,8 @@ RepositoryKey* parseKey(const std::wstring& text, size_t& position)
     RepositoryKey* root = nullptr;
     try {
         bool hasChildren = false;
-        root = parseStartTag(text, position, hasChildren);
+        EndFinders finders(text);
+        root = parseStartTag(text, finders, position, hasChildren);
         if (!root || !hasChildren)
             return root;
         // The open elements, innermost last: an explicit stack instead of recursion.
@@ -275,7 +305,7 @@ RepositoryKey* parseKey(const std::wstring& text, size_t& position)
                 position = text.size();
                 break;
             }
-            RepositoryKey* child = parseStartTag(text, position, hasChildren);
+            RepositoryKey* child = parseStartTag(text, finders, position, hasChildren);
             if (!child)
                 break;
             // Added while still childless: a namesake sibling takes its values now and its children

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "logger.h"
@@ -48,6 +51,31 @@ void expectSameTree(const RepositoryKey* expected, const RepositoryKey* actual)
     ASSERT_EQ(expected->subKeys().size(), actual->subKeys().size()) << expected->getPath();
     for (size_t i = 0; i < expected->subKeys().size(); ++i)
         expectSameTree(expected->subKeys()[i], actual->subKeys()[i]);
+}
+
+// A root holding pieces, each made by piece(i), until the text has at least size characters.
+template <class Piece>
+std::wstring rootOfPieces(size_t size, Piece piece)
+{
+    std::wstring text = L"<_R_>\r\n";
+    for (size_t i = 0; text.size() < size; ++i)
+        text += piece(i);
+    return text;
+}
+
+// The best of three loads of text from a file, in seconds.
+double loadSeconds(const ScratchFolder& folder, const std::wstring& text)
+{
+    writeFileBytes(folder.path + L"\\timed.xml",
+                   std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+    double best = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        auto start = std::chrono::steady_clock::now();
+        TreeGuard loaded(loadKeyFromFile(L"timed.xml", folder.path));
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        EXPECT_TRUE(loaded.get());
+    }
+    return best;
 }
 
 } // namespace
@@ -269,4 +297,25 @@ TEST(NodeTextForm, FileFailuresAreTracedInTheLog)
     ASSERT_NE(std::wstring::npos, exiting) << log;
     EXPECT_LT(entering, failure);
     EXPECT_LT(failure, exiting);
+}
+
+TEST(NodeTextForm, DamagedTextLoadsAsFastAsValidTextOfItsSize)
+{
+    // An attribute name that never ends, a value that never ends, a start tag without values written
+    // with a blank: each search for their end runs to the end of the text and fails.
+    const std::function<std::wstring(size_t)> damaged[] = {
+        [](size_t i) { return L"<_E" + std::to_wstring(i) + L"_ _a" + std::to_wstring(i) + L" "; },
+        [](size_t i) { return L"<_E" + std::to_wstring(i) + L"_ _a_=\"v "; },
+        [](size_t i) { return L"<_E" + std::to_wstring(i) + L"_ _>\r\n</_E" + std::to_wstring(i) + L"_>\r\n"; },
+    };
+    auto valid = [](size_t i) {
+        return L"<_E" + std::to_wstring(i) + L"_\r\n\t_a_=\"v\"\r\n>\r\n</_E" + std::to_wstring(i) + L"_>\r\n";
+    };
+    ScratchFolder folder;
+    for (size_t size : {50000u, 200000u}) {
+        double validSeconds = loadSeconds(folder, rootOfPieces(size, valid));
+        for (size_t shape = 0; shape < std::size(damaged); ++shape)
+            EXPECT_LT(loadSeconds(folder, rootOfPieces(size, damaged[shape])), 10 * validSeconds)
+                << "shape " << shape << ", " << size << " characters";
+    }
 }
