@@ -372,3 +372,92 @@ bool KitoRepository::getValidation() const
     int32_t validation = 0;
     return getIntValue(L"VALIDATION", validation) != 0 || validation == 1;
 }
+
+const KitoRepository& KitoRepository::processRoot() const
+{
+    return KitoDb ? *KitoDb : *this;
+}
+
+bool KitoRepository::anySelected(bool (*answer)(const RepositoryKey&)) const
+{
+    const KeyList chosen = getSolutions(ListSelected);
+    return std::any_of(chosen.begin(), chosen.end(), [answer](const RepositoryKey* key) { return answer(*key); });
+}
+
+bool KitoRepository::isRepairable() const
+{
+    return processRoot().anySelected(&Solution::isRepairable);
+}
+
+bool KitoRepository::isRebootRequired() const
+{
+    return processRoot().anySelected(&Solution::isRebootRequired);
+}
+
+bool KitoRepository::isRemoteInstall() const
+{
+    return processRoot().anySelected(&Solution::isRemoteInstall);
+}
+
+bool KitoRepository::hasSolutionOptions() const
+{
+    return processRoot().anySelected(
+        [](const RepositoryKey& key) { return !Solution::getSolutionOptions(key, ListAll).empty(); });
+}
+
+bool KitoRepository::isInstallPathSelectable() const
+{
+    return anySelected(&Solution::isInstallPathSelectable);
+}
+
+uint32_t KitoRepository::firstSelectedText(std::wstring (*read)(const RepositoryKey&), std::wstring& text) const
+{
+    const KeyList chosen = getSolutions(ListSelected);
+    if (!chosen.empty()) {
+        text = read(*chosen.front());
+    }
+    return text.empty() ? KITO_NO_SUCH_VALUE : 0;
+}
+
+uint32_t KitoRepository::getWarningMsgOnReboot(std::wstring& text) const
+{
+    return firstSelectedText(&Solution::getWarningMsgOnReboot, text);
+}
+
+uint32_t KitoRepository::getDisplayTitle(std::wstring& text) const
+{
+    return firstSelectedText(&Solution::getDisplayTitle, text);
+}
+
+std::wstring KitoRepository::getSelectedSolutionVersion() const
+{
+    std::wstring version;
+    firstSelectedText(&Solution::getVersion, version);
+    return version;
+}
+
+int32_t KitoRepository::getComponentSolutionType(const std::wstring& componentName) const
+{
+    for (const RepositoryKey* solution : getSolutions(ListSelected)) {
+        const RepositoryKey* components = solution->getSubKey(L"Components");
+        if (!components) {
+            continue;
+        }
+        for (const auto& value : components->values()) {
+            if (equalsNoCase(value.second, componentName)) {
+                return Solution::getType(*solution);
+            }
+        }
+    }
+    return UPDATE_KIND_PRODUCT;
+}
+
+RepositoryKey::KeyList KitoRepository::collectSolutionOptions(int mode) const
+{
+    KeyList options;
+    for (const RepositoryKey* solution : getSolutions(mode)) {
+        const KeyList more = Solution::getSolutionOptions(*solution, mode);
+        options.insert(options.end(), more.begin(), more.end());
+    }
+    return options;
+}

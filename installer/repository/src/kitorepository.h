@@ -39,10 +39,37 @@ public:
     uint32_t setValidation(int flag);
     bool getValidation() const;
 
+    // What the selected solutions say. The first four ask the root in KitoDb (this one while none is
+    // set); a boolean holds when any selected solution answers true.
+    bool isRepairable() const;
+    bool isRebootRequired() const;
+    bool isRemoteInstall() const;
+    bool hasSolutionOptions() const;
+    bool isInstallPathSelectable() const;
+    // The first selected solution's text; text stays as the caller left it when none is selected.
+    // 10 when text is then empty, else 0.
+    uint32_t getWarningMsgOnReboot(std::wstring& text) const;
+    uint32_t getDisplayTitle(std::wstring& text) const;
+    // Empty when none is selected.
+    std::wstring getSelectedSolutionVersion() const;
+    // The "Type" of the first selected solution that names the component, ignoring case; 1 for none.
+    int32_t getComponentSolutionType(const std::wstring& componentName) const;
+    // The options of each solution of that mode, by the same mode, appended in order.
+    KeyList collectSolutionOptions(int mode) const;
+
 private:
+    const KitoRepository& processRoot() const;
+    bool anySelected(bool (*answer)(const RepositoryKey&)) const;
+    uint32_t firstSelectedText(std::wstring (*read)(const RepositoryKey&), std::wstring& text) const;
     KeyList chooseChildren(const wchar_t* listName, int mode) const;
     std::wstring textValue(const wchar_t* name) const;
 };
 
 // The one repository root of the process; null until the removal code creates it.
 extern KitoRepository* KitoDb;
+
+// Creates the installer's per-run log folder (named after the local time, below the machine's
+// application-data folder), opens the module logger in it and records it as "LogPath". startTime gets
+// the time as the installer's language shows it. 0, or the first failure's code; 206 when the folder
+// or the log file's path would not fit in MAX_PATH, before anything is created.
+uint32_t initInstallerLog(const std::wstring& logFileName, std::wstring& startTime);
