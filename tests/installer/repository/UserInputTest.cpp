@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "RepositoryTestSupport.h"
+#include "ViewTestSupport.h"
 #include "kitorepository.h"
 #include "nodetextform.h"
 #include "repositoryinitparams.h"
@@ -14,25 +15,6 @@
 #include "userinput.h"
 
 namespace {
-
-using Names = std::vector<std::wstring>;
-using Values = std::initializer_list<std::pair<const wchar_t*, const wchar_t*>>;
-
-RepositoryKey* put(RepositoryKey* parent, const wchar_t* path, Values values = {})
-{
-    RepositoryKey* key = parent->createSubKey(path);
-    for (const auto& value : values)
-        key->setStringValue(value.first, value.second);
-    return key;
-}
-
-Names namesOf(const RepositoryKey::KeyList& keys)
-{
-    Names names;
-    for (const RepositoryKey* key : keys)
-        names.push_back(key->getName());
-    return names;
-}
 
 std::wstring selected(const RepositoryKey* key)
 {
