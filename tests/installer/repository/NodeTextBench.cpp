@@ -54,6 +54,34 @@ size_t bareReadAndScan(const std::wstring& path)
     return static_cast<size_t>(std::count(text.begin(), text.end(), L'<'));
 }
 
+// The same text with every start tag without values written "<_Name_ _>", as a careless writer might:
+// each such tag makes the parser look for an attribute name that never ends.
+std::wstring withBlankInEmptyStartTags(const std::wstring& text)
+{
+    std::wstring out;
+    bool inStartTag = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'<')
+            inStartTag = i + 1 < text.size() && text[i + 1] == L'_';
+        if (inStartTag && text[i] == L'_' && i + 1 < text.size() && text[i + 1] == L'>')
+            out += L"_ ";
+        out += text[i];
+    }
+    return out;
+}
+
+void loadOnly(const std::wstring& folder, const wchar_t* file)
+{
+    RepositoryKey::releaseTree(loadKeyFromFile(file, folder));
+}
+
+void writeText(const std::wstring& path, const std::wstring& text)
+{
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    std::fwrite(text.data(), sizeof(wchar_t), text.size(), file);
+    std::fclose(file);
+}
+
 void loadAndWriteBack(const std::wstring& folder)
 {
     RepositoryKey* loaded = loadKeyFromFile(L"bench.xml", folder);
@@ -74,6 +102,13 @@ void run(const std::wstring& folder, int keys, int bigChildren)
     std::wstring back = folder + L"\\bench-back.xml";
     if (readText(path) != readText(back))
         std::printf("%s: written back DIFFERENT\n", name.c_str());
+
+    std::wstring damaged = folder + L"\\bench-damaged.xml";
+    writeText(damaged, withBlankInEmptyStartTags(readText(path)));
+    std::string damagedName = "node text load, " + std::to_string(keys) + " keys, empty start tags with a blank";
+    BenchCompare(
+        damagedName.c_str(), 3, [&] { loadOnly(folder, L"bench-damaged.xml"); }, [&] { bareReadAndScan(damaged); });
+    DeleteFileW(damaged.c_str());
     DeleteFileW(path.c_str());
     DeleteFileW(back.c_str());
 }
