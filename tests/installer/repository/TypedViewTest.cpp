@@ -104,7 +104,8 @@ TEST(TypedViews, MembersReadTheViewAndEachReadStartsAfresh)
     EXPECT_EQ((Names{L"a", L""}), check.getParams());
     EXPECT_EQ(L"", check.getCheckName()) << "the key's own name is not its check name";
 
-    Component component(std::wstring(L"Comp"));
+    TreeGuard owned(new Component(std::wstring(L"Comp")));
+    Component& component = *static_cast<Component*>(owned.get());
     component.setDiskSpaceRequired(-5000000000LL);
     EXPECT_EQ(-5000000000LL, component.getDiskSpaceRequired());
     std::wstring owner = L"kept";
@@ -113,6 +114,12 @@ TEST(TypedViews, MembersReadTheViewAndEachReadStartsAfresh)
     EXPECT_EQ(L"kept", owner);
     component.setSelected(true);
     EXPECT_TRUE(component.isSelected());
+
+    put(owned.get(), L"PreRequisitesSw\\Include\\P1");
+    put(owned.get(), L"PreRequisitesSw\\Exclude\\P2");
+    const std::pair<int, Names> kinds[] = {{3, {L"P1"}}, {1, {L"P2"}}, {2, {}}};
+    for (const auto& kind : kinds)
+        EXPECT_EQ(kind.second, namesOf(component.getPreRequisitesSw(kind.first))) << kind.first;
 }
 
 struct GuidRow {
