@@ -1,5 +1,5 @@
-// The network object's lookups by hardware address and the address object, over adapter lists made up
-// for the test (the changes, the media query and the per-adapter data have no real counterpart under Wine).
+// The network object's lookups by hardware address and the address object, over adapter lists made up for
+// the test (Wine refuses address changes and has no media device), then on the test bed's veth pair.
 
 #include <gtest/gtest.h>
 
