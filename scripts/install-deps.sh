@@ -2,7 +2,7 @@
 # Installs what a fresh Debian 12 machine lacks for building and testing (run as root).
 set -euo pipefail
 
-packages=(clang-format wine wine64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix cmake ninja-build googletest iproute2 util-linux
+packages=(clang-format wine wine64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix cmake ninja-build googletest iproute2 util-linux nftables
     slapd ldap-utils)
 missing=()
 for p in "${packages[@]}"; do

@@ -16,6 +16,7 @@ elif unshare --net --mount --uts true 2>/dev/null; then
 fi
 
 # Loopback, a veth pair with fixed MACs (only the first end addressed), the bed's name servers and host name.
+# Wine cannot serve UDP on 127.0.0.2 itself, so the second name server's port goes to a port of 127.0.0.1.
 make_bed() {
     ip link set lo up
     ip link add bed0 address 02:00:5e:10:00:01 type veth peer name bed1 address 02:00:5e:10:00:02
@@ -23,6 +24,7 @@ make_bed() {
     ip addr add 10.77.0.5/24 dev bed0
     ip link set bed0 up
     ip link set bed1 up
+    nft 'table ip bed { chain out { type nat hook output priority -100; ip daddr 127.0.0.2 udp dport 53 dnat to 127.0.0.1:5302; }; }'
     mkdir -p "$bed"
     printf 'nameserver 127.0.0.1\nnameserver 127.0.0.2\n' >"$bed/resolv.conf"
     mount --bind "$bed/resolv.conf" /etc/resolv.conf

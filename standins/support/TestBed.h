@@ -2,9 +2,7 @@
 
 // The test bed: scripts/test.sh runs the tests in private network, mount and UTS namespaces with the
 // addresses, name servers and host name below. Tests that need them call SKIP_OUTSIDE_TEST_BED() first, so
-// that a test program run by hand skips them and says how to run them.
-
-#include <gtest/gtest.h>
+// that a test program run by hand skips them and says how to run them (the macro is for GoogleTest bodies).
 
 #include <windows.h>
 

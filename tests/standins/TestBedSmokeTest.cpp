@@ -11,10 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "DnsUpdateHook.h"
+#include "DnsZone.h"
 #include "LogonHook.h"
+#include "ProcAddressHook.h"
 #include "TestBed.h"
+#include "TestDnsServer.h"
 
 using ::testing::ElementsAre;
+using ::testing::IsSupersetOf;
 
 namespace {
 
@@ -59,6 +64,32 @@ bool HasAdapter(const char* address, const BYTE (&mac)[6])
     return false;
 }
 
+DWORD Address(const char* dotted)
+{
+    unsigned octets[4] = {};
+    sscanf(dotted, "%u.%u.%u.%u", &octets[0], &octets[1], &octets[2], &octets[3]);
+    return octets[0] | octets[1] << 8 | octets[2] << 16 | octets[3] << 24;
+}
+
+// The data of the first answer record of the type, or "error N".
+std::string Query(const wchar_t* name, WORD type, const char* server)
+{
+    IP4_ARRAY servers = {1, {Address(server)}};
+    DNS_RECORDW* records = nullptr;
+    DNS_STATUS status = DnsQuery_W(name, type, DNS_QUERY_BYPASS_CACHE, &servers, &records, nullptr);
+    if (status != 0)
+        return "error " + std::to_string(status);
+    std::string found = "none";
+    for (DNS_RECORDW* record = records; record != nullptr; record = record->pNext)
+        if (record->wType == type && record->Flags.S.Section == DnsSectionAnswer) {
+            found = type == DNS_TYPE_A ? DottedAddress(record->Data.A.IpAddress)
+                                       : AsciiText(record->Data.PTR.pNameHost);
+            break;
+        }
+    DnsRecordListFree(records, DnsFreeRecordList);
+    return found;
+}
+
 std::string FirstNameServer()
 {
     BYTE buffer[256] = {};
@@ -68,9 +99,7 @@ std::string FirstNameServer()
     auto* servers = reinterpret_cast<IP4_ARRAY*>(buffer);
     if (servers->AddrCount == 0)
         return "";
-    const BYTE* octets = reinterpret_cast<const BYTE*>(&servers->AddrArray[0]);
-    return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) + "."
-        + std::to_string(octets[3]);
+    return DottedAddress(servers->AddrArray[0]);
 }
 
 std::wstring ComputerName(COMPUTER_NAME_FORMAT format)
@@ -103,4 +132,85 @@ TEST(TestBedSmoke, LogonHookStartsAChildForTheAccountAndRefusesAWrongPassword)
     EXPECT_EQ(7u, RunAs(token, L"--exit 7"));
     CloseHandle(token);
     EXPECT_THAT(hook.Journal(), ElementsAre(L"user=prdadm domain=NODE1 type=5", L"user=PRDADM domain=node1 type=2"));
+}
+
+TEST(TestBedSmoke, DnsQueryFindsAnARecordAndAPtrRecordOfTheTestServer)
+{
+    SKIP_OUTSIDE_TEST_BED();
+    TestDnsServer dns("host1.test.example A 10.77.0.5\n5.0.77.10.in-addr.arpa PTR host1.test.example\n", "");
+    ASSERT_TRUE(dns.Running()) << dns.Error();
+    EXPECT_EQ("10.77.0.5", Query(L"host1.test.example", DNS_TYPE_A, TestDnsServer::First));
+    EXPECT_EQ("host1.test.example", Query(L"5.0.77.10.in-addr.arpa", DNS_TYPE_PTR, TestDnsServer::First));
+    EXPECT_THAT(dns.Journal(),
+                IsSupersetOf({"127.0.0.1 host1.test.example A", "127.0.0.1 5.0.77.10.in-addr.arpa PTR"}));
+}
+
+TEST(TestDnsServer, AnswersFromEachServersOwnZone)
+{
+    SKIP_OUTSIDE_TEST_BED();
+    TestDnsServer dns("host1.test.example A 10.77.0.5\nalias.test.example CNAME Host1.Test.Example.\n"
+                      "# a comment\nnode2.test.example A 10.77.0.7\n",
+                      "host1.test.example A 10.77.0.6\n");
+    ASSERT_TRUE(dns.Running()) << dns.Error();
+    struct {
+        const wchar_t* name;
+        WORD type;
+        const char* server;
+        std::string expected;
+    } rows[] = {
+        {L"alias.test.example", DNS_TYPE_A, TestDnsServer::First, "10.77.0.5"},
+        {L"NODE2.test.example", DNS_TYPE_A, TestDnsServer::First, "10.77.0.7"},
+        {L"host1.test.example", DNS_TYPE_A, TestDnsServer::Second, "10.77.0.6"},
+        {L"node2.test.example", DNS_TYPE_A, TestDnsServer::Second, "error 9003"},
+        {L"unknown.test.example", DNS_TYPE_PTR, TestDnsServer::First, "error 9003"},
+        {L"node2.test.example", DNS_TYPE_PTR, TestDnsServer::First, "error 9003"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.expected, Query(row.name, row.type, row.server)) << AsciiText(row.name) << " at " << row.server;
+}
+
+TEST(TestBedHooks, DnsUpdatesChangeTheZoneOfTheServerTheyGoToUnlessItRefuses)
+{
+    SKIP_OUTSIDE_TEST_BED();
+    TestDnsServer dns("", "");
+    ASSERT_TRUE(dns.Running()) << dns.Error();
+    DnsUpdateHook hook(GetModuleHandleW(nullptr), dns);
+    ASSERT_TRUE(hook.Active());
+    hook.Refuse(TestDnsServer::Second);
+    DNS_RECORDW record = {};
+    record.pName = const_cast<wchar_t*>(L"node1.test.example");
+    record.wType = DNS_TYPE_A;
+    record.Data.A.IpAddress = Address("10.77.0.9");
+    IP4_ARRAY second = {1, {Address(TestDnsServer::Second)}};
+    EXPECT_EQ(DNS_ERROR_RCODE_REFUSED, DnsModifyRecordsInSet_W(&record, nullptr, 0, nullptr, &second, nullptr));
+    ASSERT_EQ(0, DnsModifyRecordsInSet_W(&record, nullptr, 0, nullptr, nullptr, nullptr));
+    EXPECT_EQ("10.77.0.9", Query(L"node1.test.example", DNS_TYPE_A, TestDnsServer::First));
+    ASSERT_EQ(0, DnsModifyRecordsInSet_W(nullptr, &record, 0, nullptr, nullptr, nullptr));
+    EXPECT_EQ("error 9003", Query(L"node1.test.example", DNS_TYPE_A, TestDnsServer::First));
+    EXPECT_THAT(hook.Journal(),
+                ElementsAre(L"add 127.0.0.1 node1.test.example A 10.77.0.9",
+                            L"delete 127.0.0.1 node1.test.example A 10.77.0.9"));
+}
+
+namespace {
+
+DNS_STATUS WINAPI FakeUpdateTest(PCWSTR, DWORD, HANDLE, PIP4_ARRAY)
+{
+    return 0;
+}
+
+} // namespace
+
+TEST(TestBedHooks, GetProcAddressAnswersChosenNamesFailsOneAndPassesTheRest)
+{
+    ProcAddressHook hook(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(hook.Active());
+    hook.Answer("DnsUpdateTest_W", reinterpret_cast<const void*>(&FakeUpdateTest));
+    hook.Fail("DnsRecordBuild_W");
+    HMODULE dnsapi = GetModuleHandleW(L"dnsapi.dll");
+    EXPECT_EQ(reinterpret_cast<const void*>(&FakeUpdateTest),
+              reinterpret_cast<const void*>(GetProcAddress(dnsapi, "DnsUpdateTest_W")));
+    EXPECT_EQ(nullptr, GetProcAddress(dnsapi, "DnsRecordBuild_W"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
+    EXPECT_NE(nullptr, GetProcAddress(dnsapi, "DnsQuery_W"));
 }

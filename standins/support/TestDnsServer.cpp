@@ -1,0 +1,103 @@
+#include "TestDnsServer.h"
+
+#include <fstream>
+
+#include "DnsZone.h"
+#include "TestBed.h"
+
+namespace {
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length < MAX_PATH ? length : 0);
+    return folder.substr(0, folder.rfind(L'\\') + 1);
+}
+
+// Waits for the event or the process, whichever comes first; true for the event.
+bool Signalled(HANDLE event, HANDLE process)
+{
+    HANDLE both[] = {event, process};
+    return WaitForMultipleObjects(2, both, FALSE, 10000) == WAIT_OBJECT_0;
+}
+
+} // namespace
+
+TestDnsServer::TestDnsServer(const std::string& firstZone, const std::string& secondZone)
+{
+    static int counter = 0;
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH - 1, temp);
+    m_folder = temp + std::wstring(L"testdns_") + std::to_wstring(GetCurrentProcessId()) + L"_"
+        + std::to_wstring(++counter) + L"\\";
+    if (!InTestBed())
+        m_error = "outside the test bed";
+    else if (!CreateDirectoryW(m_folder.c_str(), nullptr))
+        m_error = "cannot create " + std::string(m_folder.begin(), m_folder.end());
+    else if (!WriteDnsZoneText(ZoneFile(First), firstZone) || !WriteDnsZoneText(ZoneFile(Second), secondZone))
+        m_error = "cannot write the zone files";
+    else
+        Start();
+}
+
+TestDnsServer::~TestDnsServer()
+{
+    if (m_process != nullptr) {
+        TerminateProcess(m_process, 0);
+        WaitForSingleObject(m_process, 5000);
+        CloseHandle(m_process);
+    }
+    for (const wchar_t* name : {L"127.0.0.1.zone", L"127.0.0.2.zone", L"journal.txt"})
+        DeleteFileW((m_folder + name).c_str());
+    RemoveDirectoryW(m_folder.c_str());
+}
+
+void TestDnsServer::Start()
+{
+    std::wstring event = L"TestDnsReady_" + std::to_wstring(GetCurrentProcessId());
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+    std::wstring program = ProgramFolder() + L"dnsserver.exe";
+    std::wstring commandLine = L"\"" + program + L"\" --journal \"" + m_folder + L"journal.txt\"";
+    // The bed routes 127.0.0.2:53 to 127.0.0.1:5302 (see dnsserver.cpp for why).
+    for (const auto& [server, port] : {std::make_pair(First, L"53"), std::make_pair(Second, L"5302")})
+        commandLine += L" --serve " + Wide(server) + L" " + port + L" \"" + ZoneFile(server) + L"\"";
+    commandLine += L" --ready " + event + L" --parent " + std::to_wstring(GetCurrentProcessId());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+        m_error = "cannot start dnsserver.exe: " + std::to_string(GetLastError());
+    } else if (!Signalled(ready, started.hProcess)) {
+        DWORD code = 0;
+        GetExitCodeProcess(started.hProcess, &code);
+        m_error = "dnsserver.exe did not start listening (exit code " + std::to_string(code) + ")";
+        TerminateProcess(started.hProcess, 0);
+        CloseHandle(started.hProcess);
+    } else {
+        m_process = started.hProcess;
+    }
+    if (started.hThread != nullptr)
+        CloseHandle(started.hThread);
+    CloseHandle(ready);
+}
+
+std::wstring TestDnsServer::ZoneFile(const std::string& server) const
+{
+    return m_folder + Wide(server) + L".zone";
+}
+
+std::vector<std::string> TestDnsServer::Journal() const
+{
+    std::vector<std::string> lines;
+    std::ifstream file((m_folder + L"journal.txt").c_str());
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    return lines;
+}
