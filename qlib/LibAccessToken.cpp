@@ -2,6 +2,7 @@
 
 #include "LibAssert.h"
 #include "LibLogger.h"
+#include "LibOwners.h"
 #include "LibNtDll.h"
 
 namespace {
@@ -11,7 +12,7 @@ QLibStatus TakeToken(QLibWin32Object& owner, BOOL opened, HANDLE token, const ch
 {
     QLibStatus status;
     if (!opened) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+        status = QLibLastError();
         QLIB_TRACE(function, message, status.GetCode());
         return status;
     }
@@ -36,25 +37,23 @@ QLibStatus QLibAccessToken::GetInformation(uint32_t infoClass, void** buffer)
     QLIB_ASSERT(!sized);
     DWORD error = GetLastError();
     if (error != ERROR_INSUFFICIENT_BUFFER) {
-        status.Set(QLIB_ERR_WIN32, error);
+        status = QLibWin32Failure(error);
         QLIB_TRACE("QLibAccessToken::GetInformation", L"(%d) GetTokenInformation failed.", status.GetCode());
         return status;
     }
-    void* block = QLibHeapAlloc(size, status);
-    if (block == nullptr) {
+    QLibHeapOwner<void> block(QLibHeapAlloc(size, status));
+    if (!block) {
         QLIB_TRACE("QLibAccessToken::GetInformation", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(), size);
         return status;
     }
     DWORD returned = 0;
-    if (!GetTokenInformation(m_hHandle, tokenClass, block, size, &returned)) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+    if (!GetTokenInformation(m_hHandle, tokenClass, block.get(), size, &returned)) {
+        status = QLibLastError();
         QLIB_TRACE("QLibAccessToken::GetInformation", L"(%d) GetTokenInformation failed.", status.GetCode());
-        HeapFree(GetProcessHeap(), 0, block);
         return status;
     }
-    *buffer = block;
-    status.SetOK();
-    return status;
+    *buffer = block.release();
+    return QLibOk();
 }
 
 QLibStatus QLibAccessToken::EnablePrivilege(const wchar_t* privilegeName, BOOL enable)
@@ -64,7 +63,7 @@ QLibStatus QLibAccessToken::EnablePrivilege(const wchar_t* privilegeName, BOOL e
     QLibStatus status;
     TOKEN_PRIVILEGES privileges = {};
     if (!LookupPrivilegeValueW(nullptr, privilegeName, &privileges.Privileges[0].Luid)) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibAccessToken::EnablePrivilege", L"(%d) LookupPrivilegeValue failed. privName = %s.",
                    status.GetCode(), privilegeName);
         return status;
@@ -72,13 +71,12 @@ QLibStatus QLibAccessToken::EnablePrivilege(const wchar_t* privilegeName, BOOL e
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
     if (!AdjustTokenPrivileges(m_hHandle, FALSE, &privileges, sizeof(privileges), nullptr, nullptr)) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibAccessToken::EnablePrivilege", L"(%d) AdjustTokenPrivileges failed. bEnable = %d",
                    status.GetCode(), enable);
         return status;
     }
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 QLibProcessToken::QLibProcessToken(HANDLE process, uint32_t access)

@@ -20,7 +20,7 @@ QLibStatus QLibMutex::Create(BOOL initialOwner, const wchar_t* name, uint32_t* a
     (void)Close();
     HANDLE handle = CreateMutexW(security, initialOwner, name);
     if (handle == nullptr) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibMutex::Create", L"(%d) CreateMutex failed. Name=%s", status.GetCode(), name ? name : L"");
         return status;
     }
@@ -30,8 +30,7 @@ QLibStatus QLibMutex::Create(BOOL initialOwner, const wchar_t* name, uint32_t* a
     m_hHandle = handle;
     if (name != nullptr)
         m_Name = name;
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 QLibStatus QLibMutex::Release()
@@ -39,12 +38,11 @@ QLibStatus QLibMutex::Release()
     QLIB_ASSERT(IsValid());
     QLibStatus status;
     if (!ReleaseMutex(m_hHandle)) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibMutex::Release", L"(%d) ReleaseMutex failed. Name=%s", status.GetCode(), m_Name.c_str());
         return status;
     }
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 const std::wstring& QLibMutex::GetName() const

@@ -4,6 +4,7 @@
 
 #include "LibAssert.h"
 #include "LibLogger.h"
+#include "LibOwners.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ void* QLibHeapAlloc(size_t bytes, QLibStatus& status)
     void* buffer = HeapAlloc(GetProcessHeap(), 0, bytes);
     if (buffer == nullptr) {
         DWORD error = GetLastError();
-        status.Set(QLIB_ERR_WIN32, error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY);
+        status = QLibWin32Failure(error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY);
     }
     return buffer;
 }
@@ -140,20 +141,19 @@ QLibStatus QLibNtDll::Query(const char* function, const wchar_t* allocFormat, co
     QLibStatus status;
     NTSTATUS ntStatus;
     for (;;) {
-        void* block = QLibHeapAlloc(bytes, status);
-        if (block == nullptr) {
+        QLibHeapOwner<void> block(QLibHeapAlloc(bytes, status));
+        if (!block) {
             if (allocFormat != nullptr)
                 QLIB_TRACE(function, allocFormat, status.GetCode(), bytes);
             return status;
         }
-        ntStatus = call(block, bytes);
+        ntStatus = call(block.get(), bytes);
         bool wantsMore = ntStatus == StatusInfoLengthMismatch || ntStatus == StatusBufferOverflow;
         ULONG next = growth == Growth::Double ? bytes * 2 : bytes + 1024;
         if (ntStatus == 0) {
-            *buffer = block;
+            *buffer = block.release();
             return QLibOk();
         }
-        HeapFree(GetProcessHeap(), 0, block);
         if (!wantsMore || growth == Growth::None || next > MaxQueryBytes)
             break;
         bytes = next;
@@ -279,7 +279,8 @@ QLibStatus QLibNtDll::CreateEnvironment(BOOL cloneCurrent, void** environment)
         Required<RtlCreateEnvironmentFn>(EntryRtlCreateEnvironment)(cloneCurrent ? TRUE : FALSE, environment));
 }
 
-// The caller learns nothing from the native status: an unchanged environment is no failure to it.
+// An unchanged environment (a value set again, an absent variable removed) is success; a variable the
+// block refuses (a name with '=', no memory to grow it) is the native failure, never success.
 QLibStatus QLibNtDll::SetEnvironmentVariable(void** environment, const wchar_t* name, const wchar_t* value)
 {
     UNICODE_STRING nameText;
@@ -287,8 +288,8 @@ QLibStatus QLibNtDll::SetEnvironmentVariable(void** environment, const wchar_t* 
     // Both always succeed: the status is there for the family's shape only.
     (void)InitUnicodeString(&nameText, name);
     (void)InitUnicodeString(&valueText, value);
-    Required<RtlSetEnvironmentVariableFn>(EntryRtlSetEnvironmentVariable)(environment, &nameText, &valueText);
-    return QLibOk();
+    return FromNtStatus(
+        Required<RtlSetEnvironmentVariableFn>(EntryRtlSetEnvironmentVariable)(environment, &nameText, &valueText));
 }
 
 QLibStatus QLibNtDll::DestroyEnvironment(void* environment)

@@ -48,6 +48,9 @@ public:
         return &m_Value;
     }
 
+    // For a call that may replace what is held (in and out), such as one that grows a block.
+    T* addressof() { return &m_Value; }
+
 private:
     T m_Value{};
 };

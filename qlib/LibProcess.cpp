@@ -11,6 +11,7 @@
 
 #include "LibAssert.h"
 #include "LibLogger.h"
+#include "LibOwners.h"
 #include "LibNtDll.h"
 
 namespace {
@@ -44,43 +45,20 @@ QLibStatus WithProcess(uint32_t pid, uint32_t access, Query query)
     return query(process);
 }
 
-void FreeHeap(void* buffer)
-{
-    if (buffer != nullptr)
-        HeapFree(GetProcessHeap(), 0, buffer);
-}
-
-template <typename Interface>
-void ReleaseCom(Interface*& object)
-{
-    if (object != nullptr)
-        object->Release();
-    object = nullptr;
-}
-
-// The WMI objects of one command-line query, released when it ends.
+// The WMI objects of one command-line query, released when it ends; COM objects last-made first.
 struct WmiQuery {
-    IWbemLocator* locator = nullptr;
-    IWbemServices* services = nullptr;
-    IEnumWbemClassObject* enumerator = nullptr;
-    IWbemClassObject* object = nullptr;
-    BSTR nameSpace = SysAllocString(L"ROOT\\CIMV2");
-    BSTR language = SysAllocString(L"WQL");
-    BSTR query = nullptr;
+    QLibComOwner<IWbemLocator> locator;
+    QLibComOwner<IWbemServices> services;
+    QLibComOwner<IEnumWbemClassObject> enumerator;
+    QLibComOwner<IWbemClassObject> object;
+    QLibBstrOwner nameSpace{SysAllocString(L"ROOT\\CIMV2")};
+    QLibBstrOwner language{SysAllocString(L"WQL")};
+    QLibBstrOwner query;
     VARIANT value;
 
     WmiQuery() { VariantInit(&value); }
-    ~WmiQuery()
-    {
-        VariantClear(&value);
-        ReleaseCom(object);
-        ReleaseCom(enumerator);
-        ReleaseCom(services);
-        ReleaseCom(locator);
-        SysFreeString(query);
-        SysFreeString(language);
-        SysFreeString(nameSpace);
-    }
+    // The variant's own release: it is a value, not a handle an owner could hold.
+    ~WmiQuery() { VariantClear(&value); }
 };
 
 // Runs on a thread where COM is initialised; returns the message of the failed step, or null.
@@ -90,27 +68,28 @@ const wchar_t* WmiCommandLine(uint32_t pid, std::wstring& text)
     wchar_t query[64];
     _snwprintf(query, 64, L"SELECT * from Win32_Process Where ProcessId = %d", pid);
     query[63] = L'\0';
-    wmi.query = SysAllocString(query);
+    wmi.query.reset(SysAllocString(query));
     ULONG returned = 0;
 
     if (FAILED(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                     RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr)))
         return L"GetWMIGetCmdLine: Failed to initialize COM Security\n";
     if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                reinterpret_cast<void**>(&wmi.locator))))
+                                reinterpret_cast<void**>(wmi.locator.put()))))
         return L"GetWMIGetCmdLine: Failed at CoCreateInstance\n";
-    if (FAILED(
-            wmi.locator->ConnectServer(wmi.nameSpace, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &wmi.services)))
+    if (FAILED(wmi.locator.get()->ConnectServer(wmi.nameSpace.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                                wmi.services.put())))
         return L"GetWMIGetCmdLine: Failed to connect to root\\cimv2 Server\n";
-    if (FAILED(CoSetProxyBlanket(wmi.services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
-                                 RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)))
+    if (FAILED(CoSetProxyBlanket(wmi.services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                 RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)))
         return L"GetWMIGetCmdLine: Failed to call CoSetProxyBlanket\n";
-    if (FAILED(wmi.services->ExecQuery(wmi.language, wmi.query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                       nullptr, &wmi.enumerator)))
+    if (FAILED(wmi.services.get()->ExecQuery(wmi.language.get(), wmi.query.get(),
+                                             WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                             wmi.enumerator.put())))
         return L"GetWMIGetCmdLine: Failed to execute WMI query \n";
-    if (FAILED(wmi.enumerator->Next(WBEM_INFINITE, 1, &wmi.object, &returned)) || returned == 0)
+    if (FAILED(wmi.enumerator.get()->Next(WBEM_INFINITE, 1, wmi.object.put(), &returned)) || returned == 0)
         return L"GetWMIGetCmdLine: Failed to execute Enumerator Next\n";
-    if (FAILED(wmi.object->Get(L"CommandLine", 0, &wmi.value, nullptr, nullptr)))
+    if (FAILED(wmi.object.get()->Get(L"CommandLine", 0, &wmi.value, nullptr, nullptr)))
         return L"GetWMIGetCmdLine: Failed to execute WMI Instance.Get for CommandLine \n";
     if (wmi.value.vt != VT_BSTR)
         return L"GetWMIGetCmdLine:CommandLine returned as NULL\n";
@@ -179,15 +158,14 @@ QLibStatus QLibProcess::Attach(HANDLE handle)
         QLIB_TRACE("QLibProcess::Attach", L"(%d) QLibSyncObject::Attach failed.", status.GetCode());
     } else {
         QLibNtDll ntDll;
-        void* buffer = nullptr;
-        status = ntDll.GetProcessInformation(handle, 0, &buffer);
+        QLibHeapOwner<void> buffer;
+        status = ntDll.GetProcessInformation(handle, 0, buffer.put());
         if (status.IsFailed()) {
             QLIB_TRACE("QLibProcess::Attach", L"(%d) GetProcessInformation failed.", status.GetCode());
         } else {
-            const auto* info = static_cast<const PROCESS_BASIC_INFORMATION*>(buffer);
+            const auto* info = static_cast<const PROCESS_BASIC_INFORMATION*>(buffer.get());
             m_Pid = static_cast<uint32_t>(info->UniqueProcessId);
             m_ParentPid = static_cast<uint32_t>(info->InheritedFromUniqueProcessId);
-            HeapFree(GetProcessHeap(), 0, buffer);
             return status;
         }
     }
@@ -232,23 +210,22 @@ QLibStatus QLibProcess::GetExeName(wchar_t** exeName)
     }
     for (DWORD capacity = 1024; capacity <= MaxExeNameChars; capacity += 1024) {
         DWORD bytes = capacity * sizeof(wchar_t);
-        auto* buffer = static_cast<wchar_t*>(QLibHeapAlloc(bytes, status));
-        if (buffer == nullptr) {
+        QLibHeapOwner<wchar_t> buffer(static_cast<wchar_t*>(QLibHeapAlloc(bytes, status)));
+        if (!buffer) {
             QLIB_TRACE("QLibProcess::GetExeName", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(), bytes);
             return status;
         }
-        DWORD count = GetModuleFileNameExW(m_hHandle, module, buffer, capacity);
+        DWORD count = GetModuleFileNameExW(m_hHandle, module, buffer.get(), capacity);
         if (count != 0 && count < capacity) {
-            m_ExeName.assign(buffer, count);
-            *exeName = buffer;
+            m_ExeName.assign(buffer.get(), count);
+            *exeName = buffer.release();
             return QLibOk();
         }
         status = QLibLastError();
-        HeapFree(GetProcessHeap(), 0, buffer);
         if (count == 0)
             break;
         // A count that fills the buffer may be a cut path: try again with more room.
-        status.Set(QLIB_ERR_WIN32, ERROR_INSUFFICIENT_BUFFER);
+        status = QLibWin32Failure(ERROR_INSUFFICIENT_BUFFER);
     }
     QLIB_TRACE("QLibProcess::GetExeName", L"(%d) GetModuleFileNameEx failed. pid=%d", status.GetCode(), m_Pid);
     return status;
@@ -258,21 +235,21 @@ QLibStatus QLibProcess::GetExeName(wchar_t** exeName)
 QLibStatus QLibProcess::ReadCmdLine()
 {
     QLibNtDll ntDll;
-    void* buffer = nullptr;
-    QLibStatus status = ntDll.GetProcessInformation(m_hHandle, 0, &buffer);
+    QLibHeapOwner<void> buffer;
+    QLibStatus status = ntDll.GetProcessInformation(m_hHandle, 0, buffer.put());
     if (status.IsFailed()) {
         QLIB_TRACE("QLibProcess::GetCmdLine", L"(%d) GetProcessInformation failed.", status.GetCode());
         return status;
     }
-    auto* peb = reinterpret_cast<const BYTE*>(static_cast<PROCESS_BASIC_INFORMATION*>(buffer)->PebBaseAddress);
-    HeapFree(GetProcessHeap(), 0, buffer);
+    auto* peb = reinterpret_cast<const BYTE*>(static_cast<PROCESS_BASIC_INFORMATION*>(buffer.get())->PebBaseAddress);
+    buffer.reset();
 
     auto read = [&](const void* address, void* target, size_t bytes) {
         SIZE_T done = 0;
         if (ReadProcessMemory(m_hHandle, address, target, bytes, &done) && done == bytes)
             return true;
         DWORD error = GetLastError();
-        status.Set(QLIB_ERR_WIN32, error != 0 ? error : ERROR_PARTIAL_COPY);
+        status = QLibWin32Failure(error != 0 ? error : ERROR_PARTIAL_COPY);
         QLIB_TRACE("QLibProcess::GetCmdLine", L"(%d) Failed to read memory. Pid=%d.", status.GetCode(), m_Pid);
         return false;
     };
@@ -354,10 +331,10 @@ QLibStatus QLibProcess::GetParentPid(uint32_t* parentPid)
     }
     DWORD error = GetLastError();
     if (error == ERROR_NO_MORE_FILES) {
-        status.Set(QLIB_ERR_WIN32, ERROR_FILE_NOT_FOUND);
+        status = QLibWin32Failure(ERROR_FILE_NOT_FOUND);
         QLIB_TRACE("QLibProcess::GetParentPid", L"Could not find pid entry for %d in the task list.", m_Pid);
     } else {
-        status.Set(QLIB_ERR_WIN32, error);
+        status = QLibWin32Failure(error);
         QLIB_TRACE("QLibProcess::GetParentPid", L"(%d) Failed to enumerate processes in the system.", status.GetCode());
     }
     return status;
@@ -368,17 +345,17 @@ QLibStatus QLibProcess::GetUserSid(PSID* sid)
     QLIB_ASSERT(IsValid());
     *sid = nullptr;
     QLibProcessToken token;
-    void* tokenUser = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    QLibHeapOwner<void> tokenUser;
+    QLibLocalOwner<void> descriptor;
     PSID source = nullptr;
     QLibStatus status = OpenToken(TOKEN_READ, token);
     if (status.IsOK()) {
-        status = token.GetInformation(TokenUser, &tokenUser);
+        status = token.GetInformation(TokenUser, tokenUser.put());
         if (status.IsFailed())
             QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) Failed to get token information. pid=%d", status.GetCode(),
                        m_Pid);
         else
-            source = static_cast<TOKEN_USER*>(tokenUser)->User.Sid;
+            source = static_cast<TOKEN_USER*>(tokenUser.get())->User.Sid;
     } else if (status.GetCode() != ERROR_ACCESS_DENIED) {
         QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) GetToken failed. pid=%d", status.GetCode(), m_Pid);
     } else {
@@ -387,12 +364,12 @@ QLibStatus QLibProcess::GetUserSid(PSID* sid)
         PSID group = nullptr;
         DWORD result = GetSecurityInfo(m_hHandle, SE_KERNEL_OBJECT,
                                        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, &owner, &group, nullptr,
-                                       nullptr, &descriptor);
+                                       nullptr, descriptor.put());
         if (result != ERROR_SUCCESS) {
-            status.Set(QLIB_ERR_WIN32, result);
+            status = QLibWin32Failure(result);
             QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) GetSecurityInfo failed. pid=%d", status.GetCode(), m_Pid);
         } else if (group == nullptr) {
-            status.Set(QLIB_ERR_WIN32, ERROR_INVALID_SID);
+            status = QLibWin32Failure(ERROR_INVALID_SID);
             QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) GetSecurityInfo failed. pid=%d", status.GetCode(), m_Pid);
         } else {
             source = group;
@@ -400,21 +377,17 @@ QLibStatus QLibProcess::GetUserSid(PSID* sid)
     }
     if (source != nullptr) {
         DWORD length = GetLengthSid(source);
-        *sid = QLibHeapAlloc(length, status);
-        if (*sid == nullptr) {
+        QLibHeapOwner<void> copy(QLibHeapAlloc(length, status));
+        if (!copy) {
             QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) HeapAlloc failed. Size=%d", status.GetCode(), length);
-        } else if (!CopySid(length, *sid, source)) {
+        } else if (!CopySid(length, copy.get(), source)) {
             status = QLibLastError();
             QLIB_TRACE("QLibProcess::GetUserSid", L"(%d) CopySid failed.", status.GetCode());
-            HeapFree(GetProcessHeap(), 0, *sid);
-            *sid = nullptr;
         } else {
-            status.SetOK();
+            *sid = copy.release();
+            status = QLibOk();
         }
     }
-    FreeHeap(tokenUser);
-    if (descriptor != nullptr)
-        LocalFree(descriptor);
     return status;
 }
 
@@ -423,8 +396,8 @@ QLibStatus QLibProcess::GetUserName(wchar_t** domain, wchar_t** userName)
     QLIB_ASSERT(IsValid());
     *domain = nullptr;
     *userName = nullptr;
-    PSID sid = nullptr;
-    QLibStatus status = GetUserSid(&sid);
+    QLibHeapOwner<void> sid;
+    QLibStatus status = GetUserSid(sid.put());
     if (status.IsFailed()) {
         QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) GetUserSid failed. pid=%d", status.GetCode(), m_Pid);
         return status;
@@ -432,36 +405,32 @@ QLibStatus QLibProcess::GetUserName(wchar_t** domain, wchar_t** userName)
     DWORD nameChars = 0;
     DWORD domainChars = 0;
     SID_NAME_USE use;
-    BOOL sized = LookupAccountSidW(nullptr, sid, nullptr, &nameChars, nullptr, &domainChars, &use);
+    BOOL sized = LookupAccountSidW(nullptr, sid.get(), nullptr, &nameChars, nullptr, &domainChars, &use);
     QLIB_ASSERT(!sized);
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         status = QLibLastError();
         QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed. pid=%d", status.GetCode(), m_Pid);
-    } else {
-        auto allocate = [&](DWORD chars) {
-            auto* text = static_cast<wchar_t*>(QLibHeapAlloc(chars * sizeof(wchar_t), status));
-            if (text == nullptr)
-                QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(),
-                           static_cast<DWORD>(chars * sizeof(wchar_t)));
-            return text;
-        };
-        if ((*userName = allocate(nameChars)) != nullptr && (*domain = allocate(domainChars)) != nullptr) {
-            if (LookupAccountSidW(nullptr, sid, *userName, &nameChars, *domain, &domainChars, &use)) {
-                status.SetOK();
-            } else {
-                status = QLibLastError();
-                QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed.", status.GetCode());
-            }
-        }
+        return status;
     }
-    HeapFree(GetProcessHeap(), 0, sid);
-    if (status.IsFailed()) {
-        FreeHeap(*userName);
-        FreeHeap(*domain);
-        *userName = nullptr;
-        *domain = nullptr;
+    QLibHeapOwner<wchar_t> name;
+    QLibHeapOwner<wchar_t> domainName;
+    auto allocate = [&](QLibHeapOwner<wchar_t>& text, DWORD chars) {
+        text.reset(static_cast<wchar_t*>(QLibHeapAlloc(chars * sizeof(wchar_t), status)));
+        if (!text)
+            QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(),
+                       static_cast<DWORD>(chars * sizeof(wchar_t)));
+        return text.IsValid();
+    };
+    if (!allocate(name, nameChars) || !allocate(domainName, domainChars))
+        return status;
+    if (!LookupAccountSidW(nullptr, sid.get(), name.get(), &nameChars, domainName.get(), &domainChars, &use)) {
+        status = QLibLastError();
+        QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed.", status.GetCode());
+        return status;
     }
-    return status;
+    *userName = name.release();
+    *domain = domainName.release();
+    return QLibOk();
 }
 
 QLibStatus QLibProcess::OpenToken(uint32_t access, QLibProcessToken& token)

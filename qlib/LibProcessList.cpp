@@ -4,6 +4,7 @@
 
 #include "LibAssert.h"
 #include "LibLogger.h"
+#include "LibOwners.h"
 #include "LibProcess.h"
 
 QLibProcessList::QLibProcessList(BOOL open)
@@ -26,24 +27,22 @@ QLibStatus QLibProcessList::Close()
 {
     if (m_Snapshot.IsValid())
         return m_Snapshot.Close();
-    QLibStatus status;
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 QLibStatus QLibProcessList::Open()
 {
     (void)Close();
     QLibStatus status;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+    QLibHandleOwner snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        status = QLibLastError();
         QLIB_TRACE("QLibProcessList::Open", L"(%d) CreateToolhelp32SnapShot failed.", status.GetCode());
         return status;
     }
-    status = m_Snapshot.Attach(snapshot);
-    if (status.IsFailed())
-        CloseHandle(snapshot);
+    status = m_Snapshot.Attach(snapshot.get());
+    if (status.IsOK())
+        (void)snapshot.release();
     return status;
 }
 
@@ -64,13 +63,12 @@ QLibStatus QLibProcessList::Step(StepCall call, const char* function, const wcha
     QLibStatus status;
     m_Entry.dwSize = sizeof(m_Entry);
     if (!call(m_Snapshot.GetHandle(), &m_Entry)) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+        status = QLibLastError();
         QLIB_TRACE(function, message, status.GetCode());
         return status;
     }
     *pid = m_Entry.th32ProcessID;
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 QLibMultInstProcessList::QLibMultInstProcessList()
@@ -122,16 +120,13 @@ QLibStatus QLibMultInstProcessList::_CheckPid(uint32_t candidate, uint32_t* pid)
 {
     bool firstRelease = m_MajorVersion == 5 && m_MinorVersion == 0;
     uint32_t systemPid = firstRelease ? 8 : 4;
-    QLibStatus status;
-    status.SetOK();
+    QLibStatus status = QLibOk();
     while (status.IsOK()) {
         if (candidate != 0 && candidate != systemPid) {
-            wchar_t* exeName = nullptr;
-            QLibStatus query = QLibProcess::GetExeName(candidate, &exeName);
+            QLibHeapOwner<wchar_t> exeName;
+            QLibStatus query = QLibProcess::GetExeName(candidate, exeName.put());
             if (query.IsOK()) {
-                bool match = _wcsicmp(exeName, m_ExeName.c_str()) == 0;
-                HeapFree(GetProcessHeap(), 0, exeName);
-                if (match) {
+                if (_wcsicmp(exeName.get(), m_ExeName.c_str()) == 0) {
                     *pid = candidate;
                     return status;
                 }

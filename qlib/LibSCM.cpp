@@ -2,6 +2,7 @@
 
 #include "LibAssert.h"
 #include "LibLogger.h"
+#include "LibOwners.h"
 #include "LibService.h"
 
 namespace {
@@ -45,18 +46,17 @@ QLibStatus QLibFetchScBuffer(const QLibScBufferQuery& query, void** buffer)
             return QLibWin32Failure(error);
         }
         // HeapAlloc sets no error code of its own.
-        void* data = HeapAlloc(GetProcessHeap(), 0, needed);
-        if (data == nullptr) {
+        QLibHeapOwner<void> data(HeapAlloc(GetProcessHeap(), 0, needed));
+        if (!data) {
             QLIB_TRACE(query.function, query.allocFailedFormat, ERROR_NOT_ENOUGH_MEMORY, needed);
             return QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
         }
         DWORD size = needed;
-        if (query.call(data, size, &needed)) {
-            *buffer = data;
+        if (query.call(data.get(), size, &needed)) {
+            *buffer = data.release();
             return QLibOk();
         }
         error = GetLastError();
-        HeapFree(GetProcessHeap(), 0, data);
         bool grew = error == ERROR_INSUFFICIENT_BUFFER || error == query.moreDataError;
         if (!grew || attempt == attempts) {
             query.traceFailure(error, true);
@@ -113,17 +113,16 @@ QLibStatus QLibSCM::OpenServiceW(const wchar_t* name, uint32_t access, QLibServi
         return status;
 
     // Not a key name: it may be a display name.
-    wchar_t* keyName = nullptr;
-    status = GetKeyName(name, &keyName);
+    QLibHeapOwner<wchar_t> keyName;
+    status = GetKeyName(name, keyName.put());
     if (status.IsFailed()) {
         QLIB_TRACE("QLibSCM::OpenServiceW", L"(%d) GetKeyName failed for %s", status.GetCode(), name);
         return status;
     }
-    status = service.Open(Manager(), keyName, access);
+    status = service.Open(Manager(), keyName.get(), access);
     if (status.IsFailed())
         QLIB_TRACE("QLibSCM::OpenServiceW", L"(%d) Failed to open svc %s(%s), access=%d", status.GetCode(), name,
-                   keyName, access);
-    HeapFree(GetProcessHeap(), 0, keyName);
+                   keyName.get(), access);
     return status;
 }
 
@@ -262,16 +261,15 @@ QLibStatus QLibSCM::CreateServiceW(const wchar_t* name, const wchar_t* displayNa
                                    const wchar_t* binaryPath, const wchar_t* loadOrderGroup, DWORD* tagId,
                                    const wchar_t* dependencies, const wchar_t* account, const wchar_t* password)
 {
-    SC_HANDLE service = ::CreateServiceW(Manager(), name, displayName, desiredAccess, serviceType, startType,
-                                         errorControl, binaryPath, loadOrderGroup, tagId, dependencies, account,
-                                         password);
-    if (service == nullptr) {
+    // Callers open the service themselves when they need it.
+    QLibServiceOwner service(::CreateServiceW(Manager(), name, displayName, desiredAccess, serviceType, startType,
+                                              errorControl, binaryPath, loadOrderGroup, tagId, dependencies, account,
+                                              password));
+    if (!service) {
         QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibSCM::CreateServiceW", L"(%d) Failed to create service %s.", status.GetCode(),
                    name ? name : L"");
         return status;
     }
-    // Callers open the service themselves when they need it.
-    CloseServiceHandle(service);
     return QLibOk();
 }

@@ -6,6 +6,7 @@
 #include "LibAssert.h"
 #include "LibLogger.h"
 #include "LibNtDll.h"
+#include "LibOwners.h"
 #include "LibProcess.h"
 #include "LibSCM.h"
 
@@ -32,11 +33,9 @@ wchar_t* HeapCopy(const wchar_t* text, size_t length)
     return copy;
 }
 
-void HeapRelease(void* buffer)
-{
-    if (buffer != nullptr)
-        HeapFree(GetProcessHeap(), 0, buffer);
-}
+struct DestroyNativeEnvironment : QLibNonNull {
+    static void Close(void* block) { (void)QLibNtDll().DestroyEnvironment(block); }
+};
 
 OSVERSIONINFOW WindowsVersion()
 {
@@ -104,9 +103,9 @@ QLibStatus QLibService::Attach(HANDLE service)
 {
     (void)Close();
     m_hHandle = service;
-    QUERY_SERVICE_CONFIGW* config = nullptr;
-    wchar_t* keyName = nullptr;
-    QLibStatus status = QueryConfig(&config);
+    QLibHeapOwner<QUERY_SERVICE_CONFIGW> config;
+    QLibHeapOwner<wchar_t> keyName;
+    QLibStatus status = QueryConfig(config.put());
     if (status.IsFailed()) {
         QLIB_TRACE("QLibService::Attach", L"(%d) Failed to query service config.", status.GetCode());
     } else {
@@ -115,18 +114,16 @@ QLibStatus QLibService::Attach(HANDLE service)
         if (status.IsFailed())
             QLIB_TRACE("QLibService::Attach", L"(%d) Failed to open SCM.", status.GetCode());
         else {
-            status = manager.GetKeyName(config->lpDisplayName, &keyName);
+            status = manager.GetKeyName(config.get()->lpDisplayName, keyName.put());
             if (status.IsFailed())
                 QLIB_TRACE("QLibService::Attach", L"(%d) Failed to get key name of %s.", status.GetCode(),
-                           config->lpDisplayName);
+                           config.get()->lpDisplayName);
         }
     }
     if (status.IsOK())
-        m_ServiceName = keyName;
+        m_ServiceName = keyName.get();
     else
         m_hHandle = nullptr; // the caller still owns the handle
-    HeapRelease(config);
-    HeapRelease(keyName);
     return status;
 }
 
@@ -371,13 +368,14 @@ QLibStatus QLibService::IsServiceStopped(uint32_t* stopped)
 // leaves the process object closed.
 QLibStatus QLibService::OpenServiceProcess(const char* function, uint32_t access, QLibProcess& process, DWORD* state)
 {
-    SERVICE_STATUS_PROCESS* info = nullptr;
-    QLibStatus status = QueryStatusEx(SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE**>(&info));
+    QLibHeapOwner<BYTE> buffer;
+    QLibStatus status = QueryStatusEx(SC_STATUS_PROCESS_INFO, buffer.put());
     if (status.IsFailed()) {
         QLIB_TRACE(function, L"(%d) Failed to get the service status struct for %s.", status.GetCode(),
                    m_ServiceName.c_str());
         return status;
     }
+    const auto* info = reinterpret_cast<const SERVICE_STATUS_PROCESS*>(buffer.get());
     *state = info->dwCurrentState;
     if (info->dwCurrentState != SERVICE_STOPPED) {
         status = process.Open(info->dwProcessId, FALSE, access);
@@ -385,7 +383,6 @@ QLibStatus QLibService::OpenServiceProcess(const char* function, uint32_t access
             QLIB_TRACE(function, L"(%d) Failed to open pid = %d. svc = %s. state=%d", status.GetCode(),
                        info->dwProcessId, m_ServiceName.c_str(), info->dwCurrentState);
     }
-    HeapRelease(info);
     return status;
 }
 
@@ -422,9 +419,9 @@ uint32_t QLibService::TimeoutFromTimeLeft(int64_t timeLeft)
 
 QLibStatus QLibService::StopAllDependentServices(uint32_t timeout, std::map<std::wstring, QLibStatus>& failures)
 {
-    ENUM_SERVICE_STATUSW* dependents = nullptr;
+    QLibHeapOwner<ENUM_SERVICE_STATUSW> dependents;
     uint32_t count = 0;
-    QLibStatus status = EnumDependents(SERVICE_ACTIVE, &dependents, &count);
+    QLibStatus status = EnumDependents(SERVICE_ACTIVE, dependents.put(), &count);
     if (status.IsFailed()) {
         QLIB_TRACE("QLibService::StopAllDependentServices",
                    L"Unable to enumerate services dependant on database service");
@@ -434,10 +431,8 @@ QLibStatus QLibService::StopAllDependentServices(uint32_t timeout, std::map<std:
         return status;
     // Each failure is kept in failures; the wait below still sees every dependent.
     for (uint32_t i = 0; i < count; ++i)
-        (void)StopDependent(dependents[i], timeout, failures);
-    status = WaitForDependents(dependents, count, timeout, failures);
-    HeapRelease(dependents);
-    return status;
+        (void)StopDependent(dependents.get()[i], timeout, failures);
+    return WaitForDependents(dependents.get(), count, timeout, failures);
 }
 
 // Depth first: a dependent is stopped only when everything that depends on it could be stopped.
@@ -557,32 +552,28 @@ QLibStatus QLibService::QueryUserAccountFromSCM(wchar_t** domain, wchar_t** user
     QLIB_ASSERT(IsValid());
     *domain = nullptr;
     *user = nullptr;
-    QUERY_SERVICE_CONFIGW* config = nullptr;
-    QLibStatus status = QueryConfig(&config);
+    QLibHeapOwner<QUERY_SERVICE_CONFIGW> config;
+    QLibStatus status = QueryConfig(config.put());
     if (status.IsFailed()) {
         QLIB_TRACE("QLibService::QueryUserAccountFromSCM", L"(%d) Failed to query service config. svc=%s.",
                    status.GetCode(), m_ServiceName.c_str());
         return status;
     }
-    const wchar_t* startName = config->lpServiceStartName ? config->lpServiceStartName : L"";
+    const wchar_t* startName = config.get()->lpServiceStartName ? config.get()->lpServiceStartName : L"";
     const wchar_t* separator = wcsrchr(startName, L'\\');
     const wchar_t* userPart = separator ? separator + 1 : startName;
-    *user = HeapCopy(userPart, wcslen(userPart));
-    bool copied = *user != nullptr;
-    if (copied && separator) {
-        *domain = HeapCopy(startName, separator - startName);
-        copied = *domain != nullptr;
-    }
-    if (!copied) {
+    QLibHeapOwner<wchar_t> userCopy(HeapCopy(userPart, wcslen(userPart)));
+    QLibHeapOwner<wchar_t> domainCopy;
+    if (userCopy && separator)
+        domainCopy.reset(HeapCopy(startName, separator - startName));
+    if (!userCopy || (separator && !domainCopy)) {
         status = QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
         QLIB_TRACE("QLibService::QueryUserAccountFromSCM", L"(%d) Failed to alloc memory. Size=%d", status.GetCode(),
                    static_cast<int>((wcslen(startName) + 1) * sizeof(wchar_t)));
-        HeapRelease(*domain);
-        HeapRelease(*user);
-        *domain = nullptr;
-        *user = nullptr;
+        return status;
     }
-    HeapRelease(config);
+    *user = userCopy.release();
+    *domain = domainCopy.release();
     return status;
 }
 
@@ -591,37 +582,36 @@ QLibStatus QLibService::QueryUserSIDFromSCM(PSID* sid)
     const char* function = "QLibService::QueryUserSIDFromSCM";
     QLIB_ASSERT(IsValid());
     *sid = nullptr;
-    QUERY_SERVICE_CONFIGW* config = nullptr;
-    QLibStatus status = QueryConfig(&config);
+    QLibHeapOwner<QUERY_SERVICE_CONFIGW> config;
+    QLibStatus status = QueryConfig(config.put());
     if (status.IsFailed()) {
         QLIB_TRACE(function, L"(%d) Failed to query service config. svc=%s.", status.GetCode(), m_ServiceName.c_str());
         return status;
     }
-    const wchar_t* startName = config->lpServiceStartName ? config->lpServiceStartName : L"";
+    const wchar_t* startName = config.get()->lpServiceStartName ? config.get()->lpServiceStartName : L"";
     DWORD sidSize = 0;
     DWORD domainSize = 0;
     SID_NAME_USE use;
     BOOL found = LookupAccountNameW(nullptr, startName, nullptr, &sidSize, nullptr, &domainSize, &use);
     DWORD error = GetLastError();
     QLIB_ASSERT(!found);
-    QLibStatus result = status;
     if (error != ERROR_INSUFFICIENT_BUFFER) {
-        result = QLibWin32Failure(error);
         QLIB_TRACE(function, L"Failed to lookup the account name '%s'. Error = %d.", startName, error);
-    } else if ((*sid = HeapAlloc(GetProcessHeap(), 0, sidSize)) == nullptr) {
-        result = QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
-        QLIB_TRACE(function, L"(%d) HeapAlloc failed. size = %d.", result.GetCode(), sidSize);
-    } else {
-        std::vector<wchar_t> domain(domainSize + 1);
-        if (!LookupAccountNameW(nullptr, startName, *sid, &sidSize, domain.data(), &domainSize, &use)) {
-            result = QLibLastError();
-            QLIB_TRACE(function, L"Failed to lookup the account name '%s'. Error = %d.", startName, result.GetCode());
-            HeapRelease(*sid);
-            *sid = nullptr;
-        }
+        return QLibWin32Failure(error);
     }
-    HeapRelease(config);
-    return result;
+    QLibHeapOwner<void> copy(HeapAlloc(GetProcessHeap(), 0, sidSize));
+    if (!copy) {
+        QLIB_TRACE(function, L"(%d) HeapAlloc failed. size = %d.", ERROR_NOT_ENOUGH_MEMORY, sidSize);
+        return QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    std::vector<wchar_t> domain(domainSize + 1);
+    if (!LookupAccountNameW(nullptr, startName, copy.get(), &sidSize, domain.data(), &domainSize, &use)) {
+        QLibStatus result = QLibLastError();
+        QLIB_TRACE(function, L"Failed to lookup the account name '%s'. Error = %d.", startName, result.GetCode());
+        return result;
+    }
+    *sid = copy.release();
+    return status;
 }
 
 QLibStatus QLibService::OpenRunningProcess(const char* function, QLibProcess& process, DWORD* state)
@@ -697,75 +687,66 @@ LONG QLibService::OpenRegistryKey(const char* function, HKEY* key) const
 QLibStatus QLibService::AddUserEnvironment(void** block)
 {
     const char* function = "QLibService::SetVirtualNameEnvironment";
-    PSID sid = nullptr;
-    if (QueryUserSIDFromSCM(&sid).IsFailed())
+    QLibHeapOwner<void> sid;
+    if (QueryUserSIDFromSCM(sid.put()).IsFailed())
         return QLibOk();
-    wchar_t* sidText = nullptr;
-    if (!ConvertSidToStringSidW(sid, &sidText)) {
+    QLibLocalOwner<wchar_t> sidText;
+    if (!ConvertSidToStringSidW(sid.get(), sidText.put())) {
         QLibStatus status = QLibLastError();
         QLIB_TRACE(function, L"(%d) ConvertSidToStringSid failed.", status.GetCode());
-        HeapRelease(sid);
         return status;
     }
-    std::wstring path = std::wstring(sidText) + L"\\Environment";
-    LocalFree(sidText);
-    HeapRelease(sid);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_USERS, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    std::wstring path = std::wstring(sidText.get()) + L"\\Environment";
+    QLibKeyOwner key;
+    if (RegOpenKeyExW(HKEY_USERS, path.c_str(), 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
         return QLibOk();
 
     DWORD nameChars = 0;
     DWORD dataBytes = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &nameChars, &dataBytes,
+    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &nameChars, &dataBytes,
                      nullptr, nullptr);
     nameChars = nameChars ? nameChars : 4096;
     dataBytes = dataBytes ? dataBytes : 4096;
-    QLibStatus status = QLibOk();
-    std::vector<wchar_t*> buffers;
-    for (DWORD bytes : {(nameChars + 1) * sizeof(wchar_t), dataBytes + sizeof(wchar_t)}) {
-        buffers.push_back(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes)));
-        if (buffers.back() == nullptr && status.IsOK()) {
-            status = QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
-            QLIB_TRACE(function, L"(%d) HeapAlloc failed. size = %d.", status.GetCode(), bytes);
-        }
+    const DWORD nameBytes = (nameChars + 1) * sizeof(wchar_t);
+    const DWORD dataRoom = dataBytes + sizeof(wchar_t);
+    QLibHeapOwner<wchar_t> name(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, nameBytes)));
+    QLibHeapOwner<wchar_t> data(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, dataRoom)));
+    if (!name || !data) {
+        QLIB_TRACE(function, L"(%d) HeapAlloc failed. size = %d.", ERROR_NOT_ENOUGH_MEMORY,
+                   name ? dataRoom : nameBytes);
+        return QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
     }
-    wchar_t* name = buffers[0];
-    wchar_t* data = buffers[1];
     QLibNtDll ntdll;
-    for (DWORD index = 0; status.IsOK(); ++index) {
+    for (DWORD index = 0;; ++index) {
         DWORD nameSize = nameChars + 1;
         DWORD dataSize = dataBytes;
         DWORD type = 0;
-        ZeroMemory(data, dataBytes + sizeof(wchar_t));
-        if (RegEnumValueW(key, index, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize)
+        ZeroMemory(data.get(), dataRoom);
+        if (RegEnumValueW(key.get(), index, name.get(), &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.get()),
+                          &dataSize)
             != ERROR_SUCCESS)
             break;
+        // A user's variable the block refuses (a name with '=') is left out, as Windows leaves it out.
         if (type == REG_SZ)
-            (void)ntdll.SetEnvironmentVariable(block, name, data);
-        wchar_t* expanded = nullptr;
-        if (type == REG_EXPAND_SZ && QLibNtDll::ExpandEnvStrings(*block, data, &expanded).IsOK()) {
-            (void)ntdll.SetEnvironmentVariable(block, name, expanded);
-            HeapRelease(expanded);
-        }
+            (void)ntdll.SetEnvironmentVariable(block, name.get(), data.get());
+        QLibHeapOwner<wchar_t> expanded;
+        if (type == REG_EXPAND_SZ && QLibNtDll::ExpandEnvStrings(*block, data.get(), expanded.put()).IsOK())
+            (void)ntdll.SetEnvironmentVariable(block, name.get(), expanded.get());
     }
-    RegCloseKey(key);
-    for (wchar_t* buffer : buffers)
-        HeapRelease(buffer);
-    return status;
+    return QLibOk();
 }
 
 QLibStatus QLibService::WriteEnvironment(const void* block)
 {
     const char* function = "QLibService::SetVirtualNameEnvironment";
-    HKEY key = nullptr;
-    LONG error = OpenRegistryKey(function, &key);
+    QLibKeyOwner key;
+    LONG error = OpenRegistryKey(function, key.put());
     if (error != ERROR_SUCCESS)
         return QLibWin32Failure(error);
     DWORD bytes = sizeof(wchar_t);
     for (auto* entry = static_cast<const wchar_t*>(block); *entry; entry += wcslen(entry) + 1)
         bytes += static_cast<DWORD>((wcslen(entry) + 1) * sizeof(wchar_t));
-    error = RegSetValueExW(key, L"Environment", 0, REG_MULTI_SZ, static_cast<const BYTE*>(block), bytes);
-    RegCloseKey(key);
+    error = RegSetValueExW(key.get(), L"Environment", 0, REG_MULTI_SZ, static_cast<const BYTE*>(block), bytes);
     if (error != ERROR_SUCCESS) {
         QLIB_TRACE(function, L"(%d) Failed to set the env key.", error);
         return QLibWin32Failure(error);
@@ -778,59 +759,70 @@ QLibStatus QLibService::SetVirtualNameEnvironment(const wchar_t* virtualName)
     const char* function = "QLibService::SetVirtualNameEnvironment";
     QLIB_ASSERT(virtualName != nullptr);
     QLIB_ASSERT(WindowsVersion().dwMajorVersion >= 5);
-    const bool windows2000 = IsWindows2000();
 
-    QLibNtDll ntdll;
-    void* block = nullptr;
+    // The block is destroyed with the call that made it: whichever owner took it.
+    QLibEnvironmentOwner userBlock;
+    QLibUnique<void*, DestroyNativeEnvironment> nativeBlock;
+    void** block = nullptr;
     QLibStatus status;
-    if (windows2000) {
-        if (!CreateEnvironmentBlock(&block, nullptr, FALSE)) {
+    if (IsWindows2000()) {
+        if (!CreateEnvironmentBlock(userBlock.put(), nullptr, FALSE)) {
             status = QLibLastError();
             QLIB_TRACE(function, L"(%d) CreateEnvironmentBlock failed.", status.GetCode());
             return status;
         }
-        status = AddUserEnvironment(&block);
+        block = userBlock.addressof();
+        status = AddUserEnvironment(block);
+        if (status.IsFailed())
+            return status;
     } else {
-        status = ntdll.CreateEnvironment(FALSE, &block);
+        status = QLibNtDll().CreateEnvironment(FALSE, nativeBlock.put());
         if (status.IsFailed()) {
             QLIB_TRACE(function, L"(%d) NTDll::CreateEnvironment failed.", status.GetCode());
             return status;
         }
+        block = nativeBlock.addressof();
     }
-    if (status.IsOK()) {
-        // The result is not tested: a computer outside a DNS domain gives an empty domain.
-        wchar_t domain[261] = {};
-        DWORD domainChars = 260;
-        GetComputerNameExW(ComputerNamePhysicalDnsDomain, domain, &domainChars);
-        domain[260] = L'\0';
-        std::wstring fqdn = std::wstring(virtualName) + L"." + domain;
-        const std::pair<const wchar_t*, const wchar_t*> variables[] = {
-            {L"COMPUTERNAME", virtualName},
-            {L"_CLUSTER_NETWORK_NAME_", virtualName},
-            {L"_CLUSTER_NETWORK_HOSTNAME_", virtualName},
-            {L"_CLUSTER_NETWORK_DOMAIN_", domain},
-            {L"_CLUSTER_NETWORK_FQDN_", fqdn.c_str()},
-        };
-        for (const auto& variable : variables)
-            (void)ntdll.SetEnvironmentVariable(&block, variable.first, variable.second);
-        status = WriteEnvironment(block);
+    status = SetVirtualNameVariables(block, virtualName);
+    return status.IsOK() ? WriteEnvironment(*block) : status;
+}
+
+// A variable the block refuses fails the whole write: a service must never start half renamed.
+QLibStatus QLibService::SetVirtualNameVariables(void** block, const wchar_t* virtualName)
+{
+    // The result is not tested: a computer outside a DNS domain gives an empty domain.
+    wchar_t domain[261] = {};
+    DWORD domainChars = 260;
+    GetComputerNameExW(ComputerNamePhysicalDnsDomain, domain, &domainChars);
+    domain[260] = L'\0';
+    std::wstring fqdn = std::wstring(virtualName) + L"." + domain;
+    const std::pair<const wchar_t*, const wchar_t*> variables[] = {
+        {L"COMPUTERNAME", virtualName},
+        {L"_CLUSTER_NETWORK_NAME_", virtualName},
+        {L"_CLUSTER_NETWORK_HOSTNAME_", virtualName},
+        {L"_CLUSTER_NETWORK_DOMAIN_", domain},
+        {L"_CLUSTER_NETWORK_FQDN_", fqdn.c_str()},
+    };
+    QLibNtDll ntdll;
+    for (const auto& variable : variables) {
+        QLibStatus status = ntdll.SetEnvironmentVariable(block, variable.first, variable.second);
+        if (status.IsFailed()) {
+            QLIB_TRACE("QLibService::SetVirtualNameEnvironment", L"(%d) Failed to set the variable %s.",
+                       status.GetCode(), variable.first);
+            return status;
+        }
     }
-    if (windows2000)
-        DestroyEnvironmentBlock(block);
-    else
-        (void)ntdll.DestroyEnvironment(block);
-    return status;
+    return QLibOk();
 }
 
 QLibStatus QLibService::RemoveVirtualNameEnvironment()
 {
     const char* function = "QLibService::RemoveVirtualNameEnvironment";
-    HKEY key = nullptr;
-    LONG error = OpenRegistryKey(function, &key);
+    QLibKeyOwner key;
+    LONG error = OpenRegistryKey(function, key.put());
     if (error != ERROR_SUCCESS)
         return QLibWin32Failure(error);
-    error = RegDeleteValueW(key, L"Environment");
-    RegCloseKey(key);
+    error = RegDeleteValueW(key.get(), L"Environment");
     if (error != ERROR_SUCCESS) {
         QLIB_TRACE(function, L"(%d) Failed to delete the registry value 'Environment'.", error);
         return QLibWin32Failure(error);
@@ -844,35 +836,35 @@ uint32_t QLibService::VNameMatched(const wchar_t* virtualName)
 {
     const char* function = "QLibService::VNameMatched";
     QLIB_ASSERT(virtualName != nullptr);
-    HKEY key = nullptr;
-    LONG error = OpenRegistryKey(function, &key);
+    QLibKeyOwner key;
+    LONG error = OpenRegistryKey(function, key.put());
     if (error != ERROR_SUCCESS)
         return 0;
     DWORD type = 0;
     DWORD bytes = 0;
-    wchar_t* block = nullptr;
-    error = RegQueryValueExW(key, L"Environment", nullptr, &type, nullptr, &bytes);
+    QLibHeapOwner<wchar_t> owned;
+    error = RegQueryValueExW(key.get(), L"Environment", nullptr, &type, nullptr, &bytes);
     if (error == ERROR_MORE_DATA)
         error = ERROR_SUCCESS;
     if (error == ERROR_SUCCESS && type != REG_MULTI_SZ)
         error = ERROR_INVALID_DATA;
     if (error == ERROR_SUCCESS) {
         DWORD room = (bytes + 1) / sizeof(wchar_t) + 2;
-        block = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, room * sizeof(wchar_t)));
-        error = block ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+        owned.reset(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, room * sizeof(wchar_t))));
+        error = owned ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
     }
     if (error == ERROR_SUCCESS) {
-        error = RegQueryValueExW(key, L"Environment", nullptr, &type, reinterpret_cast<BYTE*>(block), &bytes);
+        error = RegQueryValueExW(key.get(), L"Environment", nullptr, &type, reinterpret_cast<BYTE*>(owned.get()),
+                                 &bytes);
         if (error == ERROR_SUCCESS && type != REG_MULTI_SZ)
             error = ERROR_INVALID_DATA;
     }
-    RegCloseKey(key);
     if (error != ERROR_SUCCESS) {
         QLIB_TRACE(function, L"(%d) Failed to get data from the Environment registry key '%s'.", error,
                    RegistryPath().c_str());
-        HeapRelease(block);
         return 0;
     }
+    wchar_t* block = owned.get();
 
     DWORD chars = bytes / sizeof(wchar_t);
     block[chars] = L'\0';
@@ -889,6 +881,5 @@ uint32_t QLibService::VNameMatched(const wchar_t* virtualName)
         if (named && _wcsicmp(equals + 1, virtualName) == 0)
             ++matches;
     }
-    HeapRelease(block);
     return matches == 3 ? 1 : 0;
 }

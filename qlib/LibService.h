@@ -74,6 +74,7 @@ private:
     QLibStatus OpenRunningProcess(const char* function, QLibProcess& process, DWORD* state);
     QLibStatus AddUserEnvironment(void** block);
     QLibStatus WriteEnvironment(const void* block);
+    QLibStatus SetVirtualNameVariables(void** block, const wchar_t* virtualName);
     std::wstring RegistryPath() const;
     LONG OpenRegistryKey(const char* function, HKEY* key) const;
 

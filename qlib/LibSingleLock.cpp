@@ -40,8 +40,7 @@ QLibStatus QLibSingleLock::ReleaseWith(ReleaseCall release)
     QLIB_ASSERT(IsValid());
     QLibStatus status;
     if (!m_Locked) {
-        status.SetOK();
-        return status;
+        return QLibOk();
     }
     status = release();
     if (status.IsFailed()) {

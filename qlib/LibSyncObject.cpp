@@ -8,17 +8,14 @@ QLibStatus QLibSyncObject::Wait(DWORD milliseconds)
     QLibStatus status;
     DWORD result = WaitForSingleObject(m_hHandle, milliseconds);
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
-        status.SetOK();
-        return status;
+        return QLibOk();
     }
-    status.Set(QLIB_ERR_WIN32, result == WAIT_TIMEOUT ? WAIT_TIMEOUT : GetLastError());
+    status = QLibWin32Failure(result == WAIT_TIMEOUT ? WAIT_TIMEOUT : GetLastError());
     QLIB_TRACE("QLibSyncObject::Wait", L"(%d) Wait operation has failed.", status.GetCode());
     return status;
 }
 
 QLibStatus QLibSyncObject::Release(LONG, LONG*)
 {
-    QLibStatus status;
-    status.SetOK();
-    return status;
+    return QLibOk();
 }

@@ -5,6 +5,7 @@
 
 #include "LibAssert.h"
 #include "LibLogger.h"
+#include "LibOwners.h"
 #include "LibNtDll.h"
 
 namespace {
@@ -44,9 +45,7 @@ QLibStatus QLibThread::Close()
         Reset();
         return QLibSyncObject::Close();
     }
-    QLibStatus status;
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 HANDLE QLibThread::Detach()
@@ -57,9 +56,7 @@ HANDLE QLibThread::Detach()
 
 QLibStatus QLibThread::Release()
 {
-    QLibStatus status;
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 void QLibThread::Take(HANDLE handle, uint32_t threadId, uint32_t pid)
@@ -76,15 +73,14 @@ QLibStatus QLibThread::Open(uint32_t access, BOOL inherit, uint32_t threadId)
     QLibStatus status;
     HANDLE handle = OpenThread(access, inherit, threadId);
     if (handle == nullptr) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibThread::Open", L"(%d) OpenThread failed. Tid=%d, Access=%d", status.GetCode(), threadId,
                    access);
         return status;
     }
     m_hHandle = handle;
     m_Tid = threadId;
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 uint32_t QLibThread::GetThreadId() const
@@ -99,13 +95,12 @@ QLibStatus QLibThread::IsAlive(BOOL* alive)
     QLibStatus status;
     DWORD exitCode = 0;
     if (!GetExitCodeThread(m_hHandle, &exitCode)) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibThread::IsAlive", L"(%d) GetExitCodeThread failed. tid=%d", status.GetCode(), m_Tid);
         return status;
     }
     *alive = exitCode == STILL_ACTIVE;
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 QLibStatus QLibThread::GetProcessId(uint32_t* pid)
@@ -115,13 +110,12 @@ QLibStatus QLibThread::GetProcessId(uint32_t* pid)
     QLibStatus status;
     if (m_Pid != Unknown) {
         *pid = m_Pid;
-        status.SetOK();
-        return status;
+        return QLibOk();
     }
     QLibWin32Object snapshot;
     HANDLE handle = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (handle == INVALID_HANDLE_VALUE) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibThread::GetProcessId", L"(%d) CreateToolhelp32Snapshot failed. Tid=%d", status.GetCode(),
                    m_Tid);
         return status;
@@ -132,17 +126,16 @@ QLibStatus QLibThread::GetProcessId(uint32_t* pid)
     for (BOOL more = Thread32First(handle, &entry); more; more = Thread32Next(handle, &entry)) {
         if (entry.th32ThreadID == m_Tid) {
             *pid = entry.th32OwnerProcessID;
-            status.SetOK();
-            return status;
+            return QLibOk();
         }
         entry.dwSize = sizeof(entry);
     }
     DWORD error = GetLastError();
     if (error == ERROR_NO_MORE_FILES) {
-        status.Set(QLIB_ERR_WIN32, ERROR_FILE_NOT_FOUND);
+        status = QLibWin32Failure(ERROR_FILE_NOT_FOUND);
         QLIB_TRACE("QLibThread::GetProcessId", L"Cannot find the process for tid=%d", m_Tid);
     } else {
-        status.Set(QLIB_ERR_WIN32, error);
+        status = QLibWin32Failure(error);
         QLIB_TRACE("QLibThread::GetProcessId", L"(%d) Failed to enumerate the threads in the system. Tid=%d",
                    status.GetCode(), m_Tid);
     }
@@ -162,29 +155,27 @@ QLibStatus QLibThread::Create(SECURITY_ATTRIBUTES* security, unsigned stackSize,
     unsigned threadId = 0;
     uintptr_t handle = _beginthreadex(security, stackSize, start, argument, initialFlags, &threadId);
     if (handle == 0) {
-        status.Set(QLIB_ERR_WIN32, GetLastError());
+        status = QLibLastError();
         QLIB_TRACE("QLibThread::Create", L"(%d) _beginthreadex failed.", status.GetCode());
         return status;
     }
     thread.Take(reinterpret_cast<HANDLE>(handle), threadId, GetCurrentProcessId());
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 // The information is read before the handle is taken, so a handle that is no thread is never owned.
 QLibStatus QLibThread::Attach(HANDLE handle)
 {
     QLibNtDll ntDll;
-    void* buffer = nullptr;
-    QLibStatus status = ntDll.GetThreadInformation(handle, 0, &buffer);
+    QLibHeapOwner<void> buffer;
+    QLibStatus status = ntDll.GetThreadInformation(handle, 0, buffer.put());
     if (status.IsFailed()) {
         QLIB_TRACE("QLibThread::Attach", L"(%d) GetThreadInformation failed.", status.GetCode());
         return status;
     }
-    const auto* info = static_cast<const BasicInformation*>(buffer);
+    const auto* info = static_cast<const BasicInformation*>(buffer.get());
     uint32_t tid = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(info->clientId.UniqueThread));
     uint32_t pid = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(info->clientId.UniqueProcess));
-    HeapFree(GetProcessHeap(), 0, buffer);
     status = QLibSyncObject::Attach(handle);
     if (status.IsFailed()) {
         QLIB_TRACE("QLibThread::Attach", L"(%d) QLibWin32Object::Attach failed.", status.GetCode());

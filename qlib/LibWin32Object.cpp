@@ -2,13 +2,12 @@
 
 #include "LibAssert.h"
 #include "LibLogger.h"
+#include "LibOwners.h"
 #include "LibNtDll.h"
 
 QLibStatus QLibObject::Close()
 {
-    QLibStatus status;
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 QLibWin32Object::QLibWin32Object(HANDLE handle) : m_hHandle(handle)
@@ -35,8 +34,7 @@ QLibStatus QLibWin32Object::Close()
             QLIB_TRACE("QLibWin32Object::Close", L"Failed to close handle. Error=%d.", GetLastError());
         m_hHandle = nullptr;
     }
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 HANDLE QLibWin32Object::GetHandle() const
@@ -48,9 +46,7 @@ QLibStatus QLibWin32Object::Attach(HANDLE handle)
 {
     (void)Close();
     m_hHandle = handle;
-    QLibStatus status;
-    status.SetOK();
-    return status;
+    return QLibOk();
 }
 
 HANDLE QLibWin32Object::Detach()
@@ -65,16 +61,15 @@ QLibStatus QLibWin32Object::GetName(std::wstring& name) const
     QLIB_ASSERT(IsValid());
     name.clear();
     QLibNtDll ntDll;
-    void* buffer = nullptr;
-    QLibStatus status = ntDll.GetObjectInformation(m_hHandle, ObjectNameInformation, &buffer);
+    QLibHeapOwner<void> buffer;
+    QLibStatus status = ntDll.GetObjectInformation(m_hHandle, ObjectNameInformation, buffer.put());
     if (status.IsFailed()) {
         QLIB_TRACE("QLibWin32Object::GetName", L"(%d) GetObjectInformation failed.", status.GetCode());
         return status;
     }
-    const UNICODE_STRING& text = static_cast<OBJECT_NAME_INFORMATION*>(buffer)->Name;
+    const UNICODE_STRING& text = static_cast<OBJECT_NAME_INFORMATION*>(buffer.get())->Name;
     if (text.Buffer != nullptr)
         name.assign(text.Buffer, text.Length / sizeof(wchar_t));
-    HeapFree(GetProcessHeap(), 0, buffer);
     return status;
 }
 
@@ -100,6 +95,6 @@ QLibStatus QLibWin32Object::GetNameRelativeToBaseNamedObjects(std::wstring& name
         name = fullName.substr(second, fullName.find(L'\\', second) - second);
         return status;
     }
-    status.Set(QLIB_ERR_WIN32, ERROR_INVALID_PARAMETER);
+    status = QLibWin32Failure(ERROR_INVALID_PARAMETER);
     return status;
 }

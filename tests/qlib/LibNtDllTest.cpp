@@ -142,6 +142,9 @@ TEST_F(QLibNtDllTest, EnvironmentBlockSetAndExpand)
     EXPECT_TRUE(ntDll.SetEnvironmentVariable(&environment, L"QLIB_HOST", L"node7").IsOK());
     EXPECT_TRUE(ntDll.SetEnvironmentVariable(&environment, L"QLIB_GONE", nullptr).IsOK())
         << "removing what is not there still reports success";
+    EXPECT_TRUE(
+        ntDll.SetEnvironmentVariable(&environment, L"QLIB=HOST", L"node7").Is(QLIB_ERR_WIN32, ERROR_INVALID_PARAMETER))
+        << "a variable the block refuses is no success";
 
     wchar_t* expanded = nullptr;
     ASSERT_TRUE(QLibNtDll::ExpandEnvStrings(environment, L"\\\\%QLIB_HOST%\\share", &expanded).IsOK());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <winternl.h>
+
 #include <set>
 #include <vector>
 
@@ -239,6 +241,29 @@ TEST_F(QLibServiceEnvironment, VirtualNameEnvironmentHoldsTheFiveVariablesOnly)
     EXPECT_TRUE(IsStatus(object.RemoveVirtualNameEnvironment(), QLIB_ERR_WIN32, ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(trace.Has("QLibService::RemoveVirtualNameEnvironment",
                           L"(2) Failed to delete the registry value 'Environment'."));
+}
+
+// The library finds RtlSetEnvironmentVariable through GetProcAddress: here it refuses for want of memory.
+struct RefusingEnvironment {
+    static inline ImportPatch* patch = nullptr;
+
+    static NTSTATUS NTAPI Set(PVOID*, PUNICODE_STRING, PUNICODE_STRING) { return static_cast<NTSTATUS>(0xC0000017); }
+    static FARPROC WINAPI Find(HMODULE module, LPCSTR name)
+    {
+        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && strcmp(name, "RtlSetEnvironmentVariable") == 0)
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(Set));
+        return patch->Original<FARPROC(WINAPI*)(HMODULE, LPCSTR)>()(module, name);
+    }
+};
+
+TEST_F(QLibServiceEnvironment, RefusedVariableFailsTheWriteAndStoresNothing)
+{
+    ImportPatch patch("GetProcAddress", reinterpret_cast<void*>(RefusingEnvironment::Find));
+    RefusingEnvironment::patch = &patch;
+    ThreadTrace trace;
+    EXPECT_TRUE(IsStatus(object.SetVirtualNameEnvironment(L"SAPVHOST"), QLIB_ERR_WIN32, ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_TRUE(trace.Has("QLibService::SetVirtualNameEnvironment", L"(8) Failed to set the variable COMPUTERNAME."));
+    EXPECT_TRUE(Stored().empty());
 }
 
 TEST_F(QLibServiceEnvironment, VirtualNameMustCarryAllThreeNames)

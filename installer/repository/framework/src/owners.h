@@ -46,6 +46,9 @@ public:
         return &value;
     }
 
+    // For a call that may replace what is held (in and out).
+    T* addressof() { return &value; }
+
 private:
     T value{};
 };
