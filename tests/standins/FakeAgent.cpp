@@ -55,8 +55,20 @@ uint32_t Monitor(const char* resource, TarnAgArgs*, void*)
     return static_cast<uint32_t>(counter + 1);
 }
 
+// Clean: first says whether the logon of its fixed account gave a token Windows accepts, then notes the call.
 uint32_t Clean(const char*, uint32_t reason, TarnAgArgs* args)
 {
+    HANDLE token = nullptr;
+    DWORD error = 0;
+    if (LogonUserW(L"fakeadm", L"", L"Fake1!", LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, &token)) {
+        TOKEN_TYPE type;
+        DWORD size = 0;
+        error = GetTokenInformation(token, TokenType, &type, sizeof(type), &size) ? 0 : GetLastError();
+        CloseHandle(token);
+    } else {
+        error = GetLastError();
+    }
+    TarnAgLogMsg2(TARNAG_SEV_NOTICE, "FakeClean", "FakeAgent", 54, 20006, 0, L"logon: %u", error);
     TarnAgLogConsoleMsg2(TARNAG_SEV_NOTICE, "FakeClean", "FakeAgent", 55, 20004, 0, L"clean %u with %u values", reason,
                          args->count);
     return 1;

@@ -44,4 +44,25 @@ TEST(Host, RefusesAnUnknownScriptLineAndAMissingAgent)
     EXPECT_NE(std::string::npos, out.find("cannot read the script line: dance R1"));
 }
 
+TEST(Host, HooksTheAgentsLogonRunsCommandsAndPrintsOnlyMessages)
+{
+    TarnTestCluster files("system N1\ntype fakeagent\n    arg SAPSID\nresource R1\n    Type = fakeagent\n");
+    std::string script = files.descPath + ".script";
+    std::ofstream(script) << "clean R1\noffline R1\nrun testchild.exe --exit 3\nsleep 10\n";
+    std::wstring tail = L" fakeagent.dll " + std::wstring(script.begin(), script.end());
+    std::string out, refused;
+    EXPECT_EQ(0, TarnRunCaptured(L"tarnaghost.exe --messages-only --logon FakeAdm \"\" Fake1!" + tail, &out));
+    SetEnvironmentVariableA("TARN_LOGON_USER", "fakeadm");
+    SetEnvironmentVariableA("TARN_LOGON_PASSWORD", "wrong");
+    EXPECT_EQ(0, TarnRunCaptured(L"tarnaghost.exe" + tail, &refused));
+    SetEnvironmentVariableA("TARN_LOGON_USER", nullptr);
+    SetEnvironmentVariableA("TARN_LOGON_PASSWORD", nullptr);
+    DeleteFileA(script.c_str());
+    EXPECT_NE(std::string::npos, out.find("FakeClean: logon: 0\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("run testchild.exe --exit 3: exit code 3\n"));
+    EXPECT_EQ(std::string::npos, out.find("[resource")) << "only the message and console logs";
+    EXPECT_NE(std::string::npos, refused.find("FakeClean: logon: 1326\n")) << refused;
+    EXPECT_NE(std::string::npos, refused.find("[resource"));
+}
+
 } // namespace
