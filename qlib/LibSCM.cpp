@@ -80,6 +80,7 @@ QLibStatus QLibSCM::Close()
     if (IsValid()) {
         (void)Unlock();
         m_Lock = nullptr;
+        // The object is the manager handle's owner: this is its one release.
         CloseServiceHandle(Manager());
         m_hHandle = nullptr;
     }

@@ -92,6 +92,7 @@ QLibService::~QLibService()
 QLibStatus QLibService::Close()
 {
     if (IsValid()) {
+        // The object is the service handle's owner: this is its one release.
         CloseServiceHandle(Service());
         m_hHandle = nullptr;
     }

@@ -25,10 +25,10 @@ bool QLibWin32Object::IsValid() const
     return m_hHandle != nullptr && m_hHandle != INVALID_HANDLE_VALUE;
 }
 
-// Never fails towards the caller; an invalid value such as INVALID_HANDLE_VALUE is left alone.
+// Never fails towards the caller; an invalid value such as INVALID_HANDLE_VALUE is left alone. The
+// object is the handle's owner, and a failed close is traced, so it closes the handle itself.
 QLibStatus QLibWin32Object::Close()
 {
-    QLibStatus status;
     if (QLibWin32Object::IsValid()) {
         if (!CloseHandle(m_hHandle))
             QLIB_TRACE("QLibWin32Object::Close", L"Failed to close handle. Error=%d.", GetLastError());

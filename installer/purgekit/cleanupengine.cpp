@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "logger.h"
+#include "owners.h"
 #include "registryhelper.h"
 #include "repositorykey.h"
 #include "stringutils.h"
@@ -165,16 +166,15 @@ bool listFolder(const ScopeTracer& tracer, const std::wstring& folder, std::vect
     if (!appendPathOrLog(tracer, pattern, L"*", CleanupPathCapacity))
         return false;
     WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW(pattern.c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
+    FindOwner find(FindFirstFileW(pattern.c_str(), &found));
+    if (!find)
         return false;
     do {
         std::wstring item = folder;
         if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0
             && appendPathOrLog(tracer, item, found.cFileName, CleanupPathCapacity))
             items.push_back(item);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &found));
     return true;
 }
 

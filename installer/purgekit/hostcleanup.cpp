@@ -10,6 +10,7 @@
 #include "commonutils.h"
 #include "kitorepository.h"
 #include "logger.h"
+#include "owners.h"
 #include "purgekit.h"
 #include "registryhelper.h"
 #include "registrytree.h"
@@ -36,18 +37,6 @@ const wchar_t* updateKindOf(const std::wstring& commandLine)
     return nullptr;
 }
 
-struct OpenedKey {
-    HKEY handle = nullptr;
-    OpenedKey() = default;
-    OpenedKey(const OpenedKey&) = delete;
-    OpenedKey& operator=(const OpenedKey&) = delete;
-    ~OpenedKey()
-    {
-        if (handle)
-            RegCloseKey(handle);
-    }
-};
-
 // The code to report for a key that is there but did not open.
 uint32_t openFailureCode(LONG windowsError)
 {
@@ -70,17 +59,16 @@ namespace {
 // "DestinationPath" of the installer's key; empty when it cannot be read.
 std::wstring readDestinationPath()
 {
-    wchar_t* keyPath = nullptr;
+    MallocOwner<wchar_t> keyPath;
     std::wstring destination;
-    if (GetRegKeyPath(L"", &keyPath, 1, 0, REG_PATH_KITO) == 0) {
+    if (GetRegKeyPath(L"", keyPath.put(), 1, 0, REG_PATH_KITO) == 0) {
         wchar_t buffer[MAX_PATH] = {};
         RegistryHelper registry;
-        if (registry.Reg_ReadStringItem(HKEY_LOCAL_MACHINE, keyPath, L"DestinationPath", buffer, MAX_PATH,
+        if (registry.Reg_ReadStringItem(HKEY_LOCAL_MACHINE, keyPath.get(), L"DestinationPath", buffer, MAX_PATH,
                                         KEY_ALL_ACCESS)
             == 0)
             destination = buffer;
     }
-    free(keyPath);
     return destination;
 }
 
@@ -178,10 +166,10 @@ bool HostCleanUp::canBeCleaned()
                        L"The Software\\osmark key is not present, we can do Kito file level cleanup");
         return true;
     }
-    OpenedKey osmarkKey;
+    KeyOwner osmarkKey;
     uint32_t rc = osmark == Presence::Unknown
         ? openFailureCode(windowsError)
-        : registry.Reg_OpenKey(&osmarkKey.handle, HKEY_LOCAL_MACHINE, L"Software\\Osmark", KEY_ALL_ACCESS);
+        : registry.Reg_OpenKey(osmarkKey.put(), HKEY_LOCAL_MACHINE, L"Software\\Osmark", KEY_ALL_ACCESS);
     if (rc) {
         KITO_LOG_DEBUG(
             LOG_DBG_6, tracer,
@@ -189,7 +177,7 @@ bool HostCleanUp::canBeCleaned()
             rc);
         return false;
     }
-    Presence kito = presenceOf(osmarkKey.handle, L"Kito", windowsError);
+    Presence kito = presenceOf(osmarkKey.get(), L"Kito", windowsError);
     if (kito == Presence::Absent) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito key is not present, we can do Kito file level cleanup");
         return true;
@@ -228,10 +216,10 @@ bool HostCleanUp::canBeCleaned()
         KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The KitoGUID key is not present, we can do Kito file level cleanup");
         return true;
     }
-    OpenedKey releaseKey;
+    KeyOwner releaseKey;
     rc = release == Presence::Unknown
         ? openFailureCode(windowsError)
-        : registry.Reg_OpenKey(&releaseKey.handle, HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS);
+        : registry.Reg_OpenKey(releaseKey.put(), HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS);
     if (rc) {
         KITO_LOG_DEBUG(
             LOG_DBG_6, tracer,
@@ -239,7 +227,7 @@ bool HostCleanUp::canBeCleaned()
             rc);
         return false;
     }
-    return noSolutionsRegistered(tracer, releaseKey.handle, guid);
+    return noSolutionsRegistered(tracer, releaseKey.get(), guid);
 }
 
 uint32_t HostCleanUp::formCleanupFile(RepositoryKey** root)

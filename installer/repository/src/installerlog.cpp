@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <cwchar>
-#include <memory>
 
 #include "commonutils.h"
 #include "kitorepository.h"
 #include "logger.h"
+#include "owners.h"
 #include "registryhelper.h"
 #include "stringutils.h"
 
@@ -21,10 +21,6 @@ const size_t LanguageChars = MAX_PATH;
 const size_t TimeChars = 128;
 const int32_t InstallerCatalogue = 13;
 const uint32_t InstallerLogLevel = 5;
-
-struct FreeText {
-    void operator()(wchar_t* text) const { free(text); }
-};
 
 std::wstring formatTime(const SYSTEMTIME& local, const wchar_t* format)
 {
@@ -69,10 +65,9 @@ uint32_t initInstallerLog(const std::wstring& logFileName, std::wstring& startTi
     SYSTEMTIME now = {};
     GetLocalTime(&now);
 
-    wchar_t* rawPath = nullptr;
-    if (uint32_t result = GetRegKeyPath(L"", &rawPath, 1, 0, REG_PATH_KITO))
+    MallocOwner<wchar_t> keyPath;
+    if (uint32_t result = GetRegKeyPath(L"", keyPath.put(), 1, 0, REG_PATH_KITO))
         return result;
-    const std::unique_ptr<wchar_t, FreeText> keyPath(rawPath);
 
     wchar_t appData[MAX_PATH] = {};
     HRESULT shell = SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, appData);

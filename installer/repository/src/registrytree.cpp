@@ -1,8 +1,10 @@
 #include "registrytree.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
+#include "owners.h"
 #include "registryhelper.h"
 #include "repositorykey.h"
 
@@ -12,11 +14,13 @@ const DWORD kNameChars = 2048;
 const DWORD kDataBytes = 2048;
 const DWORD kSubKeyNameChars = 260;
 
-// One registry key on the way down: handles stay open only along the current path.
+// One registry key on the way down: handles stay open only along the current path. The root is the
+// caller's, so only the keys below it are owned.
 struct OpenKey {
     HKEY handle;
     RepositoryKey* key;
     DWORD nextSubKey;
+    KeyOwner owned;
 };
 
 class RegistryTreeLoader {
@@ -33,7 +37,8 @@ public:
             return nullptr;
         }
         loadValues(root, tree);
-        std::vector<OpenKey> path{{root, tree, 0}};
+        std::vector<OpenKey> path;
+        path.push_back({root, tree, 0, KeyOwner()});
         while (!path.empty()) {
             OpenKey& current = path.back();
             wchar_t subKeyName[kSubKeyNameChars] = {};
@@ -44,16 +49,13 @@ public:
                 if (status != ERROR_NO_MORE_ITEMS) {
                     m_complete = false;
                 }
-                if (path.size() > 1) {
-                    RegCloseKey(current.handle);
-                }
                 path.pop_back();
                 continue;
             }
             ++current.nextSubKey;
             OpenKey child = openChild(current, std::wstring(subKeyName, length));
             if (child.handle) {
-                path.push_back(child);
+                path.push_back(std::move(child));
             }
         }
         return tree;
@@ -68,14 +70,15 @@ private:
     {
         RepositoryKey* created = RepositoryKey::create(name);
         RepositoryKey* child = created ? parent.key->addSubKey(created) : nullptr;
-        HKEY handle = nullptr;
+        KeyOwner handle;
         RegistryHelper registry;
-        if (!child || registry.Reg_OpenKey(&handle, parent.handle, name, m_access) != 0) {
+        if (!child || registry.Reg_OpenKey(handle.put(), parent.handle, name, m_access) != 0) {
             m_complete = false;
-            return {nullptr, nullptr, 0};
+            return {nullptr, nullptr, 0, KeyOwner()};
         }
-        loadValues(handle, child);
-        return {handle, child, 0};
+        loadValues(handle.get(), child);
+        HKEY opened = handle.get();
+        return {opened, child, 0, std::move(handle)};
     }
 
     void loadValues(HKEY handle, RepositoryKey* key)

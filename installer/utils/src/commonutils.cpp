@@ -6,6 +6,7 @@
 
 #include "logger.h"
 #include "nodetextform.h"
+#include "owners.h"
 #include "registryhelper.h"
 #include "repositorykey.h"
 #include "stringutils.h"
@@ -55,7 +56,7 @@ uint32_t GetRegKeyPath(const wchar_t* subPath, wchar_t** path, int viewFlag, int
     if (!path) {
         return ERROR_INVALID_PARAMETER;
     }
-    wchar_t* buffer = static_cast<wchar_t*>(calloc(kRegPathChars, sizeof(wchar_t)));
+    MallocOwner<wchar_t> buffer(static_cast<wchar_t*>(calloc(kRegPathChars, sizeof(wchar_t))));
     if (!buffer) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
@@ -76,12 +77,11 @@ uint32_t GetRegKeyPath(const wchar_t* subPath, wchar_t** path, int viewFlag, int
         }
     }
     if (text.size() >= kRegPathChars) {
-        free(buffer);
         *path = nullptr;
         return ERROR_INSUFFICIENT_BUFFER;
     }
-    std::copy(text.begin(), text.end(), buffer);
-    *path = buffer;
+    std::copy(text.begin(), text.end(), buffer.get());
+    *path = buffer.release();
     return 0;
 }
 
@@ -177,10 +177,10 @@ void GetConsoleHostLogFileLocation(std::wstring& location)
                        L"Failed to get registry access code, default to 32 bit registry. Error code '%0x'", result);
         mask = KEY_ALL_ACCESS;
     }
-    wchar_t* path = nullptr;
-    result = GetRegKeyPath(L"", &path, 1, 0, REG_PATH_KITO);
+    MallocOwner<wchar_t> path;
+    result = GetRegKeyPath(L"", path.put(), 1, 0, REG_PATH_KITO);
     if (result == 0) {
-        result = registry.Reg_ReadStringItem(HKEY_LOCAL_MACHINE, path, L"LogPath", buffer, kRegPathChars, mask);
+        result = registry.Reg_ReadStringItem(HKEY_LOCAL_MACHINE, path.get(), L"LogPath", buffer, kRegPathChars, mask);
     }
     if (result != 0) {
         KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reg_ReadStringItem(...) failed with error code: '%0x'", result);
@@ -189,7 +189,6 @@ void GetConsoleHostLogFileLocation(std::wstring& location)
         location = buffer;
         KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"The log file location is: [%s]", location.c_str());
     }
-    free(path);
 }
 
 uint32_t ReadFiles(RepositoryKey* filesKey, const std::wstring& prefix, std::vector<std::wstring>& files)
@@ -314,13 +313,13 @@ uint32_t runCommandLine(const std::wstring& commandLine, bool wait, int show)
                         &process)) {
         return 0;
     }
+    const HandleOwner thread(process.hThread);
+    const HandleOwner child(process.hProcess);
     if (wait) {
-        WaitForSingleObject(process.hProcess, INFINITE);
+        WaitForSingleObject(child.get(), INFINITE);
     }
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(child.get(), &exitCode);
     return exitCode;
 }
 

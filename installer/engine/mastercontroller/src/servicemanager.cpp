@@ -5,6 +5,7 @@
 #include <new>
 
 #include "logger.h"
+#include "owners.h"
 
 // An operation's narrow name, which starts its messages, and its tracer, which names it in each line.
 struct ServiceScope {
@@ -136,6 +137,7 @@ DWORD ServiceControl::DisconnectFromSCM()
 {
     SERVICE_SCOPE("ServiceControl::DisconnectFromSCM");
     DWORD result = ERROR_SUCCESS;
+    // The object owns both handles; each close is a step of its own, its failure logged and reported.
     if (m_service && !CloseServiceHandle(m_service)) {
         DWORD error = GetLastError();
         SERVICE_LOG(L"%hs: error %d closing service handle 0x%p", scope.name, error, m_service);
@@ -183,10 +185,9 @@ DWORD ServiceControl::IsServiceInstalled(const wchar_t* serviceName, bool& insta
     DWORD result = _requireConnection(scope);
     if (result != ERROR_SUCCESS)
         return result;
-    SC_HANDLE service = OpenServiceW(m_manager, serviceName, SERVICE_INTERROGATE);
+    const ServiceOwner service(OpenServiceW(m_manager, serviceName, SERVICE_INTERROGATE));
     if (service) {
         installed = true;
-        CloseServiceHandle(service);
         return ERROR_SUCCESS;
     }
     DWORD error = GetLastError();
@@ -245,6 +246,7 @@ DWORD ServiceControl::CloseService()
     DWORD result = _requireConnection(scope);
     if (result != ERROR_SUCCESS)
         return result;
+    // A close of its own: its failure is logged and reported.
     if (m_service && !CloseServiceHandle(m_service)) {
         result = GetLastError();
         SERVICE_LOG(L"%hs: error %d closing service handle 0x%p", scope.name, result, m_service);

@@ -2,54 +2,35 @@
 
 #include <shlwapi.h>
 
+#include <utility>
 #include <vector>
 
 #include "kitoresult.h"
 #include "logger.h"
+#include "owners.h"
 #include "repositorykey.h"
 
 namespace {
 
 constexpr DWORD ValueProbeBytes = 2048;
 
-class KeyHandle {
-public:
-    KeyHandle() = default;
-    ~KeyHandle()
-    {
-        if (handle)
-            RegCloseKey(handle);
-    }
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-
-    HKEY* out() { return &handle; }
-    HKEY get() const { return handle; }
-
-private:
-    HKEY handle = nullptr;
-};
-
 } // namespace
 
 // A root resolved for the current machine; closes a connected remote root when it goes.
 class RegistryHelper::Root {
 public:
-    Root(RegistryHelper& helper, HKEY root) : status(helper.getRootKey(root, &handle)), remote(handle != root) {}
-    ~Root()
+    Root(RegistryHelper& helper, HKEY root) : status(helper.getRootKey(root, &handle))
     {
-        if (status == 0 && remote)
-            RegCloseKey(handle);
+        if (status == 0 && handle != root)
+            remote.reset(handle);
     }
-    Root(const Root&) = delete;
-    Root& operator=(const Root&) = delete;
 
     // Declared first: the status initialiser fills it in.
     HKEY handle = nullptr;
     const uint32_t status;
 
 private:
-    const bool remote;
+    KeyOwner remote;
 };
 
 RegistryHelper::RegistryHelper() = default;
@@ -95,16 +76,16 @@ uint32_t RegistryHelper::Reg_OpenKey(HKEY* out, HKEY root, const std::wstring& s
 uint32_t RegistryHelper::Reg_KeyExists(HKEY root, const std::wstring& subKey, REGSAM access, LONG* windowsError)
 {
     ScopeTracer tracer(L"RegistryHelper::Reg_KeyExists", &g_logger);
-    KeyHandle key;
-    return Reg_OpenKey(key.out(), root, subKey, access, windowsError);
+    KeyOwner key;
+    return Reg_OpenKey(key.put(), root, subKey, access, windowsError);
 }
 
 uint32_t RegistryHelper::valueExists(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                                      REGSAM access)
 {
     ScopeTracer tracer(L"RegistryHelper::valueExists", &g_logger);
-    KeyHandle key;
-    if (uint32_t rc = Reg_OpenKey(key.out(), root, subKey, access))
+    KeyOwner key;
+    if (uint32_t rc = Reg_OpenKey(key.put(), root, subKey, access))
         return rc;
     BYTE data[ValueProbeBytes];
     DWORD size = sizeof data;
@@ -120,8 +101,8 @@ uint32_t RegistryHelper::Reg_ReadStringItem(HKEY root, const std::wstring& subKe
     if (!buffer || capacity == 0)
         return E_KITO_REGQUERY;
     buffer[0] = L'\0';
-    KeyHandle key;
-    if (uint32_t rc = Reg_OpenKey(key.out(), root, subKey, access))
+    KeyOwner key;
+    if (uint32_t rc = Reg_OpenKey(key.put(), root, subKey, access))
         return rc;
     DWORD type = 0;
     DWORD size = 0;
@@ -159,8 +140,8 @@ uint32_t RegistryHelper::Reg_WriteStringItem(HKEY root, DWORD type, const std::w
     Root resolved(*this, root);
     if (resolved.status)
         return resolved.status;
-    KeyHandle key;
-    if (RegCreateKeyExW(resolved.handle, subKey.c_str(), 0, nullptr, 0, access, nullptr, key.out(), nullptr)
+    KeyOwner key;
+    if (RegCreateKeyExW(resolved.handle, subKey.c_str(), 0, nullptr, 0, access, nullptr, key.put(), nullptr)
         != ERROR_SUCCESS)
         return E_KITO_REGCREATE;
     DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
@@ -180,21 +161,21 @@ uint32_t RegistryHelper::createKeyFromTree(HKEY root, const wchar_t* subKey, con
     Root resolved(*this, root);
     if (resolved.status)
         return resolved.status;
-    KeyHandle below;
-    if (RegCreateKeyExW(resolved.handle, subKey, 0, nullptr, 0, access, nullptr, below.out(), nullptr) != ERROR_SUCCESS)
+    KeyOwner below;
+    if (RegCreateKeyExW(resolved.handle, subKey, 0, nullptr, 0, access, nullptr, below.put(), nullptr) != ERROR_SUCCESS)
         return E_KITO_REGCREATE;
     return writeTree(below.get(), tree, access);
 }
 
 // Creates (or opens) the key for one node below parent and writes its values there.
-uint32_t RegistryHelper::createNode(HKEY parent, const RepositoryKey* key, REGSAM access, HKEY* created)
+uint32_t RegistryHelper::createNode(HKEY parent, const RepositoryKey* key, REGSAM access, KeyOwner* created)
 {
     const std::wstring& name = key->name();
-    if (RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, access, nullptr, created, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, access, nullptr, created->put(), nullptr) != ERROR_SUCCESS)
         return E_KITO_REGCREATE;
     for (const auto& value : key->values()) {
         if (uint32_t rc = Reg_WriteStringItem(parent, REG_SZ, name, value.first, value.second, access)) {
-            RegCloseKey(*created);
+            created->reset();
             return rc;
         }
     }
@@ -211,30 +192,27 @@ uint32_t RegistryHelper::writeTree(HKEY parent, const RepositoryKey* key, REGSAM
         return resolved.status;
     // An explicit stack: a deep tree must not run the installer out of stack.
     struct Level {
-        HKEY handle;
+        KeyOwner handle;
         const RepositoryKey* key;
         size_t next;
     };
     std::vector<Level> open;
-    HKEY created = nullptr;
+    KeyOwner created;
     uint32_t rc = createNode(resolved.handle, key, access, &created);
     if (rc == 0)
-        open.push_back({created, key, 0});
+        open.push_back({std::move(created), key, 0});
     while (rc == 0 && !open.empty()) {
         Level& level = open.back();
         const auto& children = level.key->subKeys();
         if (level.next == children.size()) {
-            RegCloseKey(level.handle);
             open.pop_back();
             continue;
         }
         const RepositoryKey* child = children[level.next++];
-        rc = createNode(level.handle, child, access, &created);
+        rc = createNode(level.handle.get(), child, access, &created);
         if (rc == 0)
-            open.push_back({created, child, 0});
+            open.push_back({std::move(created), child, 0});
     }
-    for (const Level& level : open)
-        RegCloseKey(level.handle);
     return rc;
 }
 
@@ -242,8 +220,8 @@ uint32_t RegistryHelper::Reg_RemoveRegKey(HKEY root, const std::wstring& subKey,
                                           REGSAM access, uint32_t flags)
 {
     ScopeTracer tracer(L"RegistryHelper::Reg_RemoveRegKey", &g_logger);
-    KeyHandle key;
-    if (uint32_t rc = Reg_OpenKey(key.out(), root, subKey, access))
+    KeyOwner key;
+    if (uint32_t rc = Reg_OpenKey(key.put(), root, subKey, access))
         return rc;
     LSTATUS status = (flags & RemoveTree) ? SHDeleteKeyW(key.get(), keyName.c_str())
                                           : SHDeleteEmptyKeyW(key.get(), keyName.c_str());

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "owners.h"
+
 class RepositoryKey;
 
 class RegistryHelper {
@@ -47,7 +49,7 @@ public:
 
 private:
     class Root;
-    uint32_t createNode(HKEY parent, const RepositoryKey* key, REGSAM access, HKEY* created);
+    uint32_t createNode(HKEY parent, const RepositoryKey* key, REGSAM access, KeyOwner* created);
 
     std::wstring machineName;
 };

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "owners.h"
+
 namespace {
 
 // Latin-1 letters fold by 0x20 like ASCII, except the two signs in the middle of their ranges.
@@ -15,14 +17,9 @@ constexpr wchar_t DivideSign = 0xF7;
 
 HMODULE g_messageModule = nullptr;
 
-std::wstring takeLocalText(wchar_t* text, DWORD length)
+std::wstring localText(const LocalOwner<wchar_t>& text, DWORD length)
 {
-    std::wstring result;
-    if (text) {
-        result.assign(text, length);
-        LocalFree(text);
-    }
-    return result;
+    return text ? std::wstring(text.get(), length) : std::wstring();
 }
 
 } // namespace
@@ -162,25 +159,25 @@ std::wstring getEnvVarValue(const std::wstring& name)
 
 bool isProcessRunning(const std::wstring& exeName)
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    HandleOwner snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
         return false;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     bool found = false;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry))
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !found;
+         more = Process32NextW(snapshot.get(), &entry))
         found = equalsNoCase(exeName, entry.szExeFile);
-    CloseHandle(snapshot);
     return found;
 }
 
 std::wstring getSystemErrorText(uint32_t code)
 {
-    wchar_t* text = nullptr;
+    LocalOwner<wchar_t> text;
     DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS
                                       | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                  nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    return takeLocalText(text, length);
+                                  nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(text.put()), 0, nullptr);
+    return localText(text, length);
 }
 
 uint32_t loadMessageModule(const std::wstring& fileName, const std::wstring& directory)
@@ -201,8 +198,9 @@ std::wstring formatMessageText(uint32_t code, const uintptr_t* inserts)
         return std::wstring();
     DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER;
     flags |= inserts ? FORMAT_MESSAGE_ARGUMENT_ARRAY : FORMAT_MESSAGE_IGNORE_INSERTS;
-    wchar_t* text = nullptr;
-    DWORD length = FormatMessageW(flags, g_messageModule, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&text), 0,
+    LocalOwner<wchar_t> text;
+    DWORD length = FormatMessageW(flags, g_messageModule, code, LANG_USER_DEFAULT,
+                                  reinterpret_cast<wchar_t*>(text.put()), 0,
                                   reinterpret_cast<va_list*>(const_cast<uintptr_t*>(inserts)));
-    return takeLocalText(text, length);
+    return localText(text, length);
 }
