@@ -44,8 +44,41 @@ public:
     static QLibStatus GetUserSid(uint32_t pid, PSID* sid);
     static QLibStatus EnablePrivilege(uint32_t pid, const wchar_t* privilegeName, BOOL enable);
 
+    // Starting programs: on success the objects are closed and then given the new process and its primary
+    // thread; on failure neither is touched. The command line is copied, never written.
+    static QLibStatus Create(const wchar_t* applicationName, const wchar_t* commandLine,
+                             SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
+                             BOOL inheritHandles, DWORD creationFlags, void* environment,
+                             const wchar_t* currentDirectory, STARTUPINFOW* startup, QLibProcess& process,
+                             QLibThread& thread);
+    // The primary thread waits for the caller's ResumeThread. The 64-bit argument has no effect.
+    static QLibStatus CreateSuspended(const wchar_t* applicationName, const wchar_t* commandLine,
+                                      SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
+                                      BOOL inheritHandles, DWORD creationFlags, void* environment,
+                                      const wchar_t* currentDirectory, STARTUPINFOW* startup, uint64_t unused,
+                                      QLibProcess& process, QLibThread& thread);
+    // As the user, with the user's own environment (none of the caller's variables).
+    static QLibStatus CreateAsUser(const wchar_t* domain, const wchar_t* userName, const wchar_t* password,
+                                   const wchar_t* applicationName, const wchar_t* commandLine,
+                                   SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
+                                   BOOL inheritHandles, DWORD creationFlags, const wchar_t* currentDirectory,
+                                   STARTUPINFOW* startup, QLibProcess& process, QLibThread& thread);
+    // Runs the program to its end. Its standard output and error, as written, fill the buffer up to size - 2
+    // bytes (the rest is dropped), and the buffer always ends with at least two zero bytes.
+    static QLibStatus CreateAndGetOutput(const wchar_t* commandLine, const wchar_t* currentDirectory, uint8_t* buffer,
+                                         uint32_t bufferSize, uint32_t* exitCode);
+    // Runs the program as the user to its end, with the user's environment and the caller's variables. The
+    // output, converted from the ANSI code page, comes in a VirtualAlloc buffer that the caller frees with
+    // VirtualFree (MEM_RELEASE); outputSize counts its bytes without the terminator. No output: null and 0.
+    // A failed read or conversion fails the call; the exit code is stored all the same.
+    static QLibStatus CreateAsUserAndGetOutput(const wchar_t* domain, const wchar_t* userName, const wchar_t* password,
+                                               const wchar_t* commandLine, const wchar_t* currentDirectory,
+                                               wchar_t** output, uint32_t* outputSize, uint32_t* exitCode,
+                                               DWORD creationFlags, uint32_t unused);
+
 private:
     void Reset();
+    void Take(HANDLE handle, uint32_t pid, uint32_t parentPid);
     QLibStatus ReadCmdLine();
 
     uint32_t m_ParentPid = 0xFFFFFFFFu;

@@ -86,6 +86,14 @@ std::wstring Running(const wchar_t* tag)
     return std::wstring(L"--tag ") + tag + L" --sleep 60000";
 }
 
+std::string TestPattern(size_t count)
+{
+    std::string bytes(count, '\0');
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<char>('a' + i % 26);
+    return bytes;
+}
+
 DWORD UnusedPid()
 {
     std::set<DWORD> used;

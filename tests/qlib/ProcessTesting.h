@@ -53,6 +53,9 @@ private:
 // A running child that waits until the test ends it.
 std::wstring Running(const wchar_t* tag);
 
+// The bytes testchild.exe writes for --bytes COUNT.
+std::string TestPattern(size_t count);
+
 // A process id that no process of the machine has right now.
 DWORD UnusedPid();
 

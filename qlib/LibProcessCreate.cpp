@@ -1,0 +1,198 @@
+// Starting programs, as the caller or as another user, and collecting their output.
+
+#include <cstring>
+#include <string>
+
+#include "LibAssert.h"
+#include "LibChildRun.h"
+#include "LibLogger.h"
+#include "LibProcess.h"
+#include "LibUserLogon.h"
+
+namespace {
+
+constexpr const wchar_t* CreateProcessFailed = L"(%d) CreateProcess failed. CmdLine=%s";
+constexpr const wchar_t* CreateProcessAsUserFailed = L"(%d) CreateProcessAsUser failed. CmdLine = %s. ";
+
+// Logs in on the user for a caller that traces its failures under its own name.
+QLibStatus Logon(const char* function, const wchar_t* domain, const wchar_t* userName, const wchar_t* password,
+                 BOOL inheritEnvironment, QLibUserLogon& logon)
+{
+    static const wchar_t* const failed[] = {
+        L"(%d) LogonUser failed. User=%s, Dom=%s",
+        L"(%d) LoadUserProfileW failed. User=%s, Dom=%s",
+        L"(%d) CreateEnvBlock failed. User=%s, Dom=%s",
+    };
+    QLibUserLogon::Step step = QLibUserLogon::LogonStep;
+    QLibStatus status = logon.Open(domain, userName, password, inheritEnvironment, step);
+    if (status.IsFailed())
+        QLIB_TRACE(function, failed[step], status.GetCode(), userName, domain);
+    return status;
+}
+
+// The status of a run, with the trace of the step that failed.
+QLibStatus RunStatus(const char* function, const QLibChildSpec& spec, const QLibChildResult& run)
+{
+    if (run.end == QLibChildEnd::TimedOut)
+        return QLibFailure(QLIB_ERR_PROCESS_WAIT, WAIT_TIMEOUT);
+    if (run.failedCall == nullptr)
+        return QLibOk();
+    DWORD code = run.failure.GetCode();
+    if (strcmp(run.failedCall, "CreateProcessAsUserW") == 0) {
+        QLIB_TRACE(function, CreateProcessAsUserFailed, code, spec.commandLine);
+    } else if (strcmp(run.failedCall, "CreateProcessW") == 0) {
+        QLIB_TRACE("QLibProcess::Create", CreateProcessFailed, code, spec.commandLine);
+        QLIB_TRACE(function, L"(%d) Failed to create process.", code);
+    } else if (run.end == QLibChildEnd::WaitFailed) {
+        QLIB_TRACE(function, L"(%d) Wait operation has failed.", code);
+    } else {
+        const char* call = strcmp(run.failedCall, "DuplicateHandle") == 0 ? "DupHandle" : run.failedCall;
+        QLIB_TRACE(function, L"(%d) %S failed.", code, call);
+    }
+    return run.failure;
+}
+
+QLibChildSpec Untimed(const wchar_t* commandLine, const wchar_t* currentDirectory)
+{
+    QLibChildSpec spec;
+    spec.commandLine = commandLine;
+    spec.currentDirectory = currentDirectory;
+    spec.timeLimit = QLibChildNoTimeLimit;
+    return spec;
+}
+
+void StoreExitCode(const QLibChildResult& run, uint32_t* exitCode)
+{
+    if (exitCode != nullptr && run.end == QLibChildEnd::Exited)
+        *exitCode = run.exitCode;
+}
+
+// Exactly the bytes read, converted, in a buffer of the size the conversion needs.
+QLibStatus ToVirtualText(const std::string& bytes, wchar_t** text, uint32_t* size)
+{
+    const char* function = "QLibProcess::CreateAsUserAndGetOutput";
+    if (bytes.empty())
+        return QLibOk();
+    int length = static_cast<int>(bytes.size());
+    int chars = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    if (chars <= 0) {
+        QLibStatus status = QLibLastError();
+        QLIB_TRACE(function, L"(%d) MultiByteToWideChar failed.", status.GetCode());
+        return status;
+    }
+    auto* buffer = static_cast<wchar_t*>(
+        VirtualAlloc(nullptr, (static_cast<size_t>(chars) + 1) * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE));
+    if (buffer == nullptr) {
+        QLibStatus status = QLibLastError();
+        QLIB_TRACE(function, L"(%d) VirtualAlloc failed.", status.GetCode());
+        return status;
+    }
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, buffer, chars);
+    buffer[chars] = L'\0';
+    *text = buffer;
+    *size = static_cast<uint32_t>(chars * sizeof(wchar_t));
+    return QLibOk();
+}
+
+} // namespace
+
+void QLibProcess::Take(HANDLE handle, uint32_t pid, uint32_t parentPid)
+{
+    (void)Close();
+    m_hHandle = handle;
+    m_Pid = pid;
+    m_ParentPid = parentPid;
+}
+
+QLibStatus QLibProcess::Create(const wchar_t* applicationName, const wchar_t* commandLine,
+                               SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
+                               BOOL inheritHandles, DWORD creationFlags, void* environment,
+                               const wchar_t* currentDirectory, STARTUPINFOW* startup, QLibProcess& process,
+                               QLibThread& thread)
+{
+    std::wstring copy = commandLine;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(applicationName, &copy[0], processAttributes, threadAttributes, inheritHandles, creationFlags,
+                        environment, currentDirectory, startup, &started)) {
+        QLibStatus status = QLibLastError();
+        QLIB_TRACE("QLibProcess::Create", CreateProcessFailed, status.GetCode(), commandLine);
+        return status;
+    }
+    process.Take(started.hProcess, started.dwProcessId, GetCurrentProcessId());
+    thread.Take(started.hThread, started.dwThreadId, started.dwProcessId);
+    return QLibOk();
+}
+
+// A failed start leaves both objects as they were: what they hold is the caller's and may be unrelated.
+QLibStatus QLibProcess::CreateSuspended(const wchar_t* applicationName, const wchar_t* commandLine,
+                                        SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
+                                        BOOL inheritHandles, DWORD creationFlags, void* environment,
+                                        const wchar_t* currentDirectory, STARTUPINFOW* startup, uint64_t,
+                                        QLibProcess& process, QLibThread& thread)
+{
+    return Create(applicationName, commandLine, processAttributes, threadAttributes, inheritHandles,
+                  creationFlags | CREATE_SUSPENDED, environment, currentDirectory, startup, process, thread);
+}
+
+QLibStatus QLibProcess::CreateAsUser(const wchar_t* domain, const wchar_t* userName, const wchar_t* password,
+                                     const wchar_t* applicationName, const wchar_t* commandLine,
+                                     SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
+                                     BOOL inheritHandles, DWORD creationFlags, const wchar_t* currentDirectory,
+                                     STARTUPINFOW* startup, QLibProcess& process, QLibThread& thread)
+{
+    const char* function = "QLibProcess::CreateAsUser";
+    QLibUserLogon logon;
+    QLibStatus status = Logon(function, domain, userName, password, FALSE, logon);
+    if (status.IsFailed())
+        return status;
+    std::wstring copy = commandLine;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessAsUserW(logon.GetToken(), applicationName, &copy[0], processAttributes, threadAttributes,
+                              inheritHandles, creationFlags | CREATE_UNICODE_ENVIRONMENT, logon.GetEnvironment(),
+                              currentDirectory, startup, &started)) {
+        status = QLibLastError();
+        QLIB_TRACE(function, CreateProcessAsUserFailed, status.GetCode(), commandLine);
+        return status;
+    }
+    process.Take(started.hProcess, started.dwProcessId, GetCurrentProcessId());
+    thread.Take(started.hThread, started.dwThreadId, started.dwProcessId);
+    return QLibOk();
+}
+
+QLibStatus QLibProcess::CreateAndGetOutput(const wchar_t* commandLine, const wchar_t* currentDirectory, uint8_t* buffer,
+                                           uint32_t bufferSize, uint32_t* exitCode)
+{
+    QLIB_ASSERT(buffer != nullptr && bufferSize >= 3);
+    QLibChildSpec spec = Untimed(commandLine, currentDirectory);
+    spec.outputLimit = bufferSize - 2;
+    QLibChildResult run = QLibRunChild(spec);
+    memset(buffer, 0, bufferSize);
+    memcpy(buffer, run.output.data(), run.output.size());
+    StoreExitCode(run, exitCode);
+    return RunStatus("QLibProcess::CreateAndGetOutput", spec, run);
+}
+
+QLibStatus QLibProcess::CreateAsUserAndGetOutput(const wchar_t* domain, const wchar_t* userName,
+                                                 const wchar_t* password, const wchar_t* commandLine,
+                                                 const wchar_t* currentDirectory, wchar_t** output,
+                                                 uint32_t* outputSize, uint32_t* exitCode, DWORD creationFlags,
+                                                 uint32_t)
+{
+    const char* function = "QLibProcess::CreateAsUserAndGetOutput";
+    *output = nullptr;
+    *outputSize = 0;
+    QLibUserLogon logon;
+    QLibStatus status = Logon(function, domain, userName, password, TRUE, logon);
+    if (status.IsFailed())
+        return status;
+    QLibChildSpec spec = Untimed(commandLine, currentDirectory);
+    spec.token = logon.GetToken();
+    spec.environment = logon.GetEnvironment();
+    spec.creationFlags = creationFlags;
+    QLibChildResult run = QLibRunChild(spec);
+    StoreExitCode(run, exitCode);
+    status = RunStatus(function, spec, run);
+    if (status.IsFailed())
+        return status;
+    return ToVirtualText(run.output, output, outputSize);
+}

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include "LibChildRun.h"
+#include "ProcessTesting.h"
+
+namespace {
+
+QLibChildResult RunChild(const std::wstring& arguments, int64_t timeLimit, const std::string& input = std::string())
+{
+    std::wstring commandLine = L"\"" + TestChild::Path() + L"\" " + arguments;
+    QLibChildSpec spec;
+    spec.commandLine = commandLine.c_str();
+    spec.timeLimit = timeLimit;
+    spec.input = input;
+    return QLibRunChild(spec);
+}
+
+TEST(QLibChildRunTest, RunsToItsEndOrItsLimit)
+{
+    const struct {
+        const wchar_t* arguments;
+        int64_t timeLimit;
+        std::string input;
+        QLibChildEnd end;
+        uint32_t exitCode;
+        std::string output;
+    } cases[] = {
+        {L"--out hello --err world --exit 3", 10000, "", QLibChildEnd::Exited, 3, "hello\r\nworld\r\n"},
+        {L"--echo-input -", 10000, "20\n0\n0", QLibChildEnd::Exited, 0, "20\n0\n0"},
+        // Far more than a pipe holds: read while the child runs, and exactly.
+        {L"--bytes 200000", 10000, "", QLibChildEnd::Exited, 0, TestPattern(200000)},
+        {L"--bytes 1100000", 20000, "", QLibChildEnd::Exited, 0, TestPattern(QLibChildMaxOutput)},
+        // The output ends before the child does: the code is its exit code, not "still active".
+        {L"--close-output - --sleep 300 --exit 7", 10000, "", QLibChildEnd::Exited, 7, ""},
+        {L"--out x --sleep 60000", 500, "", QLibChildEnd::TimedOut, 0, "x\r\n"},
+        {L"--out x", 0, "", QLibChildEnd::TimedOut, 0, ""},
+        {L"--out x", -5, "", QLibChildEnd::TimedOut, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.arguments)) + " limit " + std::to_string(c.timeLimit));
+        QLibChildResult result = RunChild(c.arguments, c.timeLimit, c.input);
+        EXPECT_EQ(c.end, result.end);
+        EXPECT_EQ(nullptr, result.failedCall);
+        EXPECT_EQ(c.exitCode, result.exitCode);
+        EXPECT_TRUE(c.output == result.output) << result.output.size() << " bytes";
+    }
+}
+
+TEST(QLibChildRunTest, HeirHoldingThePipeDoesNotHoldTheRun)
+{
+    std::wstring release = TestChild::UniqueName(L"HeirRelease");
+    std::wstring done = TestChild::UniqueName(L"HeirDone");
+    HANDLE releaseEvent = CreateEventW(nullptr, TRUE, FALSE, release.c_str());
+    HANDLE doneEvent = CreateEventW(nullptr, TRUE, FALSE, done.c_str());
+    QLibChildResult result = RunChild(L"--out hello --heir \"--wait " + release + L" --signal " + done + L"\"", 10000);
+    SetEvent(releaseEvent);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(doneEvent, 10000)) << "the heir has not ended";
+    CloseHandle(releaseEvent);
+    CloseHandle(doneEvent);
+    EXPECT_EQ(QLibChildEnd::Exited, result.end);
+    EXPECT_EQ("hello\r\n", result.output);
+}
+
+// Another thread's inheritable pipe end must not reach the child, or that thread's pipe would not break.
+TEST(QLibChildRunTest, ChildGetsOnlyItsOwnHandles)
+{
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+    std::wstring running = TestChild::UniqueName(L"HandlesRunning");
+    std::wstring release = TestChild::UniqueName(L"HandlesRelease");
+    HANDLE runningEvent = CreateEventW(nullptr, TRUE, FALSE, running.c_str());
+    HANDLE releaseEvent = CreateEventW(nullptr, TRUE, FALSE, release.c_str());
+    QLibChildResult result;
+    std::thread runner([&] { result = RunChild(L"--signal " + running + L" --wait " + release, 20000); });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(runningEvent, 10000));
+    CloseHandle(writeEnd);
+    DWORD waiting = 0;
+    BOOL peeked = PeekNamedPipe(readEnd, nullptr, 0, nullptr, &waiting, nullptr);
+    DWORD error = GetLastError();
+    SetEvent(releaseEvent);
+    runner.join();
+    EXPECT_FALSE(peeked);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BROKEN_PIPE), error);
+    EXPECT_EQ(QLibChildEnd::Exited, result.end);
+    for (HANDLE handle : {readEnd, runningEvent, releaseEvent})
+        CloseHandle(handle);
+}
+
+} // namespace
