@@ -12,47 +12,17 @@
 #include <sstream>
 #include <string>
 
-#include "ImportSlots.h"
+#include "ImportHook.h"
 #include "LibLogger.h"
 
 // Redirects every import of one function (by name, from whichever DLL) of the test program itself while
 // the object lives. The library is linked in statically, so its calls go through these imports too.
-class ImportPatch {
+class ImportPatch : public ImportHook {
 public:
-    ImportPatch(const char* function, void* replacement)
+    ImportPatch(const char* function, void* replacement) : ImportHook(GetModuleHandleW(nullptr), function, replacement)
     {
-        ForEachImportSlot(GetModuleHandleW(nullptr), function, [&](ULONG_PTR* slot) { Swap(slot, replacement); });
-        EXPECT_NE(0, m_Count) << "the test program does not import " << function;
+        EXPECT_TRUE(Active()) << "the test program does not import " << function;
     }
-    ~ImportPatch()
-    {
-        for (int i = 0; i < m_Count; ++i)
-            Swap(m_Slots[i], m_Original);
-    }
-    ImportPatch(const ImportPatch&) = delete;
-    ImportPatch& operator=(const ImportPatch&) = delete;
-
-    template <typename Function>
-    Function Original() const
-    {
-        return reinterpret_cast<Function>(m_Original);
-    }
-
-private:
-    void Swap(ULONG_PTR* slot, void* target)
-    {
-        void* previous = reinterpret_cast<void*>(WriteImportSlot(slot, reinterpret_cast<ULONG_PTR>(target)));
-        if (target != m_Original) {
-            m_Original = previous;
-            if (m_Count < MaxSlots)
-                m_Slots[m_Count++] = slot;
-        }
-    }
-
-    static constexpr int MaxSlots = 8;
-    void* m_Original = nullptr;
-    ULONG_PTR* m_Slots[MaxSlots] = {};
-    int m_Count = 0;
 };
 
 // The calling thread's trace, opened empty.
