@@ -1,11 +1,14 @@
 // dnsserver: the test bed's DNS server. Answers A, CNAME and PTR queries over UDP for each name server it is
 // given, from that server's zone file (see DnsZone.h), read anew for every query.
 //
-// Usage: dnsserver.exe --serve SERVER PORT ZONEFILE [--serve ...] --journal FILE [--ready EVENT] [--parent PID]
+// Usage: dnsserver.exe --serve SERVER PORT ZONEFILE [--serve ...] --journal FILE [--ready EVENT] [--stop EVENT]
+//                      [--parent PID]
 //   --serve     answer queries to 127.0.0.1:PORT as the name server SERVER, from ZONEFILE
 //   --journal   append "SERVER NAME TYPE" for every query
 //   --ready     set the named event once every port is bound
+//   --stop      end when the named event is set
 //   --parent    end when the process PID ends
+// Stop it through these: Wine keeps the ports of a terminated server bound until the wineserver ends.
 // Every server listens on 127.0.0.1: Wine binds a UDP socket to any other address as the wildcard address and
 // cannot choose a reply's source, so the bed routes its other name servers' port 53 to ports of 127.0.0.1 (and
 // replies back). Unknown names get NXDOMAIN, known names without the type an empty answer. A PTR answer carries
@@ -31,6 +34,7 @@ constexpr int BindFailed = 2;
 constexpr uint16_t TypeA = 1, TypeCname = 5, TypePtr = 12, TypeTxt = 16;
 constexpr uint8_t NameError = 3;
 constexpr int MaxAliasHops = 8;
+constexpr int BindAttempts = 100;
 
 struct Server {
     std::string name;
@@ -237,14 +241,20 @@ bool Bind(Server& server)
     address.sin_port = htons(static_cast<u_short>(server.port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     server.socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    return server.socket != INVALID_SOCKET && server.port > 0 && server.port < 65536
-        && bind(server.socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    if (server.socket == INVALID_SOCKET || server.port == 0 || server.port > 65535)
+        return false;
+    // The server of a test that ended without stopping it lets its ports go only at its next poll.
+    for (int attempt = 0; attempt < BindAttempts; ++attempt, Sleep(50))
+        if (bind(server.socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0)
+            return true;
+    return false;
 }
 
 struct Options {
     std::vector<Server> servers;
     std::wstring journal;
     std::wstring ready;
+    std::wstring stop;
     DWORD parent = 0;
 };
 
@@ -261,6 +271,8 @@ bool ParseOptions(int count, wchar_t** args, Options& options)
             options.journal = args[i + 1];
         } else if (option == L"--ready") {
             options.ready = args[i + 1];
+        } else if (option == L"--stop") {
+            options.stop = args[i + 1];
         } else if (option == L"--parent") {
             options.parent = wcstoul(args[i + 1], nullptr, 10);
         } else {
@@ -270,9 +282,10 @@ bool ParseOptions(int count, wchar_t** args, Options& options)
     return !options.servers.empty() && !options.journal.empty();
 }
 
-bool Running(HANDLE parent)
+bool Running(const std::vector<HANDLE>& endings)
 {
-    return parent == nullptr || WaitForSingleObject(parent, 0) == WAIT_TIMEOUT;
+    return endings.empty()
+        || WaitForMultipleObjects(static_cast<DWORD>(endings.size()), endings.data(), FALSE, 0) == WAIT_TIMEOUT;
 }
 
 } // namespace
@@ -290,16 +303,21 @@ int main()
     for (Server& server : options.servers)
         if (!Bind(server))
             return BindFailed;
-    HANDLE parent = options.parent ? OpenProcess(SYNCHRONIZE, FALSE, options.parent) : nullptr;
-    if (options.parent && parent == nullptr)
-        return 0;
+    std::vector<HANDLE> endings;
+    if (options.parent)
+        endings.push_back(OpenProcess(SYNCHRONIZE, FALSE, options.parent));
+    if (!options.stop.empty())
+        endings.push_back(OpenEventW(SYNCHRONIZE, FALSE, options.stop.c_str()));
+    for (HANDLE ending : endings)
+        if (ending == nullptr)
+            return BadArguments;
     if (!options.ready.empty()) {
         HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, options.ready.c_str());
         SetEvent(ready);
         CloseHandle(ready);
     }
     // Polled, so that the server never outlives the test that started it, even one that crashed.
-    while (Running(parent)) {
+    while (Running(endings)) {
         fd_set readable;
         FD_ZERO(&readable);
         for (const Server& server : options.servers)
@@ -311,5 +329,8 @@ int main()
             if (FD_ISSET(server.socket, &readable))
                 Serve(server, options.journal);
     }
+    for (const Server& server : options.servers)
+        closesocket(server.socket);
+    WSACleanup();
     return 0;
 }

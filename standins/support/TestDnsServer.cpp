@@ -34,8 +34,8 @@ TestDnsServer::TestDnsServer(const std::string& firstZone, const std::string& se
     static int counter = 0;
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH - 1, temp);
-    m_folder = temp + std::wstring(L"testdns_") + std::to_wstring(GetCurrentProcessId()) + L"_"
-        + std::to_wstring(++counter) + L"\\";
+    m_name = L"testdns_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+    m_folder = temp + m_name + L"\\";
     if (!InTestBed())
         m_error = "outside the test bed";
     else if (!CreateDirectoryW(m_folder.c_str(), nullptr))
@@ -49,10 +49,13 @@ TestDnsServer::TestDnsServer(const std::string& firstZone, const std::string& se
 TestDnsServer::~TestDnsServer()
 {
     if (m_process != nullptr) {
-        TerminateProcess(m_process, 0);
-        WaitForSingleObject(m_process, 5000);
+        SetEvent(m_stop);
+        if (WaitForSingleObject(m_process, 5000) != WAIT_OBJECT_0)
+            TerminateProcess(m_process, 0);
         CloseHandle(m_process);
     }
+    if (m_stop != nullptr)
+        CloseHandle(m_stop);
     for (const wchar_t* name : {L"127.0.0.1.zone", L"127.0.0.2.zone", L"journal.txt"})
         DeleteFileW((m_folder + name).c_str());
     RemoveDirectoryW(m_folder.c_str());
@@ -60,14 +63,15 @@ TestDnsServer::~TestDnsServer()
 
 void TestDnsServer::Start()
 {
-    std::wstring event = L"TestDnsReady_" + std::to_wstring(GetCurrentProcessId());
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, (m_name + L"_ready").c_str());
+    m_stop = CreateEventW(nullptr, TRUE, FALSE, (m_name + L"_stop").c_str());
     std::wstring program = ProgramFolder() + L"dnsserver.exe";
     std::wstring commandLine = L"\"" + program + L"\" --journal \"" + m_folder + L"journal.txt\"";
     // The bed routes 127.0.0.2:53 to 127.0.0.1:5302 (see dnsserver.cpp for why).
     for (const auto& [server, port] : {std::make_pair(First, L"53"), std::make_pair(Second, L"5302")})
         commandLine += L" --serve " + Wide(server) + L" " + port + L" \"" + ZoneFile(server) + L"\"";
-    commandLine += L" --ready " + event + L" --parent " + std::to_wstring(GetCurrentProcessId());
+    commandLine += L" --ready " + m_name + L"_ready --stop " + m_name + L"_stop --parent "
+        + std::to_wstring(GetCurrentProcessId());
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};

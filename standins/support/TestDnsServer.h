@@ -32,7 +32,9 @@ public:
 private:
     void Start();
 
+    std::wstring m_name; // of the folder and the events
     std::wstring m_folder;
     HANDLE m_process = nullptr;
+    HANDLE m_stop = nullptr;
     std::string m_error;
 };
