@@ -59,7 +59,9 @@ void TriggerCloseCluster()
 
 void TriggerWriteLog(const TriggerMessage& message, const char* text)
 {
-    TarnLogAddMsg(g_TriggerCluster, message.severity, text, 0, message.id, 0);
+    // A failed log call hands out an error record like any other failed call.
+    if (TarnLogAddMsg(g_TriggerCluster, message.severity, text, 0, message.id, 0) != 0)
+        TriggerFetchError();
 }
 
 // The error record is not shown: each failure's own message names the call.

@@ -152,6 +152,14 @@ TEST(TriggerFailureOutsidePlacement, RequestedSystemOnlineFailuresEndWith99)
     }
 }
 
+TEST(TriggerFailureOutsidePlacement, FailedLogLinesLeaveNoErrorRecord)
+{
+    ClusterText cluster = EnqueueCluster();
+    TriggerRun run(cluster.Fail("TarnLogAddMsg", "*"), {"N1", "ASCS", "FAULT"});
+    EXPECT_EQ(run.Count("call TarnLogAddMsg"), run.Count("release TarnFreeError error TarnLogAddMsg"));
+    run.ExpectOutcome(0, "ASCS N2");
+}
+
 TEST(TriggerFailureOutsidePlacement, ClosingFailuresKeepTheExitCode)
 {
     ClusterText closeFails = EnqueueCluster();
