@@ -223,6 +223,7 @@ SapFixture::SapFixture(SapInstanceType type, const std::string& system, const st
     if (Build(type))
         printf("SAP fixture %s %s (%s) in %s; the running system's account: %s\\%s\n", sid.c_str(), instName.c_str(),
                instType.c_str(), root.c_str(), domain.c_str(), user.c_str());
+    fflush(stdout);
 }
 
 SapFixture::~SapFixture()
@@ -404,4 +405,59 @@ void SapFixture::Remove()
         StopAndDelete(serviceName, true);
     for (int round = 0; !root.empty() && round < 50 && !DeleteTree(root); ++round)
         Sleep(100);
+}
+
+std::string SapEncipherPassword(const std::string& clear)
+{
+    // A base of '0' and pairs of '0'..'?': no letters, so the decipherer's case pass changes nothing.
+    std::string text = "0";
+    for (unsigned char c : clear)
+        text += std::string(1, static_cast<char>('0' + (c >> 3))) + static_cast<char>('0' + (c & 7));
+    return text;
+}
+
+std::map<std::string, std::string> SapFixture::Attributes() const
+{
+    std::string names;
+    for (const std::string& image : procMon)
+        names += (names.empty() ? "" : ",") + image;
+    bool replication = instType.find("REP") != std::string::npos;
+    return {{"SAPSID", sid},
+            {"SecondLevelMonitor", "1"},
+            {"EPProgramTimeout", "30"},
+            {"SAPHome", sapHome},
+            {"SAPMonHome", sapHome},
+            {"SAPHost", host},
+            {"ProcMon", names},
+            {"SAPServiceUser", user},
+            {"SAPAdminDomain", domain},
+            {"SAPAdmin", user},
+            {"SAPAdminPassword", SapEncipherPassword(password)},
+            {"ResLogLevel", "TRACE"},
+            {"InstType", instType},
+            {"InstName", instName},
+            {"InstProfile", profile},
+            {"EnqSrvResName", replication ? sid + "_ENQ" : ""},
+            {"MonitorProgram", ""}};
+}
+
+std::string SapFixture::Description(const std::string& resource,
+                                    const std::map<std::string, std::string>& attributes) const
+{
+    std::string group = resource + "_GRP";
+    std::string text = "include " + m_Binaries + "\\Tollan.desc\nsystem NODE1\ngroup " + group
+        + "\n    state NODE1 1\nresource " + resource + "\n    Type = Tollan\n    Group = " + group + "\n";
+    for (const auto& [name, value] : attributes) {
+        if (name != "ProcMon") {
+            text += "    " + name + " = " + value + "\n";
+            continue;
+        }
+        std::istringstream names(value);
+        for (std::string image; std::getline(names, image, ',');)
+            text += "    ProcMon += " + image + "\n";
+    }
+    auto enqueue = attributes.find("EnqSrvResName");
+    if (enqueue != attributes.end() && !enqueue->second.empty() && enqueue->second != resource)
+        text += "resource " + enqueue->second + "\n    Type = Tollan\n    Group = " + group + "\n";
+    return text;
 }

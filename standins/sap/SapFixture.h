@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ struct SapRun {
     int exitCode = -1;
 };
 
+// The enciphered form of a clear password (printable, no blank) that the agent deciphers.
+std::string SapEncipherPassword(const std::string& clear);
+
 class SapFixture {
 public:
     // number: the instance number, the last two characters of the instance name.
@@ -71,6 +75,13 @@ public:
     // The lines of the instance's SAP log file (none while it does not exist).
     std::vector<std::string> SapLog() const;
 
+    // The resource's attributes for this instance, by name; ProcMon's names are joined by commas.
+    std::map<std::string, std::string> Attributes() const;
+    // A cluster description of one system NODE1 with the resource (in its group <resource>_GRP) and the type
+    // declaration beside the binaries; for a replication instance also the resource its EnqSrvResName names.
+    std::string Description(const std::string& resource, const std::map<std::string, std::string>& attributes) const;
+    std::string Description(const std::string& resource) const { return Description(resource, Attributes()); }
+
     // The instance, as the resource's attributes name it.
     std::string sid, number, instName, instType, host;
     std::vector<std::string> procMon;
@@ -82,6 +93,7 @@ public:
     std::string monitorProgram; // <root>\monitor\sapmonitor.exe
     std::string serviceName; // SAP<SID>_<NR>
     std::string user, domain; // the account the running system reports (under Wine the only one)
+    std::string password = "Adm1n!Qx"; // the administrator's, for the logon hook; descriptions hold it enciphered
 
 private:
     bool Build(SapInstanceType type);

@@ -5,9 +5,12 @@
 
 #include <windows.h>
 
+#include <fstream>
 #include <string>
 
 #include "SapFixture.h"
+#include "TarnDescription.h"
+#include "TarnTestProcess.h"
 
 namespace {
 
@@ -160,6 +163,60 @@ TEST(SapStandin, EachInstanceTypeRunsItsProcessesAndTheLiveToolsJudgeThem)
         EXPECT_TRUE(sap.Processes().empty()) << row.sid;
         EXPECT_EQ(0, sap.Runs(sap.procMon[0].substr(0, sap.procMon[0].size() - 4))[0].exitCode) << "stopped";
     }
+}
+
+// The administrator's password as the agent deciphers it: pairs of characters after a base character.
+std::string Decipher(const std::string& text)
+{
+    std::string clear;
+    for (size_t i = 1; i + 1 < text.size(); i += 2)
+        clear += static_cast<char>(((text[i] - text[0]) << 3) | (text[i + 1] - text[0]));
+    return clear;
+}
+
+TEST(SapStandin, DescriptionsGiveTheAgentTheInstancesArguments)
+{
+    struct Row {
+        SapInstanceType type;
+        const char* sid;
+        size_t procMon;
+        const char* enqueue;
+    } rows[] = {
+        {SapInstanceType::CentralAddIn, "QS6", 3, ""},
+        {SapInstanceType::JavaEnqRep, "QS7", 1, "QS7_ENQ"},
+    };
+    for (const Row& row : rows) {
+        SapFixture sap(row.type, row.sid, "42");
+        ASSERT_TRUE(sap.Ok()) << sap.Error();
+        std::string path = sap.root + "\\cluster.desc", error;
+        std::ofstream(path, std::ios::binary) << sap.Description("R1");
+        TarnDescription desc;
+        ASSERT_TRUE(desc.Load(path, &error)) << error;
+        auto values = desc.ArgValues("R1");
+        ASSERT_TRUE(values.has_value());
+        ASSERT_EQ(16 + row.procMon + 1, values->size());
+        EXPECT_EQ(row.sid, (*values)[0]);
+        EXPECT_EQ(sap.sapHome, (*values)[3]);
+        EXPECT_EQ(std::to_string(row.procMon), (*values)[6]);
+        size_t after = 7 + row.procMon;
+        EXPECT_EQ((std::vector<std::string>{sap.user, sap.domain, sap.user}),
+                  std::vector<std::string>(values->begin() + after, values->begin() + after + 3));
+        EXPECT_EQ(sap.password, Decipher((*values)[after + 3]));
+        EXPECT_EQ(row.enqueue, (*values)[after + 8]);
+        EXPECT_TRUE(*row.enqueue == 0 || desc.Find(TARN_DESC_RESOURCE, row.enqueue) != nullptr);
+    }
+}
+
+TEST(SapStandin, InstanceProgramRunsACommandAndLeavesNothingBehind)
+{
+    std::string out;
+    EXPECT_EQ(5, TarnRunCaptured(L"sapinstance.exe enqrep QS8 03 ERS sapinstance.desc testchild.exe --exit 5", &out));
+    size_t at = out.find(" in "), end = out.find(';', at);
+    ASSERT_NE(std::string::npos, end) << out;
+    EXPECT_FALSE(Exists(out.substr(at + 4, end - at - 4)));
+    EXPECT_FALSE(ServiceExists("SAPQS8_03"));
+    EXPECT_NE(std::string::npos, out.find("The SAP log file")) << out;
+    DeleteFileA("sapinstance.desc");
 }
 
 } // namespace
