@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -173,35 +174,36 @@ TEST_F(QLibProcessCreateTest, OutputOfAUserIsTheTextReadAndNoMore)
     }
 }
 
-TEST_F(QLibProcessCreateTest, FailedReadFailsTheCallAndKeepsTheExitCode)
+// A failed pipe starts nothing; a failed read fails the call, yet the child has run and its exit code holds.
+TEST_F(QLibProcessCreateTest, FailedPipeCallFailsTheRun)
 {
-    LogonHook logon(GetModuleHandleW(nullptr), L"sapadm", L"DOM", Password);
-    ImportHook read(GetModuleHandleW(nullptr), "ReadFile", reinterpret_cast<const void*>(&FailReadFile));
-    std::wstring line = Child(L"--out hello --exit 6");
-    wchar_t* output = nullptr;
-    uint32_t size = 0;
-    uint32_t exitCode = 0;
-    QLibStatus status = QLibProcess::CreateAsUserAndGetOutput(L"DOM", L"sapadm", Password, line.c_str(), nullptr,
-                                                              &output, &size, &exitCode, 0, 0);
-    EXPECT_TRUE(status.Is(QLIB_ERR_WIN32, ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_TRUE(Traced("QLibProcess::CreateAsUserAndGetOutput", L"(8) ReadFile failed."));
-    EXPECT_EQ(nullptr, output);
-    EXPECT_EQ(6u, exitCode);
-}
-
-TEST_F(QLibProcessCreateTest, FailedPipeStartsNothing)
-{
-    ImportHook pipe(GetModuleHandleW(nullptr), "CreatePipe", reinterpret_cast<const void*>(&FailCreatePipe));
-    std::wstring started = TestChild::UniqueName(L"PipeStarted");
-    std::wstring line = Child(L"--signal " + started);
-    uint8_t buffer[16];
-    QLibStatus status = QLibProcess::CreateAndGetOutput(line.c_str(), nullptr, buffer, sizeof(buffer), nullptr);
-    EXPECT_TRUE(status.Is(QLIB_ERR_WIN32, ERROR_NO_SYSTEM_RESOURCES));
-    EXPECT_TRUE(Traced("QLibProcess::CreateAndGetOutput", L"(1450) CreatePipe failed."));
-    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, started.c_str());
-    EXPECT_EQ(nullptr, event) << "the child ran";
-    if (event != nullptr)
+    const struct {
+        const char* function;
+        const void* replacement;
+        DWORD error;
+        bool started;
+        uint32_t exitCode;
+    } cases[] = {
+        {"CreatePipe", reinterpret_cast<const void*>(&FailCreatePipe), ERROR_NO_SYSTEM_RESOURCES, false, 0xDEAD},
+        {"ReadFile", reinterpret_cast<const void*>(&FailReadFile), ERROR_NOT_ENOUGH_MEMORY, true, 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.function);
+        ImportHook hook(GetModuleHandleW(nullptr), c.function, c.replacement);
+        std::wstring started = TestChild::UniqueName(L"RunStarted");
+        HANDLE event = CreateEventW(nullptr, TRUE, FALSE, started.c_str());
+        std::wstring line = Child(L"--signal " + started + L" --out hello --exit 6");
+        uint8_t buffer[16];
+        uint32_t exitCode = 0xDEAD;
+        QLibStatus status = QLibProcess::CreateAndGetOutput(line.c_str(), nullptr, buffer, sizeof(buffer), &exitCode);
+        EXPECT_TRUE(status.Is(QLIB_ERR_WIN32, c.error));
+        EXPECT_TRUE(Traced("QLibProcess::CreateAndGetOutput",
+                           L"(" + std::to_wstring(c.error) + L") "
+                               + std::wstring(c.function, c.function + strlen(c.function)) + L" failed."));
+        EXPECT_EQ(c.started, WaitForSingleObject(event, 0) == WAIT_OBJECT_0);
+        EXPECT_EQ(c.exitCode, exitCode);
         CloseHandle(event);
+    }
 }
 
 } // namespace
