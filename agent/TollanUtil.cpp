@@ -1,0 +1,351 @@
+#include "TollanUtil.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <utility>
+
+#include "LibLogger.h"
+#include "LibOwners.h"
+#include "LibProcess.h"
+#include "LibService.h"
+#include "TarnApi.h"
+#include "TollanAgent.h"
+
+namespace {
+
+// Readable by the agent: a wide open, so that no name is cut by a code page, and without backup
+// semantics, so that a directory never passes for a file.
+bool CanReadFile(const std::wstring& path)
+{
+    QLibHandleOwner file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    return GetFileInformationByHandle(file.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+QLibStatus OpenService(const char* function, const std::wstring& name, QLibService& service)
+{
+    QLibStatus status = service.Open(name.c_str(), SERVICE_ALL_ACCESS, nullptr);
+    if (status.IsFailed())
+        QLIB_TRACE_FAILED(function, L"QLibService::Open", status);
+    return status;
+}
+
+using ServiceStep = std::pair<const wchar_t*, QLibStatus (*)(QLibService&, uint32_t)>;
+
+// Starting or stopping needs time: with none left nothing is started, and the caller hears a time-out.
+QLibStatus ChangeServiceState(const char* function, const std::wstring& name, int64_t timeLeft, ServiceStep change,
+                              ServiceStep wait)
+{
+    if (timeLeft <= 0) {
+        QLIB_TRACE(function, L"No time is left for service [%s].", name.c_str());
+        return QLibWin32Failure(WAIT_TIMEOUT);
+    }
+    uint32_t timeout = QLibService::TimeoutFromTimeLeft(timeLeft);
+    QLibService service;
+    QLibStatus status = OpenService(function, name, service);
+    for (const ServiceStep& step : {change, wait}) {
+        if (status.IsFailed())
+            break;
+        status = step.second(service, timeout);
+        if (status.IsFailed())
+            QLIB_TRACE_FAILED(function, step.first, status);
+    }
+    (void)service.Close();
+    return status;
+}
+
+} // namespace
+
+bool CTollanUtil::ToAnsi(const std::wstring& text, std::string* ansi)
+{
+    ansi->clear();
+    if (text.empty())
+        return true;
+    BOOL defaulted = FALSE;
+    int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                   &defaulted);
+    if (size <= 0 || defaulted)
+        return false;
+    ansi->resize(static_cast<size_t>(size));
+    int written = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &(*ansi)[0], size,
+                                      nullptr, &defaulted);
+    if (written != size || defaulted) {
+        ansi->clear();
+        return false;
+    }
+    return true;
+}
+
+QLibStatus CTollanUtil::DoesExistFile(const std::wstring& path, uint8_t* exists)
+{
+    QLIB_TRACE("CTollanUtil::DoesExistFile", L"DoesExistFile called with file [%s].", path.c_str());
+    *exists = CanReadFile(path) ? 1 : 0;
+    return QLibOk();
+}
+
+QLibStatus CTollanUtil::DoesExistInstProfile(const std::wstring& path, const std::wstring& user,
+                                             const std::wstring& domain, const wchar_t* password, uint8_t* exists)
+{
+    const char* function = "CTollanUtil::DoesExistInstProfile";
+    QLIB_TRACE(function, L"DoesExistInstProfile called with file [%s], user [%s] and domain [%s].", path.c_str(),
+               user.c_str(), domain.c_str());
+    if (path.empty() || path[0] != L'\\') {
+        *exists = CanReadFile(path) ? 1 : 0;
+        return QLibOk();
+    }
+
+    QLibHandleOwner token;
+    if (!LogonUserW(user.c_str(), domain.c_str(), password, LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT,
+                    token.put())) {
+        QLibStatus status = QLibLastError();
+        QLIB_TRACE(function, L"User [%s] for Domain [%s] could not logon.", user.c_str(), domain.c_str());
+        return status;
+    }
+    if (!ImpersonateLoggedOnUser(token.get())) {
+        QLibStatus status = QLibLastError();
+        QLIB_TRACE(function, L"Could not ImpersonateLoggedOnUser for user [%s] and domain [%s].", user.c_str(),
+                   domain.c_str());
+        return status;
+    }
+    uint8_t found = CanReadFile(path) ? 1 : 0;
+    QLibStatus status = QLibOk();
+    if (RevertToSelf()) {
+        QLIB_TRACE(function, L"RevertToSelf for user [%s] and domain [%s] Successful.", user.c_str(), domain.c_str());
+    } else {
+        status = QLibLastError();
+        QLIB_TRACE(function, L"Could not RevertToSelf for user [%s] and domain [%s].", user.c_str(), domain.c_str());
+        // The framework's thread must not stay in the administrator's identity.
+        if (SetThreadToken(nullptr, nullptr)) {
+            QLIB_TRACE(function, L"Dropped the impersonation token of user [%s] and domain [%s].", user.c_str(),
+                       domain.c_str());
+            status = QLibOk();
+        } else {
+            QLIB_TRACE(function, L"(%d) Could not drop the impersonation token either.", GetLastError());
+            return status;
+        }
+    }
+    QLIB_TRACE(function, L"ImpersonateLoggedOnUser for user [%s] and domain [%s] Successful.", user.c_str(),
+               domain.c_str());
+    QLIB_TRACE(function, L"LogonUser for User [%s] and Domain [%s] Successful.", user.c_str(), domain.c_str());
+    *exists = found;
+    return status;
+}
+
+QLibStatus CTollanUtil::DoesExistDir(const std::wstring& path, uint8_t* exists)
+{
+    // A directory is never a readable file, so the answer is the directory test's alone.
+    QLIB_TRACE("CTollanUtil::DoesExistDir", L"DoesExistDir called with dir [%s].", path.c_str());
+    return IsDirectory(path, exists);
+}
+
+QLibStatus CTollanUtil::IsDirectory(const std::wstring& path, uint8_t* isDirectory)
+{
+    const char* function = "CTollanUtil::IsDirectory";
+    QLIB_TRACE(function, L"IsDirectory called with dir [%s].", path.c_str());
+    *isDirectory = 0;
+    // A pattern names no one directory, though a search for it may find one.
+    if (path.find_first_of(L"*?") != std::wstring::npos)
+        return QLibOk();
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        QLIB_TRACE(function, L"%s returned 0x%.08X", L"GetFileAttributes", GetLastError());
+        return QLibOk();
+    }
+    *isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 1 : 0;
+    return QLibOk();
+}
+
+QLibStatus CTollanUtil::IsNull(const std::wstring& text, uint8_t* isNull)
+{
+    const char* function = "CTollanUtil::IsNull";
+    QLIB_TRACE(function, L"IsNull called with str [%s].", text.c_str());
+    *isNull = text.empty() || text == L" " || text == L"\t" ? 1 : 0;
+    QLIB_TRACE(function, *isNull ? L"The string is null [%s]" : L"The string is NOT null [%s]", text.c_str());
+    return QLibOk();
+}
+
+QLibStatus CTollanUtil::DoesExistTarnResource(std::wstring resourceName, uint8_t* exists)
+{
+    const char* function = "CTollanUtil::DoesExistTarnResource";
+    QLIB_TRACE(function, L"DoesExistTarnResource called with ResName [%s].", resourceName.c_str());
+    std::string name;
+    if (g_TarnCluster == nullptr || !ToAnsi(resourceName, &name)) {
+        // No cluster connection, or a name no resource can have.
+        QLIB_TRACE(function, L"Resource [%s] is NOT of type Tollan.", resourceName.c_str());
+        *exists = 0;
+        return QLibOk();
+    }
+    char* type = nullptr;
+    if (TarnResGetType(g_TarnCluster, name.c_str(), &type, 0) != 0) {
+        const TarnError* error = TarnApiGetLastError();
+        uint32_t number = error != nullptr ? error->number : 0;
+        uint32_t code = error != nullptr ? error->code : 0;
+        QLIB_TRACE(function, L"TarnResGetType() failed for the resource[%s] with error [%d, 0x%.08X].",
+                   resourceName.c_str(), number, code);
+        TarnFreeError();
+        return QLibFailure(QLIB_ERR_CLUSTER_API, code);
+    }
+    bool ours = type != nullptr && strcmp(type, "Tollan") == 0;
+    QLIB_TRACE(function, ours ? L"Found the Resource [%s] is of type Tollan." : L"Resource [%s] is NOT of type Tollan.",
+               resourceName.c_str());
+    *exists = ours ? 1 : 0;
+    if (type != nullptr)
+        TarnFreeStr(&type);
+    return QLibOk();
+}
+
+QLibStatus CTollanUtil::IsServiceRunning(const std::wstring& service, uint32_t* running)
+{
+    const char* function = "CTollanUtil::IsServiceRunning";
+    QLIB_TRACE(function, L"IsServiceRunning called with service [%s].", service.c_str());
+    QLibService object;
+    QLibStatus status = OpenService(function, service, object);
+    if (status.IsOK()) {
+        status = object.IsServiceRunning(running);
+        if (status.IsFailed())
+            QLIB_TRACE_FAILED(function, L"QLibService::IsServiceRunning", status);
+    }
+    (void)object.Close();
+    return status;
+}
+
+QLibStatus CTollanUtil::GetProcessUserName(uint32_t pid, wchar_t** domain, wchar_t** user)
+{
+    const char* function = "CTollanUtil::GetProcessUserName";
+    QLIB_TRACE(function, L"GetProcessUserName called with pid [%d].", pid);
+    QLibStatus status = QLibProcess::GetUserName(pid, domain, user);
+    if (status.IsFailed())
+        QLIB_TRACE_FAILED(function, L"QLibProcess::GetUserName", status);
+    return status;
+}
+
+QLibStatus CTollanUtil::KillProcess(uint32_t pid)
+{
+    const char* function = "CTollanUtil::KillProcess";
+    QLIB_TRACE(function, L"KillProcess called with pid [%d].", pid);
+    // The right to end other accounts' processes is the agent's own; without it the open below tells.
+    QLibStatus privilege = QLibProcess::EnablePrivilege(GetCurrentProcessId(), L"SeDebugPrivilege", TRUE);
+    if (privilege.IsFailed())
+        QLIB_TRACE_FAILED(function, L"QLibProcess::EnablePrivilege", privilege);
+
+    QLibHandleOwner process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (!process) {
+        DWORD error = GetLastError();
+        if (error == ERROR_INVALID_PARAMETER) {
+            QLIB_TRACE(function, L"Process with PID [%d] doesn't exist.", pid);
+            return QLibOk();
+        }
+        QLibStatus status = QLibWin32Failure(error);
+        QLIB_TRACE_FAILED(function, L"OpenProcess", status);
+        return status;
+    }
+    if (TerminateProcess(process.get(), 0))
+        return QLibOk();
+    QLibStatus status = QLibLastError();
+    // A process that ended on its own in the meantime is as good as killed.
+    if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
+        QLIB_TRACE(function, L"Process with PID [%d] has already ended.", pid);
+        return QLibOk();
+    }
+    QLIB_TRACE_FAILED(function, L"TerminateProcess", status);
+    return status;
+}
+
+QLibStatus CTollanUtil::StartService(const std::wstring& service, int64_t timeLeft)
+{
+    const char* function = "CTollanUtil::StartServiceW";
+    QLIB_TRACE(function, L"StartService called with service [%s] and timeout [%I64d].", service.c_str(), timeLeft);
+    return ChangeServiceState(function, service, timeLeft,
+                              {L"QLibService::Start", [](QLibService& s, uint32_t) { return s.Start(); }},
+                              {L"QLibService::WaitForStart",
+                               [](QLibService& s, uint32_t timeout) { return s.WaitForStart(timeout); }});
+}
+
+QLibStatus CTollanUtil::StopService(const std::wstring& service, int64_t timeLeft)
+{
+    const char* function = "CTollanUtil::StopService";
+    QLIB_TRACE(function, L"StopService called with service [%s] and timeout [%I64d].", service.c_str(), timeLeft);
+    return ChangeServiceState(function, service, timeLeft,
+                              {L"QLibService::Stop", [](QLibService& s, uint32_t) { return s.Stop(); }},
+                              {L"QLibService::WaitForStop",
+                               [](QLibService& s, uint32_t timeout) { return s.WaitForStop(timeout); }});
+}
+
+uint32_t CTollanUtil::FindSAPArch(const std::vector<std::wstring>& procMon)
+{
+    const char* function = "CTollanUtil::FindSAPArch";
+    QLIB_TRACE(function, L"Finding SAP SYSTEM Architecture.");
+    bool abap = false;
+    bool java = false;
+    for (const std::wstring& name : procMon) {
+        QLIB_TRACE(function, L"Got [%s] from ProcMon list.", name.c_str());
+        if (_wcsicmp(name.c_str(), L"disp+work.exe") == 0) {
+            abap = true;
+            QLIB_TRACE(function, L"disp+wrok.exe process found in the ProcMon list.");
+        } else if (_wcsicmp(name.c_str(), L"jcontrol.exe") == 0) {
+            java = true;
+            QLIB_TRACE(function, L"jcontrol.exe process found in the ProcMon list");
+        }
+    }
+    if (abap && java) {
+        QLIB_TRACE(function, L"SAP SYSTEM Architecture is Add-In.");
+        return TOLLAN_ARCH_ADDIN;
+    }
+    if (abap) {
+        QLIB_TRACE(function, L"SAP SYSTEM Architecture is ABAP.");
+        return TOLLAN_ARCH_ABAP;
+    }
+    if (java) {
+        QLIB_TRACE(function, L"SAP SYSTEM Architecture is Java.");
+        return TOLLAN_ARCH_JAVA;
+    }
+    QLIB_TRACE(function, L"SAP Architecuture is not inferred from ProcMon.");
+    return TOLLAN_ARCH_NONE;
+}
+
+std::wstring CTollanUtil::GetPathBefore(const std::wstring& path, const std::wstring& marker)
+{
+    if (marker.empty())
+        return std::wstring();
+    std::wstring upper = ToUpper(path);
+    // A whole folder name first, so that a marker inside another folder's name cannot cut too early.
+    std::wstring component = L"\\" + marker;
+    for (size_t at = upper.find(component); at != std::wstring::npos; at = upper.find(component, at + 1)) {
+        size_t end = at + component.size();
+        if (end == upper.size() || upper[end] == L'\\')
+            return path.substr(0, at);
+    }
+    size_t at = upper.find(marker);
+    if (at == std::wstring::npos)
+        return std::wstring();
+    return at == 0 ? path : path.substr(0, at - 1);
+}
+
+void CTollanUtil::GetOSVersion(uint32_t* major, uint32_t* minor)
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    GetVersionExW(&version);
+    *major = version.dwMajorVersion;
+    *minor = version.dwMinorVersion;
+}
+
+std::wstring CTollanUtil::ToUpper(const std::wstring& text)
+{
+    std::wstring upper = text;
+    if (!upper.empty())
+        _wcsupr(&upper[0]);
+    return upper;
+}
+
+wchar_t* CTollanUtil::DupUpper(const wchar_t* text)
+{
+    wchar_t* copy = _wcsdup(text);
+    if (copy != nullptr)
+        _wcsupr(copy);
+    return copy;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The agent's small checks and actions on the system: files, directories, profiles, cluster resources,
+// services, processes, and the text helpers the attribute code shares. Stateless; answers come back
+// through flags that are written only where an operation says so.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "LibStatus.h"
+
+// What the ProcMon list tells of the instance's build.
+enum CTollanSAPArch : uint32_t {
+    TOLLAN_ARCH_NONE = 0,
+    TOLLAN_ARCH_ABAP = 1,
+    TOLLAN_ARCH_JAVA = 2,
+    TOLLAN_ARCH_ADDIN = 3,
+};
+
+class CTollanUtil {
+public:
+    static QLibStatus DoesExistFile(const std::wstring& path, uint8_t* exists);
+    // A network path (leading backslash) is opened as the user; the thread is never left impersonating.
+    static QLibStatus DoesExistInstProfile(const std::wstring& path, const std::wstring& user,
+                                           const std::wstring& domain, const wchar_t* password, uint8_t* exists);
+    static QLibStatus DoesExistDir(const std::wstring& path, uint8_t* exists);
+    static QLibStatus IsDirectory(const std::wstring& path, uint8_t* isDirectory);
+    static QLibStatus IsNull(const std::wstring& text, uint8_t* isNull);
+    static QLibStatus DoesExistTarnResource(std::wstring resourceName, uint8_t* exists);
+    static QLibStatus IsServiceRunning(const std::wstring& service, uint32_t* running);
+    static QLibStatus GetProcessUserName(uint32_t pid, wchar_t** domain, wchar_t** user);
+    static QLibStatus KillProcess(uint32_t pid);
+    // timeLeft: the operation's signed time left in milliseconds; none left starts or stops nothing.
+    static QLibStatus StartService(const std::wstring& service, int64_t timeLeft);
+    static QLibStatus StopService(const std::wstring& service, int64_t timeLeft);
+
+    static uint32_t FindSAPArch(const std::vector<std::wstring>& procMon);
+    // The path in front of the separator before marker (upper case); "" when the marker is absent.
+    static std::wstring GetPathBefore(const std::wstring& path, const std::wstring& marker);
+    static void GetOSVersion(uint32_t* major, uint32_t* minor);
+    static std::wstring ToUpper(const std::wstring& text);
+    // A malloc'd upper-case copy the caller frees with free; null when out of memory.
+    static wchar_t* DupUpper(const wchar_t* text);
+    // The text in the active code page: false when a character has no form there.
+    static bool ToAnsi(const std::wstring& text, std::string* ansi);
+};
