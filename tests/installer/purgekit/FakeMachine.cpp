@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cwctype>
 
+#include "NodeTextFixture.h"
 #include "olderinstallers.h"
 
 namespace fakemachine {
+
+using installertest::Node;
 
 const wchar_t* const releaseGuid = L"{4D3C2B1A-43A0-4C10-9F00-0000000043A0}";
 const wchar_t* const serviceEntry = L"S:qzInstaller";
@@ -236,27 +239,6 @@ bool serviceExists()
     return service != nullptr;
 }
 
-// A key of the node text form, written by hand so that the fixture does not lean on the writer under test.
-struct Node {
-    std::wstring name;
-    std::vector<std::pair<std::wstring, std::wstring>> values;
-    std::vector<Node> children;
-};
-
-std::wstring nodeText(const Node& node, int depth)
-{
-    std::wstring tabs(depth, L'\t');
-    std::wstring text = tabs + L"<_" + node.name + L"_";
-    for (const auto& value : node.values)
-        text += L"\r\n" + tabs + L"\t_" + value.first + L"_=\"" + value.second + L"\"";
-    if (!node.values.empty())
-        text += L"\r\n" + tabs;
-    text += L">\r\n";
-    for (const Node& child : node.children)
-        text += nodeText(child, depth + 1) + L"\r\n";
-    return text + tabs + L"</_" + node.name + L"_>";
-}
-
 } // namespace
 
 std::wstring commonFiles()
@@ -333,13 +315,8 @@ void Machine::writeProductInformation(const Layout& layout)
                {L"Solutions", {}, {solution, other}},
                {L"InstallSequence", {{L"comp.one", L"1"}}, {}},
                {L"Platforms", {}, {{L"W2K3", {}, {}}}}}};
-    std::wstring text = nodeText(root, 0);
     CreateDirectoryW(destination().c_str(), nullptr);
-    FILE* file = _wfopen((destination() + L"\\productInformation.xml").c_str(), L"wb");
-    if (!file)
-        return;
-    fwrite(text.data(), sizeof(wchar_t), text.size(), file);
-    fclose(file);
+    installertest::writeNodeFile(destination() + L"\\productInformation.xml", root);
 }
 
 void Machine::buildRegistry(const Layout& layout)
