@@ -131,7 +131,8 @@ uint32_t KitoRepository::initFromProdInfoXML(const wchar_t* fileName, const wcha
                                              const wchar_t* moduleName)
 {
     ScopeTracer tracer(L"KitoRepository::initFromProdInfoXML", &g_logger);
-    setIntValue(L"64BitOS", isWow64() ? 1 : 0);
+    // A 64-bit library runs on a 64-bit system only; a 32-bit one learns it from the WOW64 probe.
+    setIntValue(L"64BitOS", sizeof(void*) == 8 || isWow64() ? 1 : 0);
     UserInput* userInput = new (std::nothrow) UserInput(std::wstring(L"UserInput"));
     if (userInput) {
         addOrRelease(addSubKey(userInput), userInput);

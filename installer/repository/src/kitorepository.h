@@ -57,6 +57,21 @@ public:
     // The options of each solution of that mode, by the same mode, appended in order.
     KeyList collectSolutionOptions(int mode) const;
 
+    // What the discovery subtree of KitoDb records for a node (an empty domain is "KITODOMAIN") under the
+    // root's release; false without a root, or for a domain, host or id that is not one name.
+    bool isSolutionInstalled(const std::wstring& solutionId, const std::wstring& domain,
+                             const std::wstring& host) const;
+    // Only a component key with at least one child key counts.
+    bool isComponentInstalled(const std::wstring& componentId, const std::wstring& domain,
+                              const std::wstring& host) const;
+    // Whether a selected solution of this repository is a language pack.
+    bool hasLanguagePackSelected() const;
+    static bool isLanguagePack(const std::wstring& solutionId);
+    // Asks the selection of KitoDb, whichever repository it is called on; false without a root.
+    bool isSolutionSelected(const std::wstring& solutionId) const;
+    // Set when the repository is initialised, for a 64-bit library as for a 32-bit one under WOW64.
+    bool is64BitOS() const;
+
 private:
     const KitoRepository& processRoot() const;
     bool anySelected(bool (*answer)(const RepositoryKey&)) const;
