@@ -26,3 +26,23 @@ inline std::string TarnTestFullPath(const char* name)
     DWORD length = GetFullPathNameA(name, sizeof(path), path, nullptr);
     return length == 0 || length >= sizeof(path) ? std::string(name) : std::string(path);
 }
+
+// Keeps an agent DLL loaded for as long as the object lives, so that hooks on its imports can be set before
+// TarnAgHostStart runs its start-up and undone after TarnAgHostStop has let the framework's reference go.
+// Declare it before the hooks.
+class TarnTestAgentModule {
+public:
+    explicit TarnTestAgentModule(const wchar_t* path) : m_module(LoadLibraryW(path)) {}
+    ~TarnTestAgentModule()
+    {
+        if (m_module != nullptr)
+            FreeLibrary(m_module);
+    }
+    TarnTestAgentModule(const TarnTestAgentModule&) = delete;
+    TarnTestAgentModule& operator=(const TarnTestAgentModule&) = delete;
+
+    HMODULE Get() const { return m_module; }
+
+private:
+    HMODULE m_module;
+};
