@@ -96,6 +96,11 @@ struct QLibComRelease : QLibNonNull {
     static void Close(IUnknown* object) { object->Release(); }
 };
 
+struct QLibVariantClear {
+    static bool IsValid(const VARIANT& value) { return value.vt != VT_EMPTY; }
+    static void Close(VARIANT value) { VariantClear(&value); }
+};
+
 // A profile loaded for a token: unloading needs both. The token itself has its own owner, which must
 // outlive this one.
 struct QLibLoadedProfile {
@@ -119,4 +124,5 @@ using QLibEnvironmentOwner = QLibUnique<void*, QLibDestroyEnvironmentBlock>;
 using QLibBstrOwner = QLibUnique<BSTR, QLibSysFreeString>;
 template <typename T>
 using QLibComOwner = QLibUnique<T*, QLibComRelease>;
+using QLibVariantOwner = QLibUnique<VARIANT, QLibVariantClear>;
 using QLibProfileOwner = QLibUnique<QLibLoadedProfile, QLibUnloadUserProfile>;
