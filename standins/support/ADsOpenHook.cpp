@@ -49,6 +49,19 @@ HRESULT WINAPI ADsOpenHook::Open(LPCWSTR path, LPCWSTR user, LPCWSTR password, D
     hook->m_journal.Add(L"path=" + given + L" user=" + (user ? user : L"") + L" flags=" + std::to_wstring(flags)
                         + L" iid=" + InterfaceName(iid));
     std::wstring bound = WithServer(given);
-    return hook->m_hook.Original<OpenFunction>()(path ? bound.c_str() : nullptr, user, password,
-                                                 flags & ~SecureAuthentication, iid, object);
+    auto open = hook->m_hook.Original<OpenFunction>();
+    std::shared_ptr<ADsFakeObject> fake = hook->m_fakes->Find(bound);
+    if (fake == nullptr)
+        return open(path ? bound.c_str() : nullptr, user, password, flags & ~SecureAuthentication, iid, object);
+    *object = nullptr;
+    if (FAILED(fake->bindResult))
+        return fake->bindResult;
+    // Searches below a fake run on the real server.
+    IDirectorySearch* real = nullptr;
+    open(bound.c_str(), user, password, flags & ~SecureAuthentication, IID_IDirectorySearch,
+         reinterpret_cast<void**>(&real));
+    HRESULT hr = hook->m_fakes->Create(fake, real, iid, object);
+    if (real)
+        real->Release();
+    return hr;
 }

@@ -4,12 +4,14 @@
 // client fails secure authentication against slapd and cannot bind a path that names no server: the hook
 // clears ADS_SECURE_AUTHENTICATION, puts 127.0.0.1 into such paths and calls the real one. The journal holds
 // "path=P user=U flags=F iid={...}" per call as the module made it, never the password. One at a time per process.
+// Paths a test describes (with the bed's server in them) bind to fakes of the test's making (ADsFake.h).
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
+#include "ADsFake.h"
 #include "HookJournal.h"
 #include "ImportHook.h"
 
@@ -23,9 +25,16 @@ public:
     bool Active() const { return m_hook.Active(); }
     std::vector<std::wstring> Journal() const { return m_journal.Lines(); }
 
+    void Fake(const std::wstring& path, ADsFakeObject object) { m_fakes->Describe(path, std::move(object)); }
+    std::shared_ptr<ADsFakeObject> Described(const std::wstring& path) const { return m_fakes->Find(path); }
+    // References held on fakes: every test ends with none.
+    long Outstanding() const { return m_fakes->Outstanding(); }
+    std::vector<std::wstring> FakeCalls() const { return m_fakes->Calls(); }
+
 private:
     static HRESULT WINAPI Open(LPCWSTR path, LPCWSTR user, LPCWSTR password, DWORD flags, REFIID iid, void** object);
 
     HookJournal m_journal;
+    std::shared_ptr<ADsFakeWorld> m_fakes = std::make_shared<ADsFakeWorld>();
     ImportHook m_hook;
 };
