@@ -1,5 +1,6 @@
 #include "LibADHelper.h"
 
+#include <cwchar>
 #include <string_view>
 
 #include "LibAssert.h"
@@ -69,30 +70,18 @@ QLibStatus ForEachRow(IDirectorySearch* search, ADS_SEARCH_HANDLE handle, Visit 
     return NoMoreRows(status) ? QLibOk() : status;
 }
 
-// RFC 4515: a value in a filter matches only itself.
+// RFC 4515: a value in a filter matches only itself. wcschr also finds the terminator, so NUL is escaped too.
 std::wstring FilterValue(std::wstring_view value)
 {
     std::wstring escaped;
     for (wchar_t c : value) {
-        switch (c) {
-        case L'\\':
-            escaped += L"\\5c";
-            break;
-        case L'*':
-            escaped += L"\\2a";
-            break;
-        case L'(':
-            escaped += L"\\28";
-            break;
-        case L')':
-            escaped += L"\\29";
-            break;
-        case L'\0':
-            escaped += L"\\00";
-            break;
-        default:
+        if (wcschr(L"\\*()", c) == nullptr) {
             escaped += c;
+            continue;
         }
+        wchar_t hex[4] = {};
+        swprintf(hex, 4, L"\\%02x", static_cast<unsigned>(c));
+        escaped += hex;
     }
     return escaped;
 }
