@@ -9,13 +9,15 @@
 
 namespace {
 
-// The child's end is reached through the output pipe, so a slice only bounds how late the end is seen.
+// The end of the child ends a wait at once; a slice only bounds how long a child blocked on a full pipe
+// waits for the next drain. Slices grow with the quiet time, so that delay stays a small share of the run.
 constexpr DWORD LongestSlice = 100;
+constexpr ULONGLONG QuietShare = 4;
 constexpr DWORD EndWaitAfterTerminate = 5000;
 constexpr DWORD ReadChunk = 64 * 1024;
 constexpr DWORD DropChunk = 16 * 1024;
 // One drain reads no more than this before the time limit is looked at again.
-constexpr size_t DrainBudget = 256 * 1024;
+constexpr size_t DrainBudget = 1024 * 1024;
 
 // The first failure is the one reported.
 void Record(QLibChildResult& result, const char* call, QLibStatus status)
@@ -237,10 +239,15 @@ void EndOnTimeOut(HANDLE process, QLibChildResult& result)
 // Waits in short slices, draining the output between them, so that a child never waits for a reader.
 void WaitForEnd(HANDLE process, int64_t timeLimit, ULONGLONG started, OutputReader& reader, QLibChildResult& result)
 {
-    DWORD slice = 0;
+    ULONGLONG quietSince = started;
     for (;;) {
-        slice = reader.Drain() ? 0 : std::min(std::max(slice * 2, DWORD{1}), LongestSlice);
-        int64_t left = timeLimit - static_cast<int64_t>(GetTickCount64() - started);
+        bool read = reader.Drain();
+        ULONGLONG now = GetTickCount64();
+        if (read)
+            quietSince = now;
+        DWORD slice = read ? 0
+                           : static_cast<DWORD>(std::min<ULONGLONG>((now - quietSince) / QuietShare + 1, LongestSlice));
+        int64_t left = timeLimit - static_cast<int64_t>(now - started);
         if (left <= 0)
             return EndOnTimeOut(process, result);
         DWORD waited = WaitForSingleObject(process, static_cast<DWORD>(std::min<int64_t>(slice, left)));
