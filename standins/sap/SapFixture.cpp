@@ -299,7 +299,7 @@ bool SapFixture::InstallService()
 {
     StopAndDelete(serviceName, true);
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    std::string binary = "\"" + root + "\\service\\testservice.exe\" \"--stop-instance=" + instanceDir + "\"";
+    std::string binary = ServiceBinary("");
     ServiceHandle service(manager.handle ? CreateServiceA(manager.handle, serviceName.c_str(), serviceName.c_str(),
                                                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                                           SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary.c_str(),
@@ -311,6 +311,21 @@ bool SapFixture::InstallService()
     }
     m_ServiceInstalled = true;
     return true;
+}
+
+std::string SapFixture::ServiceBinary(const std::string& options) const
+{
+    return "\"" + root + "\\service\\testservice.exe\" \"--stop-instance=" + instanceDir + "\" " + options;
+}
+
+bool SapFixture::SetServiceOptions(const std::string& options)
+{
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(manager.handle ? OpenServiceA(manager.handle, serviceName.c_str(), SERVICE_ALL_ACCESS)
+                                         : nullptr);
+    return service.handle
+        && ChangeServiceConfigA(service.handle, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                ServiceBinary(options).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 void SapFixture::Plan(const std::string& lines)

@@ -64,6 +64,8 @@ public:
 
     // Appends plan lines ("ROLE key=value ..."); for a role, a later key wins over the fixture's defaults.
     void Plan(const std::string& lines);
+    // Options of the service stand-in (testservice.cpp lists them), e.g. "--start-delay=2000 --hang-stop".
+    bool SetServiceOptions(const std::string& options);
     bool StartService();
     bool StopService(); // through the service manager: a killed service process would stay RUNNING there
     // Runs startsap as the agent would (its exit code; -1 when it could not run).
@@ -98,6 +100,7 @@ public:
 private:
     bool Build(SapInstanceType type);
     bool InstallService();
+    std::string ServiceBinary(const std::string& options) const;
     void Remove();
 
     std::string m_Error;

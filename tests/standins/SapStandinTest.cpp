@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "SapFixture.h"
@@ -89,6 +90,8 @@ TEST(SapStandin, ToolsAnswerAsPlannedAndFromTheInstanceAndEveryRunIsJournalled)
         std::string out;
 
         EXPECT_EQ(1, RunTool(sap.sapHome + "\\startsap.exe" + args, sap.sapHome, "", &out)) << "no service yet";
+        std::string serviceLog = sap.root + "\\service.log";
+        ASSERT_TRUE(sap.SetServiceOptions("--start-delay=200 --log=" + serviceLog));
         ASSERT_TRUE(sap.StartService());
         EXPECT_EQ(0, RunTool(sap.sapHome + "\\startsap.exe" + args, sap.sapHome, "", &out));
         for (int i = 0; i < 50 && Count(sap.Processes(), L"jlaunch.exe") < 2; ++i)
@@ -113,6 +116,9 @@ TEST(SapStandin, ToolsAnswerAsPlannedAndFromTheInstanceAndEveryRunIsJournalled)
         for (int i = 0; i < 50 && sap.Processes().size() > 1; ++i)
             Sleep(100);
         ASSERT_EQ(1u, sap.Processes().size()) << "the service's stop stopped all but gwrd.exe";
+        std::ifstream log(serviceLog);
+        std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        EXPECT_NE(std::string::npos, logText.find("stop-instance " + sap.instanceDir)) << logText;
         std::string kill = sap.sapHome + "\\sapsrvkill.exe " + sap.host + "_" + sap.sid + "_" + sap.number;
         EXPECT_EQ(0, RunTool(kill, sap.sapHome, "", &out));
         EXPECT_TRUE(sap.Processes().empty());
