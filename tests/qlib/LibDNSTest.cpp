@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "DnsStandIns.h"
 #include "LibDNS.h"
 #include "ImportHook.h"
 #include "ServiceTestSupport.h"
@@ -42,6 +44,34 @@ TEST(QLibDNS, IsNameValidTakesOnlyWhatTheSystemAccepts)
         else
             EXPECT_TRUE(IsStatus(status, QLIB_ERR_DNS, row.result)) << row.name;
     }
+}
+
+// A resolution of the update functions that fails takes nothing away that was found before; a thread checking
+// names beside another whose resolutions fail every second time always has its function.
+TEST(QLibDNS, FailedResolutionsNeverTakeTheNameCheckAway)
+{
+    ProcAddressHook& lookups = DnsApiStandIns();
+    ASSERT_TRUE(IsOK(QLibDNS::IsNameValid(L"host1", DnsNameHostnameLabel)));
+    lookups.Fail("DnsRecordBuild_W");
+    QLibDNS dns;
+    EXPECT_TRUE(IsStatus(dns.Initialize(L"host1", bedAddress, nullptr, false), QLIB_ERR_WIN32, ERROR_PROC_NOT_FOUND));
+    lookups.Fail("DnsValidateName_W");
+    EXPECT_TRUE(IsOK(QLibDNS::IsNameValid(L"host1", DnsNameHostnameLabel)));
+
+    std::atomic<bool> checking{true};
+    int refused = 0;
+    std::thread checker([&] {
+        for (int i = 0; i < 200000; ++i)
+            refused += QLibDNS::IsNameValid(L"host1", DnsNameHostnameLabel).IsFailed();
+        checking = false;
+    });
+    for (int round = 0; checking; ++round) {
+        lookups.Fail(round % 2 == 0 ? "DnsRecordBuild_W" : "");
+        (void)dns.Initialize(L"host1", bedAddress, nullptr, false);
+    }
+    checker.join();
+    lookups.Fail("");
+    EXPECT_EQ(0, refused);
 }
 
 // GetComputerNameExW of the test program answers this full name while it lives.
