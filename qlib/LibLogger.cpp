@@ -8,6 +8,22 @@
 
 QLibThreadLogQueue g_QLibLogQueue;
 
+namespace {
+
+// Every object and every removal takes a number never used before, so a remembered queue is never
+// mistaken for one of another object or one that was removed.
+std::atomic<uint64_t> g_NextGeneration{1};
+
+// What the calling thread last learnt of its own queue (null: it has none).
+struct QLibOwnQueue {
+    const QLibThreadLogQueue* owner;
+    uint64_t generation;
+    QLibLogQueue* queue;
+};
+thread_local QLibOwnQueue t_OwnQueue = {nullptr, 0, nullptr};
+
+} // namespace
+
 void QLibLogSink::Print(const char* file, uint32_t line, const char* function, const wchar_t* message)
 {
     wprintf(L"\nMod: %S Line: %d Func: %S Msg: %s", file, line, function, message);
@@ -25,7 +41,7 @@ void QLibLogSink::WriteRecord(const char* file, uint32_t line, const char* funct
     Print(file, line, function, message);
 }
 
-QLibThreadLogQueue::QLibThreadLogQueue() : m_pSink(&m_BuiltInSink)
+QLibThreadLogQueue::QLibThreadLogQueue() : m_Generation(g_NextGeneration++), m_pSink(&m_BuiltInSink)
 {
     // Without the mutex no queue can ever be found, so every thread logs nothing.
     (void)m_Lock.Create(FALSE, nullptr, nullptr, nullptr);
@@ -47,9 +63,16 @@ QLibLogQueue* QLibThreadLogQueue::FindThreadQueue(uint32_t threadId)
     return it == m_Queues.end() ? nullptr : it->second.get();
 }
 
+// Only the thread itself inserts its own queue, so what it learnt stays true until queues are removed.
+// The generation is read before the lookup: a removal in between makes the next call look again.
 QLibLogQueue* QLibThreadLogQueue::OwnQueue()
 {
-    return FindThreadQueue(GetCurrentThreadId());
+    uint64_t generation = m_Generation.load(std::memory_order_acquire);
+    if (t_OwnQueue.owner == this && t_OwnQueue.generation == generation)
+        return t_OwnQueue.queue;
+    QLibLogQueue* queue = FindThreadQueue(GetCurrentThreadId());
+    t_OwnQueue = {this, generation, queue};
+    return queue;
 }
 
 // Only the thread itself inserts its id, so no re-check is needed under the lock.
@@ -60,7 +83,9 @@ void QLibThreadLogQueue::OpenThreadQueue()
     QLibSingleLock lock(&m_Lock, 0);
     if (lock.Wait(INFINITE).IsFailed())
         return;
-    m_Queues[GetCurrentThreadId()] = std::make_unique<QLibLogQueue>(1);
+    auto& queue = m_Queues[GetCurrentThreadId()];
+    queue = std::make_unique<QLibLogQueue>(1);
+    t_OwnQueue = {this, m_Generation.load(std::memory_order_acquire), queue.get()};
 }
 
 void QLibThreadLogQueue::Log(const char* file, uint32_t line, const char* function, const wchar_t* format, ...)
@@ -158,5 +183,6 @@ void QLibThreadLogQueue::RemoveAllThreadQueues()
     QLibSingleLock lock(&m_Lock, 0);
     if (lock.Wait(INFINITE).IsFailed())
         return;
+    m_Generation.store(g_NextGeneration++, std::memory_order_release);
     m_Queues.clear();
 }

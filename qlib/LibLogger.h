@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -71,9 +72,12 @@ public:
     void RemoveAllThreadQueues();
 
 private:
+    // The calling thread's own queue, without the lock once the thread has looked it up.
     QLibLogQueue* OwnQueue();
 
     std::map<uint32_t, std::unique_ptr<QLibLogQueue>> m_Queues;
+    // Changes, under the lock, whenever queues are removed: a thread's remembered queue is then looked up again.
+    std::atomic<uint64_t> m_Generation;
     QLibLogSink m_BuiltInSink;
     QLibLogSink* m_pSink;
     QLibMutex m_Lock;

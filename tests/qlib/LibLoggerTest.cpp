@@ -173,6 +173,28 @@ TEST(TraceQueueExport, ThreadWithoutQueueReportsNothing)
     }).join();
 }
 
+// A thread remembers its own queue; removing the queues makes it forget, in this object only.
+TEST(TraceQueueOwn, RemovalIsSeenByTheNextLineAndOtherObjectsKeepTheirs)
+{
+    RecordingSink sink;
+    QLibThreadLogQueue first;
+    QLibThreadLogQueue second;
+    for (QLibThreadLogQueue* queue : {&first, &second}) {
+        queue->SetSink(&sink);
+        queue->OpenThreadQueue();
+        queue->Log("a.cpp", 1, "F::G", L"kept");
+    }
+    first.RemoveAllThreadQueues();
+    first.Log("a.cpp", 2, "F::G", L"dropped");
+    second.Log("a.cpp", 3, "F::G", L"kept");
+    EXPECT_EQ(nullptr, first.FindThreadQueue(GetCurrentThreadId()));
+    EXPECT_EQ(2u, second.FindThreadQueue(GetCurrentThreadId())->GetRecords().size());
+
+    first.OpenThreadQueue();
+    first.Log("a.cpp", 4, "F::G", L"kept");
+    EXPECT_EQ(1u, first.FindThreadQueue(GetCurrentThreadId())->GetRecords().size());
+}
+
 // Runs one write of the base sink with standard output sent into a pipe, and gives what came out.
 std::string CaptureBaseSink(uint8_t immediate, bool record)
 {
