@@ -167,9 +167,10 @@ public:
                 Stop("PeekNamedPipe");
                 break;
             }
-            if (waiting == 0)
+            DWORD got = waiting > 0 ? Read(waiting) : 0;
+            if (got == 0)
                 break;
-            total += Read(waiting);
+            total += got;
         }
         return total > 0;
     }
