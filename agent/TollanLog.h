@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "LibLogger.h"
+#include "TarnAgfw.h"
 
 // A sink into the framework's per-resource log.
 class CTarnAgLogSink : public QLibLogSink {
@@ -28,3 +29,22 @@ public:
 };
 
 extern CTollanLogSink g_TollanLogSink;
+
+// A framework message under the caller's function and source names. Format and inserts stay apart, so
+// that a % in a value is never read as a conversion.
+#define TOLLAN_MSG(severity, function, source, id, ...)                                                                \
+    TarnAgLogMsg2(severity, function, source, __LINE__, id, 0, __VA_ARGS__)
+
+// A trace line and a framework message of the same text.
+#define TOLLAN_TRACE_MSG(severity, function, source, id, ...)                                                          \
+    do {                                                                                                               \
+        QLIB_TRACE(function, __VA_ARGS__);                                                                             \
+        TOLLAN_MSG(severity, function, source, id, __VA_ARGS__);                                                       \
+    } while (0)
+
+// The trace of a failure named by text, and a failure message of that text.
+#define TOLLAN_FAILED_MSG(function, source, id, text, status)                                                          \
+    do {                                                                                                               \
+        QLIB_TRACE_FAILED(function, text, status);                                                                     \
+        TOLLAN_MSG(TARNAG_SEV_FAILURE, function, source, id, L"%s", text);                                             \
+    } while (0)

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "LibDNS.h"
 #include "LibLogger.h"
 #include "LibOwners.h"
 #include "LibProcess.h"
@@ -56,6 +57,15 @@ QLibStatus ChangeServiceState(const char* function, const std::wstring& name, in
     }
     (void)service.Close();
     return status;
+}
+
+QLibStatus IsNameOfFormat(const char* function, const wchar_t* trace, const std::wstring& name, DNS_NAME_FORMAT format,
+                          uint8_t* valid)
+{
+    QLIB_TRACE(function, trace, name.c_str());
+    // A rejected name is an answer, not a failure of the check.
+    *valid = QLibDNS::IsNameValid(name.c_str(), format).IsOK() ? 1 : 0;
+    return QLibOk();
 }
 
 } // namespace
@@ -348,4 +358,16 @@ wchar_t* CTollanUtil::DupUpper(const wchar_t* text)
     if (copy != nullptr)
         _wcsupr(copy);
     return copy;
+}
+
+QLibStatus CTollanUtil::IsValidHostName(const std::wstring& name, uint8_t* valid)
+{
+    return IsNameOfFormat("CTollanUtil::IsValidHostName", L"IsValidHostName called with hostname [%s].", name,
+                          DnsNameHostnameLabel, valid);
+}
+
+QLibStatus CTollanUtil::IsValidDomainName(const std::wstring& name, uint8_t* valid)
+{
+    return IsNameOfFormat("CTollanUtil::IsValidDomainName", L"IsValidDomainName called with domainname [%s].", name,
+                          DnsNameDomain, valid);
 }

@@ -27,6 +27,10 @@ public:
     static QLibStatus IsDirectory(const std::wstring& path, uint8_t* isDirectory);
     static QLibStatus IsNull(const std::wstring& text, uint8_t* isNull);
     static QLibStatus DoesExistTarnResource(std::wstring resourceName, uint8_t* exists);
+    // An unknown user is a failure (directory, 3) with the flag cleared.
+    static QLibStatus DoesExistUser(const std::wstring& user, const std::wstring& domain, uint8_t* exists);
+    static QLibStatus IsValidHostName(const std::wstring& name, uint8_t* valid);
+    static QLibStatus IsValidDomainName(const std::wstring& name, uint8_t* valid);
     static QLibStatus IsServiceRunning(const std::wstring& service, uint32_t* running);
     static QLibStatus GetProcessUserName(uint32_t pid, wchar_t** domain, wchar_t** user);
     static QLibStatus KillProcess(uint32_t pid);

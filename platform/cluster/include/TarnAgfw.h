@@ -69,7 +69,7 @@ int32_t TarnAgResLogMsg2(uint32_t tag, const char* function, const char* source,
 // size counts the terminator; *length receives the wide length. Release *wide with TarnAgDeleteMem.
 int32_t TarnAgEncodeString(uint32_t flags, const char* text, uint32_t size, uint32_t direction, wchar_t** wide,
                            uint32_t* length);
-// *list: one wide string per value, null-terminated. Release with TarnAgDelEncodedArgList.
+// *list: one wide string per value, then a null entry that ends the list. Release with TarnAgDelEncodedArgList.
 int32_t TarnAgGetEncodedArgList(uint32_t flags, const TarnAgArgs* args, uint32_t direction, wchar_t*** list);
 void TarnAgDeleteMem(void* mem);
 void TarnAgDelEncodedArgList(wchar_t** list);
