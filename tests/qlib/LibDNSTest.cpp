@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -140,38 +139,33 @@ struct MutexCount {
 };
 
 struct InitializeCase {
-    const char* what;
-    std::function<QLibStatus(QLibDNS&)> call;
+    const wchar_t* name;
+    const wchar_t* address;
+    const wchar_t* mac;
     uint32_t type;
     uint32_t code;
 };
 
 const InitializeCase initializeCases[] = {
-    {"null name", [](QLibDNS& dns) { return dns.Initialize(nullptr, bedAddress, nullptr, false); }, QLIB_ERR_DNS, 1},
-    {"address 0", [](QLibDNS& dns) { return dns.Initialize(L"host1", uint32_t{0}, nullptr, false); }, QLIB_ERR_DNS, 1},
-    {"null text", [](QLibDNS& dns) { return dns.Initialize(nullptr, L"10.77.0.5", nullptr, false); }, QLIB_ERR_DNS, 1},
-    {"null address text",
-     [](QLibDNS& dns) { return dns.Initialize(L"host1", static_cast<const wchar_t*>(nullptr), nullptr, false); },
-     QLIB_ERR_DNS, 1},
-    {"three groups", [](QLibDNS& dns) { return dns.Initialize(L"host1", L"10.77.5", nullptr, false); }, QLIB_ERR_DNS,
-     1},
-    {"group above 255", [](QLibDNS& dns) { return dns.Initialize(L"host1", L"10.77.0.256", nullptr, false); },
-     QLIB_ERR_DNS, 1},
-    {"short MAC text", [](QLibDNS& dns) { return dns.Initialize(L"host1", L"10.77.0.5", L"02:00:5e", false); },
-     QLIB_ERR_NETWORK, ERROR_INVALID_PARAMETER},
+    {nullptr, L"10.77.0.5", nullptr, QLIB_ERR_DNS, 1},
+    {L"host1", nullptr, nullptr, QLIB_ERR_DNS, 1},
+    {L"host1", L"10.77.5", nullptr, QLIB_ERR_DNS, 1},
+    {L"host1", L"10.77.0.256", nullptr, QLIB_ERR_DNS, 1},
+    {L"host1", L"10.77.0.5", L"02:00:5e", QLIB_ERR_NETWORK, ERROR_INVALID_PARAMETER},
 };
 
 TEST(QLibDNS, InitializeRefusesMissingOrMalformedArgumentsBeforeTheMutex)
 {
     ImportHook hook(self, "CreateMutexW", reinterpret_cast<void*>(&MutexCount::Create));
     MutexCount::original = hook.Original<decltype(&CreateMutexW)>();
-    for (const InitializeCase& row : initializeCases) {
-        MutexCount::created = 0;
-        QLibDNS dns;
-        EXPECT_TRUE(IsStatus(row.call(dns), row.type, row.code)) << row.what;
-        EXPECT_EQ(0, MutexCount::created) << row.what;
-        EXPECT_FALSE(dns.IsValid()) << row.what;
-    }
+    QLibDNS dns;
+    for (const InitializeCase& row : initializeCases)
+        EXPECT_TRUE(IsStatus(dns.Initialize(row.name, row.address, row.mac, false), row.type, row.code))
+            << (row.address ? row.address : L"no address");
+    EXPECT_TRUE(IsStatus(dns.Initialize(nullptr, bedAddress, nullptr, false), QLIB_ERR_DNS, 1));
+    EXPECT_TRUE(IsStatus(dns.Initialize(L"host1", uint32_t{0}, nullptr, false), QLIB_ERR_DNS, 1));
+    EXPECT_EQ(0, MutexCount::created);
+    EXPECT_FALSE(dns.IsValid());
 }
 
 TEST(QLibDNS, InitializeChecksTheFullName)
