@@ -10,13 +10,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 
-inside=
-if [ "${1:-}" = --inside-namespaces ]; then
-    inside=1
-    shift
-elif unshare --net --mount --uts true 2>/dev/null; then
-    exec unshare --net --mount --uts "$0" --inside-namespaces "$@"
-fi
+. "$root/scripts/bed/namespaces.sh"
+bed_enter "$0" "$@"
+inside=$bed_inside
 
 bash "$root/scripts/build.sh" >/dev/null
 . "$root/scripts/wine-env.sh"

@@ -6,14 +6,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 bed=$build/x86_64/testbed
 
-inside=
-if [ "${1:-}" = --inside-namespaces ]; then
-    inside=1
-    shift
-elif unshare --net --mount --uts true 2>/dev/null; then
-    # Everything the bed sets up below (links, the resolv.conf mount, the host name) ends with these namespaces.
-    exec unshare --net --mount --uts "$0" --inside-namespaces "$@"
-fi
+. "$root/scripts/bed/namespaces.sh"
+bed_enter "$0" "$@"
+inside=$bed_inside
 
 # Loopback, a veth pair with fixed MACs (only the first end addressed), the bed's name servers and host name.
 # Wine cannot serve UDP on 127.0.0.2 itself, so the second name server's port goes to a port of 127.0.0.1.
