@@ -30,6 +30,42 @@ QLibStatus Empty(uint32_t id, const wchar_t* text)
     return status;
 }
 
+// How a check reports a utility's answer about a value. Every format takes the value first; the
+// rejection trace and the optional trace after a failed call end with the status's type and code.
+struct Verdict {
+    const wchar_t* callLabel;
+    const wchar_t* callTrace;
+    uint32_t callId;
+    const wchar_t* callMessage;
+    const wchar_t* rejectTrace;
+    uint32_t rejectId;
+    const wchar_t* rejectMessage;
+    bool rejectMessageFirst;
+    const wchar_t* acceptTrace;
+};
+
+QLibStatus Judge(const QLibStatus& call, bool accepted, const wchar_t* value, const Verdict& verdict)
+{
+    if (call.IsFailed()) {
+        QLIB_TRACE_FAILED(CheckFn, verdict.callLabel, call);
+        if (verdict.callTrace != nullptr)
+            CHECK_TRACE(verdict.callTrace, value, TYPE_CODE(call));
+        CHECK_MSG(verdict.callId, verdict.callMessage, value);
+        return call;
+    }
+    if (accepted) {
+        CHECK_TRACE(verdict.acceptTrace, value);
+        return QLibOk();
+    }
+    QLibStatus status = InvalidValue();
+    if (verdict.rejectMessageFirst)
+        CHECK_MSG(verdict.rejectId, verdict.rejectMessage, value);
+    CHECK_TRACE(verdict.rejectTrace, value, TYPE_CODE(status));
+    if (!verdict.rejectMessageFirst)
+        CHECK_MSG(verdict.rejectId, verdict.rejectMessage, value);
+    return status;
+}
+
 bool IsAsciiUpper(wchar_t c)
 {
     return c >= L'A' && c <= L'Z';
@@ -203,68 +239,38 @@ QLibStatus CTollanAttrib::CheckEPProgramTimeout()
 
 QLibStatus CTollanAttrib::CheckSAPHomeDirectory()
 {
-    const wchar_t* home = m_SAPHome.c_str();
     if (m_SAPHome.empty())
         return Empty(10021, L"SAPHome is empty.");
     uint8_t isDirectory = 0;
     QLibStatus status = CTollanUtil::IsDirectory(m_SAPHome, &isDirectory);
-    if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(CheckFn, L"CTollanUtil::DoesExistDir.", status);
-        CHECK_MSG(10024, L"SAPHome [%s] does NOT exist.", home);
-        return status;
-    }
-    if (!isDirectory) {
-        status = InvalidValue();
-        CHECK_TRACE(L"SAPHome [%s] does NOT exist [%d, 0x%.08X].", home, TYPE_CODE(status));
-        CHECK_MSG(10025, L"SAPHome [%s] does NOT exist.", home);
-        return status;
-    }
-    CHECK_TRACE(L"SAPHome [%s] is a valid directory.", home);
-    return QLibOk();
+    return Judge(status, isDirectory != 0, m_SAPHome.c_str(),
+                 {L"CTollanUtil::DoesExistDir.", nullptr, 10024, L"SAPHome [%s] does NOT exist.",
+                  L"SAPHome [%s] does NOT exist [%d, 0x%.08X].", 10025, L"SAPHome [%s] does NOT exist.", false,
+                  L"SAPHome [%s] is a valid directory."});
 }
 
 QLibStatus CTollanAttrib::CheckSAPHomeNull()
 {
-    const wchar_t* home = m_SAPHome.c_str();
     if (m_SAPHome.empty())
         return Empty(10021, L"SAPHome is empty.");
     uint8_t isNull = 0;
     QLibStatus status = CTollanUtil::IsNull(m_SAPHome, &isNull);
-    if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(CheckFn, L"CTollanUtil::DoesExistDir.", status);
-        CHECK_MSG(10022, L"SAPHome [%s] is NULL.", home);
-        return status;
-    }
-    if (isNull) {
-        status = InvalidValue();
-        CHECK_TRACE(L"SAPHome [%s] is NULL [%d, 0x%.08X].", home, TYPE_CODE(status));
-        CHECK_MSG(10023, L"SAPHome [%s] is NULL.", home);
-        return status;
-    }
-    CHECK_TRACE(L"SAPHome [%s] is NOT null.", home);
-    return QLibOk();
+    return Judge(status, isNull == 0, m_SAPHome.c_str(),
+                 {L"CTollanUtil::DoesExistDir.", nullptr, 10022, L"SAPHome [%s] is NULL.",
+                  L"SAPHome [%s] is NULL [%d, 0x%.08X].", 10023, L"SAPHome [%s] is NULL.", false,
+                  L"SAPHome [%s] is NOT null."});
 }
 
 QLibStatus CTollanAttrib::CheckSAPHost()
 {
-    const wchar_t* host = m_SAPHost.c_str();
     if (m_SAPHost.empty())
         return Empty(10026, L"SAPHost is empty.");
     uint8_t valid = 0;
     QLibStatus status = CTollanUtil::IsValidHostName(m_SAPHost, &valid);
-    if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(CheckFn, L"CTollanUtil::IsValidHostName", status);
-        CHECK_MSG(10027, L"SAPHost [%s] is NOT a valid hostname.", host);
-        return status;
-    }
-    if (!valid) {
-        status = InvalidValue();
-        CHECK_TRACE(L"SAPHost [%s] is NOT a valid hostname [%d, 0x%.08X].", host, TYPE_CODE(status));
-        CHECK_MSG(10028, L"SAPHost [%s] is NOT a valid hostname.", host);
-        return status;
-    }
-    CHECK_TRACE(L"SAPHost [%s] is a valid hostname.", host);
-    return QLibOk();
+    return Judge(status, valid != 0, m_SAPHost.c_str(),
+                 {L"CTollanUtil::IsValidHostName", nullptr, 10027, L"SAPHost [%s] is NOT a valid hostname.",
+                  L"SAPHost [%s] is NOT a valid hostname [%d, 0x%.08X].", 10028,
+                  L"SAPHost [%s] is NOT a valid hostname.", false, L"SAPHost [%s] is a valid hostname."});
 }
 
 QLibStatus CTollanAttrib::CheckInstType()
@@ -308,29 +314,18 @@ QLibStatus CTollanAttrib::CheckProcMon()
 
 QLibStatus CTollanAttrib::CheckSAPMonHome()
 {
-    const wchar_t* home = m_SAPMonHome.c_str();
     if (m_SAPMonHome.empty())
         return Empty(10036, L"SAPMonHome is empty.");
     uint8_t isDirectory = 0;
     QLibStatus status = CTollanUtil::IsDirectory(m_SAPMonHome, &isDirectory);
-    if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(CheckFn, L"CTollanUtil::DoesExistDir", status);
-        CHECK_MSG(10037, L"SAPMonHome [%s] does NOT exist.", home);
-        return status;
-    }
-    if (!isDirectory) {
-        status = InvalidValue();
-        CHECK_MSG(10038, L"SAPMonHome [%s] does NOT exist.", home);
-        CHECK_TRACE(L"SAPMonHome [%s] does NOT exist [%d, 0x%.08X].", home, TYPE_CODE(status));
-        return status;
-    }
-    CHECK_TRACE(L"SAPMonHome [%s] is a valid directory.", home);
-    return QLibOk();
+    return Judge(status, isDirectory != 0, m_SAPMonHome.c_str(),
+                 {L"CTollanUtil::DoesExistDir", nullptr, 10037, L"SAPMonHome [%s] does NOT exist.",
+                  L"SAPMonHome [%s] does NOT exist [%d, 0x%.08X].", 10038, L"SAPMonHome [%s] does NOT exist.", true,
+                  L"SAPMonHome [%s] is a valid directory."});
 }
 
 QLibStatus CTollanAttrib::CheckSAPServiceUser()
 {
-    const wchar_t* user = m_SAPServiceUser.c_str();
     if (m_SAPServiceUser.empty()) {
         QLibStatus status = InvalidValue();
         QLIB_TRACE_FAILED(CheckFn, L"SAPServiceUser is NULL.", status);
@@ -339,20 +334,10 @@ QLibStatus CTollanAttrib::CheckSAPServiceUser()
     }
     uint8_t exists = 0;
     QLibStatus status = CTollanUtil::DoesExistUser(m_SAPServiceUser, m_SAPAdminDomain, &exists);
-    if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(CheckFn, L"CTollanUtil::DoesExistUser", status);
-        CHECK_TRACE(L"SAPServiceUser [%s] does NOT exist [%d, 0x%.08X].", user, TYPE_CODE(status));
-        CHECK_MSG(10040, L"SAPServiceUser [%s] does NOT exist.", user);
-        return status;
-    }
-    if (!exists) {
-        status = InvalidValue();
-        CHECK_MSG(10041, L"SAPServiceUser [%s] does NOT exist.", user);
-        CHECK_TRACE(L"SAPServiceUser [%s] does NOT exist [%d, 0x%.08X].", user, TYPE_CODE(status));
-        return status;
-    }
-    CHECK_TRACE(L"User SAPServiceUser [%s] exist.", user);
-    return QLibOk();
+    return Judge(status, exists != 0, m_SAPServiceUser.c_str(),
+                 {L"CTollanUtil::DoesExistUser", L"SAPServiceUser [%s] does NOT exist [%d, 0x%.08X].", 10040,
+                  L"SAPServiceUser [%s] does NOT exist.", L"SAPServiceUser [%s] does NOT exist [%d, 0x%.08X].", 10041,
+                  L"SAPServiceUser [%s] does NOT exist.", true, L"User SAPServiceUser [%s] exist."});
 }
 
 QLibStatus CTollanAttrib::CheckSAPAdminDomain()
@@ -366,43 +351,24 @@ QLibStatus CTollanAttrib::CheckSAPAdminDomain()
     }
     uint8_t valid = 0;
     QLibStatus status = CTollanUtil::IsValidDomainName(m_SAPAdminDomain, &valid);
-    if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(CheckFn, L"CTollanUtil::IsValidDomainName()", status);
-        CHECK_TRACE(L"SAPAdminDomain [%s] is NOT a valid domain name [%d, 0x%.08X].", domain, TYPE_CODE(status));
-        CHECK_MSG(10043, L"SAPAdminDomain [%s] is NOT a valid domainname.", domain);
-        return status;
-    }
-    if (!valid) {
-        status = InvalidValue();
-        CHECK_TRACE(L"SAPAdminDomain [%s] is NOT a valid domainname [%d, 0x%.08X].", domain, TYPE_CODE(status));
-        CHECK_MSG(10044, L"SAPAdminDomain [%s] is NOT a valid domainname.", domain);
-        return status;
-    }
-    CHECK_TRACE(L"SAPAdminDomain [%s] is a valid domainname.", domain);
-    return QLibOk();
+    return Judge(status, valid != 0, domain,
+                 {L"CTollanUtil::IsValidDomainName()", L"SAPAdminDomain [%s] is NOT a valid domain name [%d, 0x%.08X].",
+                  10043, L"SAPAdminDomain [%s] is NOT a valid domainname.",
+                  L"SAPAdminDomain [%s] is NOT a valid domainname [%d, 0x%.08X].", 10044,
+                  L"SAPAdminDomain [%s] is NOT a valid domainname.", false,
+                  L"SAPAdminDomain [%s] is a valid domainname."});
 }
 
 QLibStatus CTollanAttrib::CheckSAPAdmin()
 {
-    const wchar_t* admin = m_SAPAdmin.c_str();
     if (m_SAPAdmin.empty())
         return Empty(10045, L"SAPAdmin is NULL.");
     uint8_t exists = 0;
     QLibStatus status = CTollanUtil::DoesExistUser(m_SAPAdmin, m_SAPAdminDomain, &exists);
-    if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(CheckFn, L"CTollanUtil::DoesExistUser()", status);
-        CHECK_TRACE(L"SAPAdmin [%s] does NOT exist [%d, 0x%.08X].", admin, TYPE_CODE(status));
-        CHECK_MSG(10046, L"SAPAdmin [%s] does NOT exist.", admin);
-        return status;
-    }
-    if (!exists) {
-        status = InvalidValue();
-        CHECK_TRACE(L"SAPAdmin [%s] does NOT exist [%d, 0x%.08X].", admin, TYPE_CODE(status));
-        CHECK_MSG(10047, L"SAPAdmin [%s] does NOT exist.", admin);
-        return status;
-    }
-    CHECK_TRACE(L"User SAPAdmin [%s] exist.", admin);
-    return QLibOk();
+    return Judge(status, exists != 0, m_SAPAdmin.c_str(),
+                 {L"CTollanUtil::DoesExistUser()", L"SAPAdmin [%s] does NOT exist [%d, 0x%.08X].", 10046,
+                  L"SAPAdmin [%s] does NOT exist.", L"SAPAdmin [%s] does NOT exist [%d, 0x%.08X].", 10047,
+                  L"SAPAdmin [%s] does NOT exist.", false, L"User SAPAdmin [%s] exist."});
 }
 
 QLibStatus CTollanAttrib::CheckResLogLevel()
@@ -453,7 +419,6 @@ QLibStatus CTollanAttrib::CheckInstName()
 
 QLibStatus CTollanAttrib::CheckInstProfile()
 {
-    const wchar_t* profile = m_InstProfile.c_str();
     if (CTollanUtil::FindSAPArch(m_ProcMon) == TOLLAN_ARCH_ABAP) {
         CHECK_TRACE(L"SAP Architecture is ABAP. Skipping InstProfile validation.");
         return QLibOk();
@@ -466,45 +431,26 @@ QLibStatus CTollanAttrib::CheckInstProfile()
     CTollanPassword password = GetSAPAdminPassword();
     QLibStatus status = CTollanUtil::DoesExistInstProfile(m_InstProfile, m_SAPAdmin, m_SAPAdminDomain, password.c_str(),
                                                           &exists);
-    if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(CheckFn, L"CTollanUtil::DoesExistFile.", status);
-        CHECK_MSG(10055, L"InstProfile [%s] does NOT exist.", profile);
-        return status;
-    }
-    if (!exists) {
-        status = InvalidValue();
-        CHECK_TRACE(L"InstProfile [%s] does NOT exist [%d, 0x%.08X].", profile, TYPE_CODE(status));
-        CHECK_MSG(10056, L"InstProfile [%s] does NOT exist.", profile);
-        return status;
-    }
-    CHECK_TRACE(L"InstProfile [%s] is a valid SAP Instance Profile name and it exists.", profile);
-    return QLibOk();
+    return Judge(status, exists != 0, m_InstProfile.c_str(),
+                 {L"CTollanUtil::DoesExistFile.", nullptr, 10055, L"InstProfile [%s] does NOT exist.",
+                  L"InstProfile [%s] does NOT exist [%d, 0x%.08X].", 10056, L"InstProfile [%s] does NOT exist.", false,
+                  L"InstProfile [%s] is a valid SAP Instance Profile name and it exists."});
 }
 
 QLibStatus CTollanAttrib::CheckEnqSrvResName()
 {
     if (!IsOneOf(m_InstType, {L"ENQREP", L"AENQREP", L"JENQREP"}))
         return QLibOk();
-    const wchar_t* name = m_EnqSrvResName.c_str();
     if (m_EnqSrvResName.empty()) {
         CHECK_TRACE_MSG(10057, L"EnqSrvResName is NULL.");
         return InvalidValue();
     }
     uint8_t exists = 0;
     QLibStatus status = CTollanUtil::DoesExistTarnResource(m_EnqSrvResName, &exists);
-    if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(CheckFn, L"CTollanUtil::DoesExistTarnResource", status);
-        CHECK_MSG(10058, L"EnqSrvResName [%s] does NOT exist.", name);
-        return status;
-    }
-    if (!exists) {
-        status = InvalidValue();
-        CHECK_TRACE(L"EnqSrvResName [%s] does NOT exist [%d, 0x%.08X].", name, TYPE_CODE(status));
-        CHECK_MSG(10059, L"EnqSrvResName [%s] does NOT exist.", name);
-        return status;
-    }
-    CHECK_TRACE(L"EnqSrvResName [%s] is valid Tarn Resource and is of type Tollan.", name);
-    return QLibOk();
+    return Judge(status, exists != 0, m_EnqSrvResName.c_str(),
+                 {L"CTollanUtil::DoesExistTarnResource", nullptr, 10058, L"EnqSrvResName [%s] does NOT exist.",
+                  L"EnqSrvResName [%s] does NOT exist [%d, 0x%.08X].", 10059, L"EnqSrvResName [%s] does NOT exist.",
+                  false, L"EnqSrvResName [%s] is valid Tarn Resource and is of type Tollan."});
 }
 
 QLibStatus CTollanAttrib::CheckMonitorProgram()
@@ -521,17 +467,8 @@ QLibStatus CTollanAttrib::CheckMonitorProgram()
     CHECK_TRACE(L"tmpexe [%s] from exename [%s].", name, name);
     uint8_t exists = 0;
     QLibStatus status = CTollanUtil::DoesExistFile(program, &exists);
-    if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(CheckFn, L"CTollanUtil::DoesExistFile", status);
-        CHECK_MSG(10060, L"Failed to check MonitorProgram [%s] exist or not.", name);
-        return status;
-    }
-    if (!exists) {
-        status = InvalidValue();
-        CHECK_TRACE(L"MonitorProgram [%s] does NOT exist [%d, 0x%.08X].", name, TYPE_CODE(status));
-        CHECK_MSG(10061, L"MonitorProgram [%s] does NOT exist.", name);
-        return status;
-    }
-    CHECK_TRACE(L"MonitorProgram [%s] is validated successfully.", name);
-    return QLibOk();
+    return Judge(status, exists != 0, name,
+                 {L"CTollanUtil::DoesExistFile", nullptr, 10060, L"Failed to check MonitorProgram [%s] exist or not.",
+                  L"MonitorProgram [%s] does NOT exist [%d, 0x%.08X].", 10061, L"MonitorProgram [%s] does NOT exist.",
+                  false, L"MonitorProgram [%s] is validated successfully."});
 }
