@@ -1,6 +1,6 @@
 // What the repository records as installed on the discovered nodes, and its language-pack solutions.
 
-#include "discoveryinfo.h"
+#include "keyvalues.h"
 #include "kitorepository.h"
 #include "logger.h"
 #include "stringutils.h"
@@ -20,11 +20,8 @@ const RepositoryKey* installedKey(const wchar_t* list, const std::wstring& id, c
 {
     if (!KitoDb)
         return nullptr;
-    const std::wstring node = DiscoveryInfo::nodeKeyPath(domain, host);
-    const std::wstring release = KitoDb->getGuid();
-    if (node.empty() || !DiscoveryInfo::isOneName(release) || !DiscoveryInfo::isOneName(id))
-        return nullptr;
-    return KitoDb->getSubKey(node + L"\\Software\\Osmark\\Kito\\" + release + L"\\" + list + L"\\" + id);
+    const std::wstring path = KitoRepository::releaseListPath(domain, host, KitoDb->getGuid(), list);
+    return path.empty() ? nullptr : keyValues::childNamed(KitoDb->getSubKey(path), id);
 }
 
 } // namespace

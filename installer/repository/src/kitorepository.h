@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "typedkey.h"
 
@@ -72,12 +73,48 @@ public:
     // Set when the repository is initialised, for a 64-bit library as for a 32-bit one under WOW64.
     bool is64BitOS() const;
 
+    // Prerequisites of a solution or component: its "PreRequisitesSw" list "Include" (include) or
+    // "Exclude". The solution list holds the ids its values name; the solution check asks that every one
+    // is installed on the node, the component check that one listed product is present there. An empty
+    // list is satisfied; an id, domain or host that is not one name is not.
+    std::vector<std::wstring> arePreRequisiteSolnsInstalled(const std::wstring& solutionId, bool include) const;
+    bool arePreRequisiteSolnsInstalled(const std::wstring& solutionId, const std::wstring& domain,
+                                       const std::wstring& host, bool include) const;
+    KeyList getPreRequisiteComps(const std::wstring& componentId, bool include) const;
+    // The same list as the keys' names.
+    void getPreRequisiteComps(const std::wstring& componentId, bool include, std::vector<std::wstring>& names) const;
+    bool arePreRequisiteCompsInstalled(const std::wstring& componentId, const std::wstring& domain,
+                                       const std::wstring& host, bool include) const;
+    int32_t getReleaseMode() const;
+    void setReleaseMode(int32_t mode);
+    void setReleaseArch(int32_t arch);
+    // Of the first selected solution: 2 when none is selected.
+    int32_t getReleaseArch() const;
+
+    // Where the installer's things lie. Empty texts and null keys stand for "no path"; a domain, host or
+    // id that is not one name finds nothing (an empty domain is "KITODOMAIN").
+    // The node's installer key, "Discovery\domain\host\Software\Osmark\Kito", then a release's list below it;
+    // empty where a part is not one name.
+    static std::wstring kitoKeyPath(const std::wstring& domain, const std::wstring& host);
+    static std::wstring releaseListPath(const std::wstring& domain, const std::wstring& host,
+                                        const std::wstring& release, const wchar_t* list);
+    RepositoryKey* getKitoKey(const std::wstring& domain, const std::wstring& host) const;
+    std::wstring getInstallPath(const std::wstring& domain, const std::wstring& host,
+                                const std::wstring& solutionId) const;
+    std::wstring getCachePath(const std::wstring& domain, const std::wstring& host,
+                              const std::wstring& solutionId) const;
+    // Below the common files folder, with a trailing backslash.
+    std::wstring getCacheSubPath(int32_t kind) const;
+    std::wstring getReleaseSubPath(int32_t kind) const;
+
 private:
     const KitoRepository& processRoot() const;
     bool anySelected(bool (*answer)(const RepositoryKey&)) const;
     uint32_t firstSelectedText(std::wstring (*read)(const RepositoryKey&), std::wstring& text) const;
     KeyList chooseChildren(const wchar_t* listName, int mode) const;
     std::wstring textValue(const wchar_t* name) const;
+    const RepositoryKey* preRequisiteList(const wchar_t* part, const std::wstring& id, bool include,
+                                          const wchar_t* function) const;
 };
 
 // The one repository root of the process; null until the removal code creates it.
