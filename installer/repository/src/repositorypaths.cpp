@@ -114,7 +114,8 @@ std::wstring KitoRepository::getCachePath(const std::wstring& domain, const std:
     if (solution)
         kind = Solution::getType(*solution);
     else
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"No solution %s; its cache is looked for as the product's", solutionId.c_str());
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"No solution %s; its cache is looked for as the product's",
+                       solutionId.c_str());
     const RepositoryKey* userInput = getSubKey(L"UserInput");
     if (!userInput) {
         KITO_LOG_DEBUG(LOG_DBG_1, tracer, kNoUserInput);
@@ -124,7 +125,8 @@ std::wstring KitoRepository::getCachePath(const std::wstring& domain, const std:
         // Without the node's folder there is no path; a bare sub-path would name the current drive's root.
         const std::wstring folder = boundNode(domain, host).GetCommonFilesFolder(DiscoveryInfo::Folder32);
         if (folder.empty()) {
-            KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"No common files folder for domain %s and host %s, so returning null string",
+            KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                           L"No common files folder for domain %s and host %s, so returning null string",
                            domain.c_str(), host.c_str());
             return std::wstring();
         }
@@ -138,7 +140,8 @@ std::wstring KitoRepository::getCachePath(const std::wstring& domain, const std:
         return std::wstring();
     }
     const std::wstring solutions = releaseListPath(domain, host, processRoot().getGuid(), L"Solutions");
-    const RepositoryKey* installed = solutions.empty() ? nullptr : keyValues::childNamed(getSubKey(solutions), solutionId);
+    const RepositoryKey* installed = solutions.empty() ? nullptr
+                                                       : keyValues::childNamed(getSubKey(solutions), solutionId);
     if (!installed) {
         KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"solnKey is null for domain %s and host %s", domain.c_str(), host.c_str());
         return std::wstring();

@@ -37,8 +37,7 @@ Node installFile()
     parents(L"up.component", {L"A", L"comp.x"});
     parents(L"up.both", {L"A", L"S2"});
     parents(L"up.none", {L"NOPE"});
-    solution(L"base", {{L"Type", L"1"}})
-        .at(L"PreRequisitesSw\\Include", {{L"1", L"A"}, {L"2", L""}, {L"3", L"s2"}});
+    solution(L"base", {{L"Type", L"1"}}).at(L"PreRequisitesSw\\Include", {{L"1", L"A"}, {L"2", L""}, {L"3", L"s2"}});
     file.at(L"Solutions\\base\\PreRequisitesSw\\Exclude", {{L"1", L"A"}, {L"2", L"NOPE"}});
     solution(L"lonely", {}).at(L"PreRequisitesSw");
     solution(L"emptyinc", {}).at(L"PreRequisitesSw\\Include");
@@ -100,11 +99,16 @@ TEST_F(InstalledSite, PrerequisiteLists)
         const wchar_t* expected;
     };
     const Row rows[] = {
-        {true, L"base", true, L"A s2 "},      {true, L"BASE", true, L"A s2 "},
-        {true, L"base", false, L"A NOPE "},   {true, L"lonely", true, L""},
-        {true, L"emptyinc", true, L""},       {true, L"nosuch", true, L""},
-        {true, L"", true, L""},               {false, L"comp1", true, L"first second "},
-        {false, L"comp1", false, L"e "},      {false, L"comp4", true, L""},
+        {true, L"base", true, L"A s2 "},
+        {true, L"BASE", true, L"A s2 "},
+        {true, L"base", false, L"A NOPE "},
+        {true, L"lonely", true, L""},
+        {true, L"emptyinc", true, L""},
+        {true, L"nosuch", true, L""},
+        {true, L"", true, L""},
+        {false, L"comp1", true, L"first second "},
+        {false, L"comp1", false, L"e "},
+        {false, L"comp4", true, L""},
         {false, L"comp1\\PreRequisitesSw", true, L""},
     };
     for (const Row& row : rows) {
@@ -152,8 +156,9 @@ TEST_F(InstalledSite, PrerequisiteChecksAgainstANodeWithAndWithoutARoot)
     for (bool withRoot : {true, false}) {
         RootInUse inUse(withRoot ? &root() : nullptr);
         for (const Row& row : rows) {
-            bool answer = row.solution ? root().arePreRequisiteSolnsInstalled(row.id, row.domain, row.host, row.include)
-                                       : root().arePreRequisiteCompsInstalled(row.id, row.domain, row.host, row.include);
+            bool answer = row.solution
+                ? root().arePreRequisiteSolnsInstalled(row.id, row.domain, row.host, row.include)
+                : root().arePreRequisiteCompsInstalled(row.id, row.domain, row.host, row.include);
             EXPECT_EQ(withRoot ? row.expected : row.withoutRoot, answer)
                 << row.id << L" " << row.domain << L" " << row.host << L" " << row.include << L" root " << withRoot;
         }
@@ -182,8 +187,12 @@ TEST_F(InstalledSite, KitoKeyOfANode)
         const RepositoryKey* expected;
     };
     const Row rows[] = {
-        {L"", L"HOST1", host1},          {L"kitodomain", L"host1", host1}, {L"", L"NOSUCH", nullptr},
-        {L"CORP", L"HOST2", nullptr},    {L"", L"", nullptr},              {L"KITODOMAIN\\HOST1", L"Nested", nullptr},
+        {L"", L"HOST1", host1},
+        {L"kitodomain", L"host1", host1},
+        {L"", L"NOSUCH", nullptr},
+        {L"CORP", L"HOST2", nullptr},
+        {L"", L"", nullptr},
+        {L"KITODOMAIN\\HOST1", L"Nested", nullptr},
         {L"", L"HOST1\\Nested", nullptr},
     };
     for (const Row& row : rows)
@@ -261,7 +270,8 @@ TEST_F(InstalledSite, CacheVersionAndReleaseComeFromTheProcessRoot)
     other.setStringValue(L"Version", L"1.0");
     other.setStringValue(L"Guid", Release2);
     put(&other, L"UserInput", {{L"InstallMode", L"1"}});
-    const std::wstring installed = L"Discovery\\KITODOMAIN\\HOST1\\Software\\Osmark\\Kito\\" + Release1 + L"\\Solutions\\A";
+    const std::wstring installed = L"Discovery\\KITODOMAIN\\HOST1\\Software\\Osmark\\Kito\\" + Release1
+        + L"\\Solutions\\A";
     put(&other, installed.c_str(), {{L"CachePath", L"C:\\Cache\\A"}});
     EXPECT_EQ(L"C:\\Common32\\Osmark Shared\\Kito\\{4.3}", other.getCachePath(L"", L"HOST1", L"A"));
     other.getSubKey(L"UserInput")->setStringValue(L"InstallMode", L"0");
