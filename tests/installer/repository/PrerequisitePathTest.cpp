@@ -39,6 +39,7 @@ Node installFile()
     parents(L"up.none", {L"NOPE"});
     solution(L"base", {{L"Type", L"1"}}).at(L"PreRequisitesSw\\Include", {{L"1", L"A"}, {L"2", L""}, {L"3", L"s2"}});
     file.at(L"Solutions\\base\\PreRequisitesSw\\Exclude", {{L"1", L"A"}, {L"2", L"NOPE"}});
+    solution(L"walker", {}).at(L"PreRequisitesSw\\Include", {{L"1", L"A\\OS"}});
     solution(L"lonely", {}).at(L"PreRequisitesSw");
     solution(L"emptyinc", {}).at(L"PreRequisitesSw\\Include");
     solution(L"notype", {});
@@ -82,44 +83,36 @@ protected:
     discoveryfixture::Site site{siteTree()};
 };
 
-std::wstring joined(const std::vector<std::wstring>& names)
-{
-    std::wstring text;
-    for (const std::wstring& name : names)
-        text += name + L" ";
-    return text;
-}
-
 TEST_F(InstalledSite, PrerequisiteLists)
 {
     struct Row {
         bool solution;
         const wchar_t* id;
         bool include;
-        const wchar_t* expected;
+        Names expected;
     };
     const Row rows[] = {
-        {true, L"base", true, L"A s2 "},
-        {true, L"BASE", true, L"A s2 "},
-        {true, L"base", false, L"A NOPE "},
-        {true, L"lonely", true, L""},
-        {true, L"emptyinc", true, L""},
-        {true, L"nosuch", true, L""},
-        {true, L"", true, L""},
-        {false, L"comp1", true, L"first second "},
-        {false, L"comp1", false, L"e "},
-        {false, L"comp4", true, L""},
-        {false, L"comp1\\PreRequisitesSw", true, L""},
+        {true, L"base", true, {L"A", L"s2"}},
+        {true, L"BASE", true, {L"A", L"s2"}},
+        {true, L"base", false, {L"A", L"NOPE"}},
+        {true, L"lonely", true, {}},
+        {true, L"emptyinc", true, {}},
+        {true, L"nosuch", true, {}},
+        {true, L"", true, {}},
+        {false, L"comp1", true, {L"first", L"second"}},
+        {false, L"comp1", false, {L"e"}},
+        {false, L"comp4", true, {}},
+        {false, L"comp1\\PreRequisitesSw", true, {}},
     };
     for (const Row& row : rows) {
-        std::vector<std::wstring> names;
+        Names names;
         if (row.solution) {
             names = root().arePreRequisiteSolnsInstalled(row.id, row.include);
         } else {
             root().getPreRequisiteComps(row.id, row.include, names);
             EXPECT_EQ(names, namesOf(root().getPreRequisiteComps(row.id, row.include))) << row.id;
         }
-        EXPECT_EQ(row.expected, joined(names)) << row.id << L" " << row.include;
+        EXPECT_EQ(row.expected, names) << row.id << L" " << row.include;
     }
 }
 
@@ -139,6 +132,7 @@ TEST_F(InstalledSite, PrerequisiteChecksAgainstANodeWithAndWithoutARoot)
         {true, L"base", L"CORP", L"HOST1", true, false, false},
         {true, L"base", L"", L"HOST1\\Nested", true, false, false},
         {true, L"base", L"KITODOMAIN\\HOST1", L"Nested", true, false, false},
+        {true, L"walker", L"", L"HOST1", true, false, false},
         {true, L"lonely", L"", L"NOSUCH", true, true, true},
         {true, L"", L"", L"HOST1", true, false, false},
         {true, L"base\\PreRequisitesSw", L"", L"HOST1", true, false, false},
@@ -199,66 +193,52 @@ TEST_F(InstalledSite, KitoKeyOfANode)
         EXPECT_EQ(row.expected, root().getKitoKey(row.domain, row.host)) << row.domain << L" " << row.host;
 }
 
-TEST_F(InstalledSite, InstallPathsByModeWithAndWithoutARoot)
+TEST_F(InstalledSite, InstallAndCachePathsByModeWithAndWithoutARoot)
 {
-    struct Row {
-        int32_t mode;
-        const wchar_t *domain, *host, *id, *expected, *withoutRoot;
-    };
-    const Row rows[] = {
-        {1, L"d", L"node1", L"sel", L"C:\\Dir", L"C:\\Dir"},
-        {1, L"", L"HOST1", L"up.component", L"C:\\A", L"C:\\Host1"},
-        {1, L"", L"HOST1", L"up.both", L"C:\\S2", L"C:\\Host1"},
-        {1, L"", L"HOST1", L"up.none", L"C:\\Host1", L"C:\\Host1"},
-        {1, L"", L"BARE", L"up.both", L"C:\\Bare", L"C:\\Bare"},
-        {1, L"", L"HOST1", L"unknown", L"", L""},
-        {0, L"", L"HOST1", L"A", L"C:\\A", L"C:\\Host1"},
-        {0, L"", L"HOST1", L"s2", L"C:\\S2", L"C:\\Host1"},
-        {0, L"", L"HOST1", L"NOPE", L"C:\\Host1", L"C:\\Host1"},
-        {0, L"CORP", L"HOST2", L"A", L"", L""},
-        {0, L"d", L"node1", L"A", L"C:\\Dir", L"C:\\Dir"},
-    };
-    for (bool withRoot : {true, false}) {
-        RootInUse inUse(withRoot ? &root() : nullptr);
-        for (const Row& row : rows) {
-            setMode(row.mode);
-            EXPECT_EQ(withRoot ? row.expected : row.withoutRoot, root().getInstallPath(row.domain, row.host, row.id))
-                << row.mode << L" " << row.host << L" " << row.id << L" root " << withRoot;
-        }
-    }
-}
-
-TEST_F(InstalledSite, CachePathsByModeWithAndWithoutARoot)
-{
+    const auto install = &KitoRepository::getInstallPath;
+    const auto cache = &KitoRepository::getCachePath;
     const std::wstring common = L"C:\\Common32\\Osmark Shared\\Kito\\";
     struct Row {
+        decltype(install) query;
         int32_t mode;
         const wchar_t *domain, *host, *id;
         std::wstring expected, withoutRoot;
     };
     const Row rows[] = {
-        {1, L"", L"HOST1", L"base", common + L"{4.3}", L""},
-        {1, L"", L"HOST1", L"sel", common + L"MaintenancePacks\\{4.3}", L""},
-        {1, L"", L"HOST1", L"notype", common + L"\\{4.3}", L""},
-        {1, L"", L"HOST1", L"unknown", common + L"{4.3}", L""},
-        {1, L"", L"BARE", L"base", L"", L""},
-        {1, L"", L"NOSUCH", L"base", L"", L""},
-        {1, L"CORP", L"HOSTNEW", L"base", L"", L""},
-        {0, L"", L"HOST1", L"A", L"C:\\Cache\\A", L"C:\\Cache\\A"},
-        {0, L"kitodomain", L"host1", L"a", L"C:\\Cache\\A", L"C:\\Cache\\A"},
-        {0, L"", L"HOST1", L"S2", L"", L""},
-        {0, L"", L"HOST1", L"unknown", L"", L""},
-        {0, L"", L"BARE", L"A", L"", L""},
-        {0, L"", L"", L"A", L"", L""},
-        {0, L"", L"HOST1\\Nested", L"A", L"", L""},
-        {0, L"KITODOMAIN\\HOST1", L"Nested", L"A", L"", L""},
+        {install, 1, L"d", L"node1", L"sel", L"C:\\Dir", L"C:\\Dir"},
+        {install, 1, L"", L"HOST1", L"up.component", L"C:\\A", L"C:\\Host1"},
+        {install, 1, L"", L"HOST1", L"up.both", L"C:\\S2", L"C:\\Host1"},
+        {install, 1, L"", L"HOST1", L"up.none", L"C:\\Host1", L"C:\\Host1"},
+        {install, 1, L"", L"BARE", L"up.both", L"C:\\Bare", L"C:\\Bare"},
+        {install, 1, L"", L"HOST1", L"unknown", L"", L""},
+        {install, 0, L"", L"HOST1", L"A", L"C:\\A", L"C:\\Host1"},
+        {install, 0, L"", L"HOST1", L"s2", L"C:\\S2", L"C:\\Host1"},
+        {install, 0, L"", L"HOST1", L"NOPE", L"C:\\Host1", L"C:\\Host1"},
+        {install, 0, L"CORP", L"HOST2", L"A", L"", L""},
+        {install, 0, L"d", L"node1", L"A", L"C:\\Dir", L"C:\\Dir"},
+        {cache, 1, L"", L"HOST1", L"base", common + L"{4.3}", L""},
+        {cache, 1, L"", L"HOST1", L"sel", common + L"MaintenancePacks\\{4.3}", L""},
+        {cache, 1, L"", L"HOST1", L"notype", common + L"\\{4.3}", L""},
+        {cache, 1, L"", L"HOST1", L"unknown", common + L"{4.3}", L""},
+        {cache, 1, L"", L"BARE", L"base", L"", L""},
+        {cache, 1, L"", L"NOSUCH", L"base", L"", L""},
+        {cache, 1, L"CORP", L"HOSTNEW", L"base", L"", L""},
+        {cache, 0, L"", L"HOST1", L"A", L"C:\\Cache\\A", L"C:\\Cache\\A"},
+        {cache, 0, L"kitodomain", L"host1", L"a", L"C:\\Cache\\A", L"C:\\Cache\\A"},
+        {cache, 0, L"", L"HOST1", L"S2", L"", L""},
+        {cache, 0, L"", L"HOST1", L"unknown", L"", L""},
+        {cache, 0, L"", L"BARE", L"A", L"", L""},
+        {cache, 0, L"", L"", L"A", L"", L""},
+        {cache, 0, L"", L"HOST1\\Nested", L"A", L"", L""},
+        {cache, 0, L"KITODOMAIN\\HOST1", L"Nested", L"A", L"", L""},
     };
     for (bool withRoot : {true, false}) {
         RootInUse inUse(withRoot ? &root() : nullptr);
         for (const Row& row : rows) {
             setMode(row.mode);
-            EXPECT_EQ(withRoot ? row.expected : row.withoutRoot, root().getCachePath(row.domain, row.host, row.id))
-                << row.mode << L" " << row.host << L" " << row.id << L" root " << withRoot;
+            EXPECT_EQ(withRoot ? row.expected : row.withoutRoot, (root().*row.query)(row.domain, row.host, row.id))
+                << (row.query == cache ? L"cache " : L"install ") << row.mode << L" " << row.host << L" " << row.id
+                << L" root " << withRoot;
         }
     }
 }
