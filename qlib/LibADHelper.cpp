@@ -36,7 +36,7 @@ QLibStatus FetchColumn(ColumnOwner& owner, IDirectorySearch* search, ADS_SEARCH_
 // The column's first value, when the column has the type the caller reads and a value at all.
 const ADSVALUE* FirstValue(const ColumnOwner& owner, ADSTYPE type)
 {
-    const ADS_SEARCH_COLUMN& column = owner.get().column;
+    const ADS_SEARCH_COLUMN column = owner.get().column;
     if (column.dwADsType != type || column.dwNumValues == 0 || column.pADsValues == nullptr)
         return nullptr;
     return column.pADsValues;
@@ -106,6 +106,12 @@ QLibStatus QLibComFailure(const char* file, uint32_t line, const char* function,
     return QLibFailure(QLIB_ERR_COM, static_cast<uint32_t>(hr));
 }
 
+QLibStatus QLibMakeBstr(const char* function, const wchar_t* text, QLibBstrOwner& owner)
+{
+    owner.reset(SysAllocString(text));
+    return owner ? QLibOk() : QLIB_AD_FAILURE(function, QLIB_AD_OUT_OF_MEMORY, L"Out of memory.");
+}
+
 QLibADHelper::~QLibADHelper()
 {
     (void)Close();
@@ -151,9 +157,10 @@ QLibStatus QLibADHelper::ReadRootEntry(IADs* root)
         {L"schemaNamingContext", &m_SchemaNamingContext},
     };
     for (const auto& [name, field] : entries) {
-        QLibBstrOwner property(SysAllocString(name));
-        if (!property)
-            return QLIB_AD_FAILURE("Initialize", QLIB_AD_OUT_OF_MEMORY, L"Out of memory.");
+        QLibBstrOwner property;
+        QLibStatus status = QLibMakeBstr("Initialize", name, property);
+        if (status.IsFailed())
+            return status;
         QLibVariantOwner value;
         HRESULT hr = root->Get(property.get(), value.put());
         // One text is what a naming context is; anything else would be read as one.

@@ -33,6 +33,9 @@ using QLibSearchHandleOwner = QLibUnique<QLibSearchHandle, QLibCloseSearchHandle
 QLibStatus QLibComFailure(const char* file, uint32_t line, const char* function, const wchar_t* call, HRESULT hr);
 #define QLIB_COM_FAILURE(function, call, hr) QLibComFailure(__FILE_NAME__, __LINE__, function, call, hr)
 
+// A name handed to ADSI as a true BSTR, whose length a server may read; 27, 8 when it cannot be made.
+QLibStatus QLibMakeBstr(const char* function, const wchar_t* text, QLibBstrOwner& owner);
+
 // A directory failure (type 27) with its trace line.
 #define QLIB_AD_FAILURE(function, code, message)                                                                       \
     (QLIB_TRACE(function, L"%s", message), QLibFailure(QLIB_ERR_DIRECTORY, code))

@@ -31,13 +31,6 @@ QLibStatus CallFailure(const char* function, const wchar_t* call, HRESULT hr)
     return status;
 }
 
-// Some servers read the length of a name they are given: it must be a true BSTR.
-QLibStatus MakeBstr(const char* function, const wchar_t* text, QLibBstrOwner& owner)
-{
-    owner.reset(SysAllocString(text));
-    return owner ? QLibOk() : QLIB_AD_FAILURE(function, QLIB_AD_OUT_OF_MEMORY, L"Out of memory.");
-}
-
 } // namespace
 
 QLibADObject::~QLibADObject()
@@ -147,7 +140,7 @@ QLibStatus QLibADObject::GetPropertyValue(const wchar_t* property, wchar_t* buff
     if (FAILED(hr))
         return QLIB_COM_FAILURE("GetPropertyValue", L"m_pIADs->GetInfoEx", hr);
     QLibBstrOwner propertyName;
-    QLibStatus status = MakeBstr("GetPropertyValue", property, propertyName);
+    QLibStatus status = QLibMakeBstr("GetPropertyValue", property, propertyName);
     if (status.IsFailed())
         return status;
     QLibVariantOwner values;
@@ -198,7 +191,7 @@ QLibStatus QLibADObject::GetPropertyValueType(const wchar_t* property, uint32_t*
     if (FAILED(hr))
         return QLIB_COM_FAILURE("GetPropertyValueType", L"m_pIADs->QueryInterface for IID_IADsPropertyList", hr);
     QLibBstrOwner propertyName;
-    QLibStatus status = MakeBstr("GetPropertyValueType", property, propertyName);
+    QLibStatus status = QLibMakeBstr("GetPropertyValueType", property, propertyName);
     if (status.IsFailed())
         return status;
     QLibVariantOwner item;
@@ -240,7 +233,7 @@ QLibStatus QLibADObject::SetPropertyValue(const wchar_t* property, std::vector<s
     if (FAILED(hr))
         return QLIB_COM_FAILURE("SetPropertyValue", L"ADsBuildVarArrayStr", hr);
     QLibBstrOwner propertyName;
-    status = MakeBstr("SetPropertyValue", property, propertyName);
+    status = QLibMakeBstr("SetPropertyValue", property, propertyName);
     if (status.IsFailed())
         return status;
     hr = m_pIADs.get()->PutEx(static_cast<long>(control), propertyName.get(), array.get());

@@ -212,6 +212,18 @@ TEST_F(Directory, InitializeBindsTheOneObjectOfTheName)
     }
 }
 
+TEST_F(Directory, InitializeByClassTakesTheObjectsOwnName)
+{
+    ADsFakeObject schema;
+    schema.name = L"CN=Schema";
+    hook->Fake(OnBed(L"cn=Schema,cn=Configuration,dc=test,dc=example"), schema);
+    QLibADObject object;
+    ASSERT_TRUE(object.Initialize(L"container", 3, nullptr, nullptr, nullptr).IsOK());
+    EXPECT_EQ(L"CN=Schema", object.GetName());
+    ExpectStatus(object.Initialize(L"container", 2, nullptr, nullptr, nullptr), 27, 2);
+    ExpectStatus(object.Initialize(L"container", 0, nullptr, nullptr, nullptr), 27, 1);
+}
+
 class DirectoryObject : public Directory {
 protected:
     void SetUp() override
