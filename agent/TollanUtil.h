@@ -47,4 +47,28 @@ public:
     static wchar_t* DupUpper(const wchar_t* text);
     // The text in the active code page: false when a character has no form there.
     static bool ToAnsi(const std::wstring& text, std::string* ansi);
+
+    // Running SAP's programs as the administrator. timeLeft: the operation's signed time left in milliseconds;
+    // with none left nothing is started and the answer is a time-out (type 7, code 258). An empty password
+    // (one that could not be deciphered) is refused without a logon, as a wrong one would be.
+    static QLibStatus CreateAndGetExitCode(const std::wstring& commandLine, const std::wstring& directory,
+                                           const std::wstring& user, const std::wstring& domain,
+                                           const wchar_t* password, std::wstring* output, uint32_t* exitCode,
+                                           int64_t timeLeft);
+    // The output buffer is VirtualAlloc'd (the caller frees it with VirtualFree) and null when nothing was written.
+    static QLibStatus CreateAsUserAndGetOutput(const wchar_t* domain, const wchar_t* user, const wchar_t* password,
+                                               const wchar_t* commandLine, const wchar_t* directory, wchar_t** output,
+                                               uint32_t* outputSize, uint32_t* exitCode, uint32_t creationFlags,
+                                               int64_t timeLeft);
+
+    // One piece of a command line: literal text, then a value that must stay one token.
+    struct CommandPart {
+        const wchar_t* text;
+        std::wstring value;
+    };
+    // directory + "\" + file, then the parts. A path or value with a blank or tab is quoted; false (nothing
+    // built) for an empty directory or a value holding a quote or a control character.
+    static bool BuildCommandLine(const std::wstring& directory, const wchar_t* file,
+                                 const std::vector<CommandPart>& parts, std::wstring* program,
+                                 std::wstring* commandLine);
 };

@@ -228,18 +228,34 @@ private:
     char m_Dropped[DropChunk];
 };
 
-void EndOnTimeOut(HANDLE process, QLibChildResult& result)
+// One bounded wait after the termination: a child that cannot be ended never holds the caller.
+void EndChild(HANDLE process)
 {
-    result.end = QLibChildEnd::TimedOut;
     if (!TerminateProcess(process, 0))
         QLIB_TRACE("QLibRunChild", L"(%d) TerminateProcess failed.", GetLastError());
     if (WaitForSingleObject(process, EndWaitAfterTerminate) != WAIT_OBJECT_0)
         QLIB_TRACE("QLibRunChild", L"The child has not ended %d ms after its termination.", EndWaitAfterTerminate);
 }
 
-// Waits in short slices, draining the output between them, so that a child never waits for a reader.
-void WaitForEnd(HANDLE process, int64_t timeLimit, ULONGLONG started, OutputReader& reader, QLibChildResult& result)
+void EndOnTimeOut(HANDLE process, QLibChildResult& result)
 {
+    result.end = QLibChildEnd::TimedOut;
+    EndChild(process);
+}
+
+void EndOnWaitFailure(HANDLE process, bool endChild, const char* call, QLibChildResult& result)
+{
+    Failed(result, call);
+    result.end = QLibChildEnd::WaitFailed;
+    if (endChild)
+        EndChild(process);
+}
+
+// Waits in short slices, draining the output between them, so that a child never waits for a reader.
+void WaitForEnd(HANDLE process, const QLibChildSpec& spec, ULONGLONG started, OutputReader& reader,
+                QLibChildResult& result)
+{
+    bool endOnFailure = spec.endOnWaitFailure;
     ULONGLONG quietSince = started;
     for (;;) {
         bool read = reader.Drain();
@@ -248,26 +264,20 @@ void WaitForEnd(HANDLE process, int64_t timeLimit, ULONGLONG started, OutputRead
             quietSince = now;
         DWORD slice = read ? 0
                            : static_cast<DWORD>(std::min<ULONGLONG>((now - quietSince) / QuietShare + 1, LongestSlice));
-        int64_t left = timeLimit - static_cast<int64_t>(now - started);
+        int64_t left = spec.timeLimit - static_cast<int64_t>(now - started);
         if (left <= 0)
             return EndOnTimeOut(process, result);
         DWORD waited = WaitForSingleObject(process, static_cast<DWORD>(std::min<int64_t>(slice, left)));
         if (waited == WAIT_OBJECT_0)
             break;
-        if (waited != WAIT_TIMEOUT) {
-            Failed(result, "WaitForSingleObject");
-            result.end = QLibChildEnd::WaitFailed;
-            return;
-        }
+        if (waited != WAIT_TIMEOUT)
+            return EndOnWaitFailure(process, endOnFailure, "WaitForSingleObject", result);
     }
     // Only what is there now: heirs of the child may keep the pipe open for as long as they like.
     reader.Drain();
     DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process, &exitCode)) {
-        Failed(result, "GetExitCodeProcess");
-        result.end = QLibChildEnd::WaitFailed;
-        return;
-    }
+    if (!GetExitCodeProcess(process, &exitCode))
+        return EndOnWaitFailure(process, endOnFailure, "GetExitCodeProcess", result);
     result.end = QLibChildEnd::Exited;
     result.exitCode = exitCode;
 }
@@ -289,6 +299,32 @@ QLibChildResult QLibRunChild(const QLibChildSpec& spec)
     if (!Start(spec, pipes, process, result))
         return result;
     OutputReader reader(std::move(pipes.outputRead), std::min(spec.outputLimit, QLibChildMaxOutput), result);
-    WaitForEnd(process.get(), spec.timeLimit, started, reader, result);
+    WaitForEnd(process.get(), spec, started, reader, result);
     return result;
+}
+
+// Exactly the bytes read, converted, in a buffer of the size the conversion needs.
+QLibStatus QLibChildOutputText(const char* function, const std::string& bytes, wchar_t** text, uint32_t* size)
+{
+    if (bytes.empty())
+        return QLibOk();
+    int length = static_cast<int>(bytes.size());
+    int chars = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    if (chars <= 0) {
+        QLibStatus status = QLibLastError();
+        QLIB_TRACE(function, L"(%d) MultiByteToWideChar failed.", status.GetCode());
+        return status;
+    }
+    auto* buffer = static_cast<wchar_t*>(
+        VirtualAlloc(nullptr, (static_cast<size_t>(chars) + 1) * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE));
+    if (buffer == nullptr) {
+        QLibStatus status = QLibLastError();
+        QLIB_TRACE(function, L"(%d) VirtualAlloc failed.", status.GetCode());
+        return status;
+    }
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, buffer, chars);
+    buffer[chars] = L'\0';
+    *text = buffer;
+    *size = static_cast<uint32_t>(chars * sizeof(wchar_t));
+    return QLibOk();
 }

@@ -26,13 +26,14 @@ struct QLibChildSpec {
     std::string input; // bytes for standard input; empty: none
     int64_t timeLimit = 0; // milliseconds; zero or less starts nothing
     size_t outputLimit = QLibChildMaxOutput; // bytes kept, at most QLibChildMaxOutput
+    bool endOnWaitFailure = false; // a failed wait ends the child as a time-out does
 };
 
 enum class QLibChildEnd {
     NotStarted, // a set-up call failed: failedCall and failure tell which and why
     Exited, // exitCode holds the child's code
     TimedOut, // the limit passed (or was zero or less); a started child has been terminated with code 0
-    WaitFailed, // the wait itself failed; the child is left running
+    WaitFailed, // the wait itself failed; the child is left running unless the spec asks for its end
 };
 
 struct QLibChildResult {
@@ -46,3 +47,7 @@ struct QLibChildResult {
 };
 
 QLibChildResult QLibRunChild(const QLibChildSpec& spec);
+
+// The output as UTF-16 from the active code page, in a VirtualAlloc buffer the caller releases with VirtualFree;
+// size in bytes without the terminator. No output gives no buffer. Failures are traced under function.
+QLibStatus QLibChildOutputText(const char* function, const std::string& bytes, wchar_t** text, uint32_t* size);

@@ -67,33 +67,6 @@ void StoreExitCode(const QLibChildResult& run, uint32_t* exitCode)
         *exitCode = run.exitCode;
 }
 
-// Exactly the bytes read, converted, in a buffer of the size the conversion needs.
-QLibStatus ToVirtualText(const std::string& bytes, wchar_t** text, uint32_t* size)
-{
-    const char* function = "QLibProcess::CreateAsUserAndGetOutput";
-    if (bytes.empty())
-        return QLibOk();
-    int length = static_cast<int>(bytes.size());
-    int chars = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
-    if (chars <= 0) {
-        QLibStatus status = QLibLastError();
-        QLIB_TRACE(function, L"(%d) MultiByteToWideChar failed.", status.GetCode());
-        return status;
-    }
-    auto* buffer = static_cast<wchar_t*>(
-        VirtualAlloc(nullptr, (static_cast<size_t>(chars) + 1) * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE));
-    if (buffer == nullptr) {
-        QLibStatus status = QLibLastError();
-        QLIB_TRACE(function, L"(%d) VirtualAlloc failed.", status.GetCode());
-        return status;
-    }
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, buffer, chars);
-    buffer[chars] = L'\0';
-    *text = buffer;
-    *size = static_cast<uint32_t>(chars * sizeof(wchar_t));
-    return QLibOk();
-}
-
 } // namespace
 
 void QLibProcess::Take(HANDLE handle, uint32_t pid, uint32_t parentPid)
@@ -194,5 +167,5 @@ QLibStatus QLibProcess::CreateAsUserAndGetOutput(const wchar_t* domain, const wc
     status = RunStatus(function, spec, run);
     if (status.IsFailed())
         return status;
-    return ToVirtualText(run.output, output, outputSize);
+    return QLibChildOutputText(function, run.output, output, outputSize);
 }

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "ClockHook.h"
+#include "ImportHook.h"
+#include "ServiceTestSupport.h"
+#include "TarnTestHost.h"
+#include "Tollan.h"
+
+namespace {
+
+// 1 May 2027, 07:05:09 UTC, whatever the machine's clock says.
+void WINAPI PinnedTime(SYSTEMTIME* time)
+{
+    *time = {2027, 5, 6, 1, 7, 5, 9, 0};
+}
+
+std::string ReadAll(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string Record(const std::string& sid, const std::string& instName, const std::string& action)
+{
+    const std::string line = "===========================================";
+    return line + "\r\nSAPSID: " + sid + "\r\nInstance Name: " + instName + "\r\nDate: 01-May-2027 07:05:09" + action
+        + "\r\n" + line + "\r\n";
+}
+
+// <temp>\tsaplog-PID\usr\sap\QL1\SYS\exe\run as the home, with the log folders of the instances made.
+struct SapTree {
+    SapTree()
+    {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH - 1, temp);
+        root = std::wstring(temp) + L"tsaplog-" + std::to_wstring(GetCurrentProcessId());
+        home = root + L"\\usr\\sap\\QL1\\SYS\\exe\\run";
+        CreateDirectoryW(root.c_str(), nullptr);
+    }
+    ~SapTree() { RemoveTree(root); }
+    std::wstring LogFolder(const std::wstring& instName)
+    {
+        std::wstring folder = root;
+        for (const std::wstring& part :
+             {std::wstring(L"usr"), std::wstring(L"sap"), std::wstring(L"QL1"), instName, std::wstring(L"log")}) {
+            folder += L"\\" + part;
+            CreateDirectoryW(folder.c_str(), nullptr);
+        }
+        return folder;
+    }
+    static void RemoveTree(const std::wstring& folder)
+    {
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+        while (find != INVALID_HANDLE_VALUE) {
+            std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") {
+                std::wstring path = folder + L"\\" + name;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    RemoveTree(path);
+                else
+                    DeleteFileW(path.c_str());
+            }
+            if (!FindNextFileW(find, &found)) {
+                FindClose(find);
+                break;
+            }
+        }
+        RemoveDirectoryW(folder.c_str());
+    }
+    std::wstring root, home;
+};
+
+TEST(TollanSapLog, RecordsAreAppendedWholeAsTheirBytesOrReportedAs10187)
+{
+    ImportHook clock(GetModuleHandleW(nullptr), "GetSystemTime", reinterpret_cast<const void*>(&PinnedTime));
+    ASSERT_TRUE(clock.Active());
+    SapTree tree;
+    // A character above 255 becomes '?' in the record, while the file keeps its real name.
+    const std::wstring wide = L"D\u0100VEBMGS00";
+    std::wstring central = tree.LogFolder(L"DVEBMGS00") + L"\\QL1_DVEBMGS00_logfile.log";
+    std::wstring odd = tree.LogFolder(wide) + L"\\QL1_" + wide + L"_logfile.log";
+    const std::string clean = Record("QL1", "DVEBMGS00", "Action: SAP instance cleaned by Tarn.");
+    const std::string started = Record("QL1", "DVEBMGS00", "Action: SAP instance started by Tarn.");
+    const struct {
+        std::wstring home, instName;
+        uint32_t action;
+        std::wstring file;
+        std::string content; // the file after the call
+        std::wstring reported; // the insert of message 10187, empty when none
+    } rows[] = {
+        {tree.home, L"DVEBMGS00", 4, central, clean, L""},
+        {tree.home, L"DVEBMGS00", 1, central, clean + started, L""},
+        {tree.home, wide, 9, odd, Record("QL1", "D?VEBMGS00", ""), L""},
+        {tree.home, L"D01", 2, tree.root + L"\\usr\\sap\\QL1\\D01\\log\\QL1_D01_logfile.log", "",
+         tree.root + L"\\usr\\sap\\QL1\\D01\\log\\QL1_D01_logfile.log"},
+        {tree.root + L"\\usr\\sap\\QX9\\run", L"DVEBMGS00", 3, tree.root + L"\\usr\\sap\\QX9\\run", "",
+         tree.root + L"\\usr\\sap\\QX9\\run"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.file));
+        TarnAgHostLogClear();
+        EXPECT_TRUE(IsOK(CTollan::_LogSAP(row.home, L"QL1", row.instName, row.action)));
+        EXPECT_EQ(row.content, ReadAll(row.file));
+        std::vector<TarnAgLogEntry> messages = TarnTestLogs(TARNAG_LOG_MESSAGE);
+        ASSERT_EQ(row.reported.empty() ? 0u : 1u, messages.size());
+        if (!row.reported.empty()) {
+            EXPECT_EQ(10187u, messages[0].msgId);
+            EXPECT_EQ(L"Failed to open the SAP log file [" + row.reported + L"], Check file permissions.",
+                      std::wstring(messages[0].text));
+        }
+    }
+}
+
+TEST(TollanSapLog, MonthNames)
+{
+    const struct {
+        uint32_t month;
+        const wchar_t* name;
+    } rows[] = {{1, L"Jan"}, {5, L"May"}, {12, L"Dec"}, {0, L"???"}, {13, L"???"}, {0xFFFFFFFF, L"???"}};
+    for (const auto& row : rows) {
+        wchar_t name[4] = L"xyz";
+        CTollan::_GetMonthName(row.month, name);
+        EXPECT_STREQ(row.name, name) << row.month;
+    }
+}
+
+TEST(TollanClock, TimeLeftNeverExceedsTheBudget)
+{
+    ClockHook clock(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(clock.Active());
+    const int64_t budget = 60000;
+    uint64_t start = CTollan::_GetCurrentTimeMs();
+    clock.Advance(1500);
+    int64_t left = CTollan::_GetTimeLeft(start, budget);
+    EXPECT_LE(left, budget - 1500);
+    EXPECT_GT(left, budget - 11500);
+    // An administrator sets the clock back by an hour: the operation gains no time.
+    clock.ShiftWallClock(-3600 * 1000);
+    EXPECT_EQ(budget, CTollan::_GetTimeLeft(start, budget));
+    EXPECT_LT(CTollan::_GetTimeLeft(start - 2 * 3600 * 1000, budget), 0);
+}
+
+} // namespace
