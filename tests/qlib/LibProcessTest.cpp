@@ -27,14 +27,38 @@ std::vector<BYTE> OwnUserSid()
     return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
 }
 
-DWORD ChildOf(DWORD parent)
+FILETIME CreatedAt(HANDLE process)
 {
+    FILETIME created = {}, unused[3];
+    GetProcessTimes(process, &created, &unused[0], &unused[1], &unused[2]);
+    return created;
+}
+
+FILETIME CreatedAt(DWORD pid)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    FILETIME created = process != nullptr ? CreatedAt(process) : FILETIME{};
+    if (process != nullptr)
+        CloseHandle(process);
+    return created;
+}
+
+// A process the given child started. Ids come back, so the snapshot may also name a process whose long-gone
+// parent had the child's id: only one created after the child counts.
+DWORD ChildOf(const TestChild& parent)
+{
+    FILETIME born = CreatedAt(parent.Process());
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     DWORD found = 0;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0; more = Process32NextW(snapshot, &entry))
-        found = entry.th32ParentProcessID == parent ? entry.th32ProcessID : 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != parent.Pid())
+            continue;
+        FILETIME created = CreatedAt(entry.th32ProcessID);
+        if (CompareFileTime(&created, &born) >= 0)
+            found = entry.th32ProcessID;
+    }
     CloseHandle(snapshot);
     return found;
 }
@@ -98,7 +122,7 @@ TEST_F(QLibProcessTest, CmdLineOfGrandchildAndItsParent)
                     + Running(L"parent_5e1"));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 10000));
     CloseHandle(event);
-    DWORD grandchild = ChildOf(child.Pid());
+    DWORD grandchild = ChildOf(child);
     ASSERT_NE(0u, grandchild);
     HANDLE grandHandle = OpenProcess(PROCESS_TERMINATE, FALSE, grandchild);
 
