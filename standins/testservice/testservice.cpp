@@ -181,10 +181,11 @@ void Report(DWORD state, DWORD waitHint)
         g_Status.dwWin32ExitCode = g_Options.specificExit ? ERROR_SERVICE_SPECIFIC_ERROR : g_Options.exitCode;
         g_Status.dwServiceSpecificExitCode = g_Options.specificExit;
     }
-    SetServiceStatus(g_StatusHandle, &g_Status);
-    LeaveCriticalSection(&g_StatusLock);
+    // Logged first: once the manager hears of the stop, the main thread returns and ends the options.
     if (changed)
         LogNumber(L"state", state);
+    SetServiceStatus(g_StatusHandle, &g_Status);
+    LeaveCriticalSection(&g_StatusLock);
 }
 
 // Stays in a pending state for the given time (or until the stop event when stopOnEvent), moving the checkpoint on.
