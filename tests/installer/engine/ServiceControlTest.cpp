@@ -25,6 +25,8 @@ protected:
     {
         control.DisconnectFromSCM();
         servicetest::cleanUp(name);
+        // Closes the log, so that its folder goes too.
+        g_logger.init(L"", 13, L"", 5);
     }
 
     DWORD install(const std::wstring& options, DWORD startKind = SERVICE_DEMAND_START)

@@ -20,9 +20,11 @@ public:
         wchar_t temp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temp);
         static unsigned counter = 0;
-        m_path = std::wstring(temp) + L"kitotest-" + std::to_wstring(GetCurrentProcessId()) + L"-"
-            + std::to_wstring(++counter);
-        std::filesystem::create_directories(m_path);
+        // Ids come back: a name some earlier process left behind is passed over.
+        do {
+            m_path = std::wstring(temp) + L"kitotest-" + std::to_wstring(GetCurrentProcessId()) + L"-"
+                + std::to_wstring(++counter);
+        } while (!CreateDirectoryW(m_path.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
     }
     ~ScratchDir()
     {

@@ -18,6 +18,8 @@ protected:
         servicetest::cleanUp(L"qzInstaller");
         ASSERT_EQ(0u, g_logger.init(L"qzPurgekit.log", 13, scratch.path().c_str(), 5));
     }
+    // Closes the log, so that its folder goes too.
+    void TearDown() override { g_logger.init(L"", 13, L"", 5); }
     // The messages of the export's own lines, each with its line end, without the line heads.
     std::wstring exportLines() const
     {

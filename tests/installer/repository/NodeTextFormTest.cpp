@@ -297,6 +297,7 @@ TEST(NodeTextForm, FileFailuresAreTracedInTheLog)
     ASSERT_NE(std::wstring::npos, exiting) << log;
     EXPECT_LT(entering, failure);
     EXPECT_LT(failure, exiting);
+    g_logger.init(L"", 13, L"", 5);
 }
 
 TEST(NodeTextForm, DamagedTextLoadsAsFastAsValidTextOfItsSize)

@@ -49,8 +49,12 @@ public:
     {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
-        path = std::wstring(temp) + L"kitorepo-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(path.c_str(), nullptr);
+        static unsigned counter = 0;
+        // Ids come back: a name some earlier process left behind is passed over.
+        do {
+            path = std::wstring(temp) + L"kitorepo-" + std::to_wstring(GetCurrentProcessId()) + L"-"
+                + std::to_wstring(++counter);
+        } while (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
     }
     ~ScratchFolder()
     {

@@ -149,6 +149,8 @@ void addFiles(RepositoryKey* section, std::initializer_list<const wchar_t*> sour
 class PackageFiles : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(0u, g_logger.init(L"utils.log", 13, logDir.path().c_str(), 5)); }
+    // Closes the log, so that its folder goes too.
+    void TearDown() override { g_logger.init(L"", 13, L"", 5); }
     std::wstring log() const { return readUtf16(logDir.file(L"utils.log")); }
 
     ScratchDir logDir;
