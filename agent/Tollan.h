@@ -7,8 +7,12 @@
 
 #include "LibStatus.h"
 
+class CTollanAttrib;
+
 class CTollan {
 public:
+    // The record of the action (1 online, 2 offline, 3 monitor, 4 clean) for the instance the attributes name.
+    static QLibStatus _LogSAP(const CTollanAttrib& attrib, uint32_t action);
     // Appends the action's record to the instance's SAP log file. Always success: the calling operation
     // never fails for its log record; a file that cannot be written is reported through message 10187.
     static QLibStatus _LogSAP(const std::wstring& sapHome, const std::wstring& sapSid, const std::wstring& instName,

@@ -8,8 +8,9 @@
 
 #include "LibLogger.h"
 #include "LibOwners.h"
-#include "TarnAgfw.h"
 #include "Tollan.h"
+#include "TollanAttrib.h"
+#include "TollanLog.h"
 #include "TollanUtil.h"
 
 namespace {
@@ -56,6 +57,11 @@ bool Append(const std::wstring& path, const std::string& bytes)
 
 } // namespace
 
+QLibStatus CTollan::_LogSAP(const CTollanAttrib& attrib, uint32_t action)
+{
+    return _LogSAP(attrib.GetSAPHome(), attrib.GetSAPSID(), attrib.GetInstName(), action);
+}
+
 QLibStatus CTollan::_LogSAP(const std::wstring& sapHome, const std::wstring& sapSid, const std::wstring& instName,
                             uint32_t action)
 {
@@ -68,9 +74,8 @@ QLibStatus CTollan::_LogSAP(const std::wstring& sapHome, const std::wstring& sap
         ? sapHome
         : root + L"\\" + sapSid + L"\\" + instName + L"\\log\\" + sapSid + L"_" + instName + L"_logfile.log";
     if (root.empty() || !Append(path, RecordBytes(record))) {
-        const wchar_t* text = L"Failed to open the SAP log file [%s], Check file permissions.";
-        QLIB_TRACE(function, text, path.c_str());
-        TarnAgLogMsg2(TARNAG_SEV_FAILURE, function, "Tollan", __LINE__, 10187, 0, text, path.c_str());
+        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, "Tollan", 10187,
+                         L"Failed to open the SAP log file [%s], Check file permissions.", path.c_str());
         return QLibOk();
     }
     QLIB_TRACE(function, L"Successfully added SAP information to the log file [%s].", path.c_str());

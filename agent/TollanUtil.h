@@ -17,6 +17,11 @@ enum CTollanSAPArch : uint32_t {
     TOLLAN_ARCH_ADDIN = 3,
 };
 
+// SAP's tools that the agent runs through CreateAndGetExitCode.
+enum class CTollanTool { StartSap, StopSap, SapSrvKill, SapInfo, EnsMon };
+
+class CTollanAttrib;
+
 class CTollanUtil {
 public:
     static QLibStatus DoesExistFile(const std::wstring& path, uint8_t* exists);
@@ -71,4 +76,8 @@ public:
     static bool BuildCommandLine(const std::wstring& directory, const wchar_t* file,
                                  const std::vector<CommandPart>& parts, std::wstring* program,
                                  std::wstring* commandLine);
+    // SAP's tool for the instance: its path (for the existence check), its working directory (its own folder)
+    // and its command line. False when there is none to run: the caller reports the tool as missing.
+    static bool GetToolCommand(CTollanTool tool, const CTollanAttrib& attrib, std::wstring* program,
+                               std::wstring* directory, std::wstring* commandLine);
 };

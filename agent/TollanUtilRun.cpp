@@ -7,6 +7,7 @@
 #include "LibChildRun.h"
 #include "LibLogger.h"
 #include "LibUserLogon.h"
+#include "TollanAttrib.h"
 #include "TollanUtil.h"
 
 namespace {
@@ -168,4 +169,37 @@ bool CTollanUtil::BuildCommandLine(const std::wstring& directory, const wchar_t*
     *program = path;
     *commandLine = line;
     return true;
+}
+
+bool CTollanUtil::GetToolCommand(CTollanTool tool, const CTollanAttrib& attrib, std::wstring* program,
+                                 std::wstring* directory, std::wstring* commandLine)
+{
+    const std::wstring& sid = attrib.GetSAPSID();
+    const std::wstring& host = attrib.GetSAPHost();
+    std::wstring number = attrib.GetInstNumber();
+    const std::vector<CommandPart> instance = {{L" name=", sid}, {L" nr=", number}, {L" sapdiahost=", host}};
+    const struct {
+        CTollanTool tool;
+        const std::wstring& directory;
+        const wchar_t* file;
+        std::vector<CommandPart> parts;
+    } tools[] = {
+        {CTollanTool::StartSap, attrib.GetSAPHome(), L"startsap.exe", instance},
+        {CTollanTool::StopSap, attrib.GetSAPHome(), L"stopsap.exe", instance},
+        {CTollanTool::SapSrvKill, attrib.GetSAPHome(), L"sapsrvkill.exe", {{L" ", host + L"_" + sid + L"_" + number}}},
+        {CTollanTool::SapInfo, attrib.GetSAPMonHome(), L"sapinfo.exe", {{L" ashost=", host}, {L" sysnr=", number}}},
+        {CTollanTool::EnsMon,
+         attrib.GetSAPMonHome(),
+         L"ensmon.exe",
+         {{L" pf=", attrib.GetInstProfile()}, {L" 2", L""}}},
+    };
+    for (const auto& entry : tools) {
+        if (entry.tool != tool)
+            continue;
+        if (!BuildCommandLine(entry.directory, entry.file, entry.parts, program, commandLine))
+            return false;
+        *directory = entry.directory;
+        return true;
+    }
+    return false;
 }

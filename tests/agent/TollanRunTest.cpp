@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,8 @@
 #include "ImportHook.h"
 #include "LogonHook.h"
 #include "SapFixture.h"
+#include "TarnAgfw.h"
+#include "TollanAttrib.h"
 #include "ServiceTestSupport.h"
 #include "TollanUtil.h"
 
@@ -203,6 +206,64 @@ TEST(TollanRunOnInstance, BlankInTheHomeRunsTheToolNotTheDecoy)
     std::string expected = "\"" + sap.root + "\\sap home\\run\\startsap.exe\" name=QR2 nr=00 sapdiahost=\"h1 nr=99\"";
     EXPECT_EQ(expected, runs[0].commandLine);
     EXPECT_EQ(sap.root + "\\sap home\\run", runs[0].cwd);
+}
+
+// The fixture's attributes as the framework hands them over, parsed without the checks.
+bool ParseFixture(const SapFixture& sap, CTollanAttrib& attrib)
+{
+    std::map<std::string, std::string> attributes = sap.Attributes();
+    std::vector<std::string> values;
+    for (const char* name : {"SAPSID", "SecondLevelMonitor", "EPProgramTimeout", "SAPHome", "SAPMonHome", "SAPHost"})
+        values.push_back(attributes[name]);
+    values.push_back(std::to_string(sap.procMon.size()));
+    values.insert(values.end(), sap.procMon.begin(), sap.procMon.end());
+    for (const char* name : {"SAPServiceUser", "SAPAdminDomain", "SAPAdmin", "SAPAdminPassword", "ResLogLevel",
+                             "InstType", "InstName", "InstProfile", "EnqSrvResName", "MonitorProgram"})
+        values.push_back(attributes[name]);
+    std::vector<const char*> pointers;
+    for (const std::string& value : values)
+        pointers.push_back(value.c_str());
+    TarnAgArgs args{static_cast<uint32_t>(pointers.size()), pointers.data()};
+    return attrib.Parse(1, "R1", &args, 0).IsOK();
+}
+
+TEST(TollanRunOnInstance, EveryToolRunsWithItsCommandLineInItsFolder)
+{
+    SapFixture sap(SapInstanceType::Central, "QR3");
+    ASSERT_TRUE(sap.Ok()) << sap.Error();
+    sap.Plan("startsap exit=0 start=\nstopsap exit=0\nsapinfo exit=2\nensmon exit=4");
+    CTollanAttrib attrib;
+    ASSERT_TRUE(ParseFixture(sap, attrib));
+    LogonHook logon(Self(), Wide(sap.user), Wide(sap.domain), Wide(sap.password));
+    const std::string instance = " name=" + sap.sid + " nr=" + sap.number + " sapdiahost=" + sap.host;
+    const struct {
+        CTollanTool tool;
+        const char* role;
+        std::string arguments;
+        uint32_t exitCode;
+    } rows[] = {
+        {CTollanTool::StartSap, "startsap", instance, 0},
+        {CTollanTool::StopSap, "stopsap", instance, 0},
+        {CTollanTool::SapSrvKill, "sapsrvkill", " " + sap.host + "_" + sap.sid + "_" + sap.number, 0},
+        {CTollanTool::SapInfo, "sapinfo", " ashost=" + sap.host + " sysnr=" + sap.number, 2},
+        {CTollanTool::EnsMon, "ensmon", " pf=" + sap.profile + " 2", 4},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.role);
+        std::wstring program, directory, commandLine;
+        ASSERT_TRUE(CTollanUtil::GetToolCommand(row.tool, attrib, &program, &directory, &commandLine));
+        RunOutcome run;
+        run.status = CTollanUtil::CreateAndGetExitCode(commandLine, directory, attrib.GetSAPAdmin(),
+                                                       attrib.GetSAPAdminDomain(), attrib.GetSAPAdminPassword().c_str(),
+                                                       &run.output, &run.exitCode, 20000);
+        EXPECT_TRUE(IsOK(run.status));
+        EXPECT_EQ(row.exitCode, run.exitCode);
+        std::vector<SapRun> runs = sap.Runs(row.role);
+        ASSERT_EQ(1u, runs.size());
+        EXPECT_EQ(sap.sapHome + "\\" + row.role + ".exe" + row.arguments, runs[0].commandLine);
+        EXPECT_EQ(sap.sapHome, runs[0].cwd);
+        EXPECT_EQ(Wide(sap.sapHome + "\\" + row.role + ".exe"), program);
+    }
 }
 
 TEST(TollanToolCommand, LinesAsGivenQuotedWhereABlankIsOrRefused)
