@@ -183,14 +183,15 @@ QLibStatus CTollanUtil::DoesExistTarnResource(std::wstring resourceName, uint8_t
     const char* function = "CTollanUtil::DoesExistTarnResource";
     QLIB_TRACE(function, L"DoesExistTarnResource called with ResName [%s].", resourceName.c_str());
     std::string name;
-    if (g_TarnCluster == nullptr || !ToAnsi(resourceName, &name)) {
+    TarnHandle cluster = g_TarnCluster.load();
+    if (cluster == nullptr || !ToAnsi(resourceName, &name)) {
         // No cluster connection, or a name no resource can have.
         QLIB_TRACE(function, L"Resource [%s] is NOT of type Tollan.", resourceName.c_str());
         *exists = 0;
         return QLibOk();
     }
     char* type = nullptr;
-    if (TarnResGetType(g_TarnCluster, name.c_str(), &type, 0) != 0) {
+    if (TarnResGetType(cluster, name.c_str(), &type, 0) != 0) {
         const TarnError* error = TarnApiGetLastError();
         uint32_t number = error != nullptr ? error->number : 0;
         uint32_t code = error != nullptr ? error->code : 0;

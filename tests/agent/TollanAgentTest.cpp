@@ -17,7 +17,7 @@ TEST(ModuleState, WithoutAClusterTheTimeoutsAreTheDefaults)
     EXPECT_EQ(600u, g_OfflineTimeout.load());
     EXPECT_EQ(60u, g_MonitorTimeout.load());
     EXPECT_EQ(120u, g_CleanTimeout.load());
-    EXPECT_EQ(nullptr, g_TarnCluster);
+    EXPECT_EQ(nullptr, g_TarnCluster.load());
     const char* names[] = {"OnlineTimeout", "OfflineTimeout", "MonitorTimeout", "CleanTimeout"};
     for (int i = 0; i < TollanTimeoutCount; ++i)
         EXPECT_STREQ(names[i], g_TollanTimeouts[i].name);

@@ -237,7 +237,7 @@ TEST(TollanUtilCluster, ResourceTypesAndFailures)
                           "fail TarnResGetType BARE empty\nfail TarnResGetType GONE 0x2002\n");
     ASSERT_EQ(0, TarnApiInit(0, 0));
     g_TarnCluster = TarnClusterOpenLocal(0xFFFFFFFF, 0);
-    ASSERT_NE(nullptr, g_TarnCluster);
+    ASSERT_NE(nullptr, g_TarnCluster.load());
     const struct {
         const wchar_t* name;
         uint32_t type, code;
@@ -258,7 +258,7 @@ TEST(TollanUtilCluster, ResourceTypesAndFailures)
         uint8_t exists = 7;
         EXPECT_TRUE(IsStatus(CTollanUtil::DoesExistTarnResource(L"MISSING", &exists), QLIB_ERR_CLUSTER_API, 0));
     }
-    EXPECT_EQ(0, TarnClusterClose(g_TarnCluster, 0));
+    EXPECT_EQ(0, TarnClusterClose(g_TarnCluster.load(), 0));
     g_TarnCluster = nullptr;
     uint8_t exists = 7;
     EXPECT_TRUE(IsOK(CTollanUtil::DoesExistTarnResource(L"ERS", &exists)));

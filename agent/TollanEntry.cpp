@@ -1,0 +1,133 @@
+// Start-up, the entry points the framework calls for each resource, and shutdown. No C++ exception leaves
+// any of them: the framework that calls them knows nothing of exceptions.
+
+#include <cstdint>
+
+#include "LibLogger.h"
+#include "TollanAgent.h"
+#include "TollanLog.h"
+
+namespace {
+
+const char* const Source = "TollanAgent";
+const char* const StartupFn = "TarnAgStartup";
+const char* const ShutdownFn = "TollanShutdown";
+const char* const TypeName = "Tollan";
+constexpr uint32_t LogCategory = 55002;
+constexpr uint32_t LocalCluster = 0xFFFFFFFF;
+// What an exception is reported as: the framework's answer to an allocation that failed.
+constexpr uint32_t ExceptionType = QLIB_ERR_FRAMEWORK;
+constexpr uint32_t ExceptionCode = ERROR_OUTOFMEMORY;
+
+// Set by start-up, taken by the first shutdown: a second shutdown releases nothing twice.
+std::atomic<bool> g_Started{false};
+
+// Runs what cannot be allowed to throw where an exception has already been caught.
+template <typename Action>
+void NoThrow(Action action)
+{
+    try {
+        action();
+    } catch (...) {
+    }
+}
+
+// A failed cluster call, with the two numbers of the API's last error record.
+void TraceClusterError(const char* function, const wchar_t* format, const char* name = nullptr)
+{
+    const TarnError* error = TarnApiGetLastError();
+    uint32_t number = error == nullptr ? 0 : error->number;
+    uint32_t code = error == nullptr ? 0 : error->code;
+    if (name == nullptr)
+        QLIB_TRACE(function, format, number, code);
+    else
+        QLIB_TRACE(function, format, name, number, code);
+    TarnFreeError();
+}
+
+// Start-up steps 5 to 7; stops at the first failure, leaving the rest undone.
+void ConnectCluster()
+{
+    TarnHandle cluster = TarnClusterOpenLocal(LocalCluster, 0);
+    g_TarnCluster.store(cluster);
+    if (cluster == nullptr) {
+        TraceClusterError(StartupFn, L"TarnClusterOpenLocal() failed with error [%d, 0x%.08X].");
+        return;
+    }
+    for (const CTollanTimeoutAttr& timeout : g_TollanTimeouts) {
+        TarnAttr* attr = nullptr;
+        if (TarnObjGetAttribute(cluster, TARN_OBJ_TYPE, TypeName, timeout.name, nullptr, &attr, 0) != 0) {
+            TraceClusterError(StartupFn, L"TarnObjGetAttribute() for %S failed with error [%d, 0x%.08X].",
+                              timeout.name);
+            return;
+        }
+        if (attr != nullptr) {
+            TollanStoreTimeout(timeout, attr);
+            TarnFreeAttr(&attr);
+        }
+    }
+    for (const CTollanTimeoutAttr& timeout : g_TollanTimeouts) {
+        *timeout.registration = TarnObjRegister(cluster, TARN_OBJ_TYPE, TypeName, timeout.name,
+                                                TARN_EVENT_ATTR_CHANGED, timeout.callback, nullptr);
+        if (*timeout.registration == nullptr) {
+            TraceClusterError(StartupFn, L"TarnObjRegister() for %S failed with error [%d, 0x%.08X].", timeout.name);
+            return;
+        }
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+void TollanShutdown()
+{
+    try {
+        if (g_Started.exchange(false)) {
+            for (const CTollanTimeoutAttr& timeout : g_TollanTimeouts) {
+                TarnRegHandle registration = *timeout.registration;
+                *timeout.registration = nullptr;
+                if (registration != nullptr && TarnObjUnRegister(registration, 0) != 0)
+                    TraceClusterError(ShutdownFn, L"TarnObjUnRegister() for %S failed with error [%d, 0x%.08X].",
+                                      timeout.name);
+            }
+            if (TarnClusterClose(g_TarnCluster.exchange(nullptr), 0) != 0)
+                TraceClusterError(ShutdownFn, L"TarnClusterClose() failed with error [%d, 0x%.08X].");
+            if (TarnApiExit(0) != 0)
+                TraceClusterError(ShutdownFn, L"TarnApiExit() failed with error [%d, 0x%.08X].");
+        }
+        g_QLibLogQueue.Dump();
+    } catch (...) {
+        NoThrow([] { QLIB_TRACE(ShutdownFn, L"Shutdown stopped by an exception."); });
+    }
+}
+
+} // extern "C"
+
+namespace {
+
+// Static storage: the framework may keep the table's address rather than a copy.
+const TarnAgEPTable g_EntryPoints = {
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, TollanShutdown,
+};
+
+} // namespace
+
+extern "C" void TarnAgStartup()
+{
+    try {
+        g_QLibLogQueue.OpenThreadQueue();
+        g_QLibLogQueue.SetSink(&g_TollanLogSink);
+        TarnAgSetLogCategory(LogCategory);
+        TarnAgRegisterEPStruct(TARNAG_EP_VERSION, &g_EntryPoints);
+        g_Started.store(true);
+        if (TarnApiInit(0, 0) != 0)
+            TraceClusterError(StartupFn, L"Failed to initialize the TarnApiInit() with error [%d, 0x%.08X].");
+        ConnectCluster();
+    } catch (...) {
+        NoThrow([] {
+            QLIB_TRACE(StartupFn, L"Start-up stopped by an exception [%d, 0x%.08X].", ExceptionType, ExceptionCode);
+        });
+    }
+    NoThrow([] { g_QLibLogQueue.Dump(); });
+}
