@@ -67,8 +67,8 @@ void ConnectCluster()
         }
     }
     for (const CTollanTimeoutAttr& timeout : g_TollanTimeouts) {
-        *timeout.registration = TarnObjRegister(cluster, TARN_OBJ_TYPE, TypeName, timeout.name,
-                                                TARN_EVENT_ATTR_CHANGED, timeout.callback, nullptr);
+        *timeout.registration = TarnObjRegister(cluster, TARN_OBJ_TYPE, TypeName, timeout.name, TARN_EVENT_ATTR_CHANGED,
+                                                timeout.callback, nullptr);
         if (*timeout.registration == nullptr) {
             TraceClusterError(StartupFn, L"TarnObjRegister() for %S failed with error [%d, 0x%.08X].", timeout.name);
             return;
