@@ -25,4 +25,9 @@ public:
     static std::wstring _GetDateTimeString();
     // The month's English three-letter name, "???" outside 1 to 12.
     static void _GetMonthName(uint32_t month, wchar_t name[4]);
+
+    // jcmon's word on the Java part of the instance: online when its dispatcher and a J2EE server run.
+    // The state (1 online, 0 offline, 2 unknown) is written only once jcmon has ended and its output was
+    // judged; a run that outlasts timeLimit (signed milliseconds) is ended and reported as type 7, code 258.
+    static QLibStatus _RunJcmonMonitorCheck(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLimit);
 };
