@@ -140,7 +140,8 @@ bool Start(const QLibChildSpec& spec, ChildPipes& pipes, QLibHandleOwner& proces
     if (!created)
         return Failed(result, spec.token != nullptr ? "CreateProcessAsUserW" : "CreateProcessW");
     process.reset(started.hProcess);
-    CloseHandle(started.hThread);
+    // The child's first thread is never waited on or resumed.
+    QLibHandleOwner{started.hThread};
     // From now on only the child and its heirs hold the write ends: the pipe breaks when they have gone.
     pipes.outputWrite.reset();
     pipes.errorWrite.reset();
