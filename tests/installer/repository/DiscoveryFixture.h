@@ -23,6 +23,7 @@
 #include <string>
 
 #include "NodeTextFixture.h"
+#include "RepositoryTestSupport.h"
 #include "discoveryinfo.h"
 #include "kitorepository.h"
 #include "nodetextform.h"
@@ -137,18 +138,6 @@ inline installertest::Node tree()
     discovery.at(L"CORP\\HOSTNEW", {{L"DiscoveryErrorMsg", L"unreachable"}});
     return discovery;
 }
-
-// Sets KitoDb for its life and gives the earlier value back; null stands for a process without a root.
-class RootInUse {
-public:
-    explicit RootInUse(KitoRepository* root) : earlier(KitoDb) { KitoDb = root; }
-    ~RootInUse() { KitoDb = earlier; }
-    RootInUse(const RootInUse&) = delete;
-    RootInUse& operator=(const RootInUse&) = delete;
-
-private:
-    KitoRepository* earlier;
-};
 
 // A repository root (its "Guid" Release1) holding the discovery subtree, in KitoDb while the Site lives.
 class Site {

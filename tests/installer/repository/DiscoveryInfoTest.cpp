@@ -16,7 +16,6 @@ namespace {
 
 using discoveryfixture::Release1;
 using discoveryfixture::Release2;
-using discoveryfixture::RootInUse;
 using discoveryfixture::Site;
 
 std::wstring summary(const std::vector<SolutionInfo>& records)

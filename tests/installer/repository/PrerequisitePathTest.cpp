@@ -12,7 +12,6 @@ namespace {
 
 using discoveryfixture::Release1;
 using discoveryfixture::Release2;
-using discoveryfixture::RootInUse;
 using installertest::Node;
 
 // The install file: the user's choices and solutions and components with their prerequisites.

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "kitorepository.h"
 #include "repositorykey.h"
 
 // A key that counts the live instances of its kind, to see which keys an operation destroys.
@@ -21,6 +22,18 @@ protected:
         copy->setValues(values());
         return copy;
     }
+};
+
+// Sets KitoDb for its life and gives the earlier value back; null stands for a process without a root.
+class RootInUse {
+public:
+    explicit RootInUse(KitoRepository* root) : earlier(KitoDb) { KitoDb = root; }
+    ~RootInUse() { KitoDb = earlier; }
+    RootInUse(const RootInUse&) = delete;
+    RootInUse& operator=(const RootInUse&) = delete;
+
+private:
+    KitoRepository* earlier;
 };
 
 // Frees a whole tree when the test ends, however it ends.

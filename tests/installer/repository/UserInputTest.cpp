@@ -23,18 +23,6 @@ std::wstring selected(const RepositoryKey* key)
     return key->getName() + L"=" + text;
 }
 
-// Sets KitoDb for the life of the object and gives the earlier value back.
-class RootInUse {
-public:
-    explicit RootInUse(KitoRepository* root) : earlier(KitoDb) { KitoDb = root; }
-    ~RootInUse() { KitoDb = earlier; }
-    RootInUse(const RootInUse&) = delete;
-    RootInUse& operator=(const RootInUse&) = delete;
-
-private:
-    KitoRepository* earlier;
-};
-
 KitoRepository* newRoot()
 {
     return new KitoRepository(std::wstring(L"KitoRepository"));
