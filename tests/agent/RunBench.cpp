@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "BenchBareRun.h"
 #include "BenchCompare.h"
 #include "LogonHook.h"
 #include "SapFixture.h"
@@ -16,37 +17,6 @@ namespace {
 std::wstring Wide(const std::string& text)
 {
     return std::wstring(text.begin(), text.end());
-}
-
-void Bare(const std::wstring& commandLine, const std::wstring& directory)
-{
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    CreatePipe(&readEnd, &writeEnd, &inheritable, 0);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = INVALID_HANDLE_VALUE;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION started = {};
-    std::wstring line = commandLine;
-    CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory.c_str(), &startup,
-                   &started);
-    CloseHandle(writeEnd);
-    std::string output;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-        output.append(chunk, got);
-    WaitForSingleObject(started.hProcess, INFINITE);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(started.hProcess, &exitCode);
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    CloseHandle(readEnd);
 }
 
 } // namespace
@@ -71,6 +41,6 @@ int main()
             (void)CTollanUtil::CreateAndGetExitCode(commandLine, directory, Wide(sap.user), Wide(sap.domain),
                                                     password.c_str(), &output, &exitCode, 60000);
         },
-        [&] { Bare(commandLine, directory); });
+        [&] { BenchBareRun(commandLine, directory.c_str()); });
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "BenchBareRun.h"
 #include "BenchCompare.h"
 #include "LibChildRun.h"
 
@@ -26,37 +27,6 @@ size_t Ours(const std::wstring& commandLine)
     return QLibRunChild(spec).output.size();
 }
 
-size_t Bare(const std::wstring& commandLine)
-{
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    CreatePipe(&readEnd, &writeEnd, &inheritable, 0);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = INVALID_HANDLE_VALUE;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION started = {};
-    std::wstring line = commandLine;
-    CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started);
-    CloseHandle(writeEnd);
-    std::string output;
-    char chunk[64 * 1024];
-    DWORD got = 0;
-    while (ReadFile(readEnd, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-        output.append(chunk, got);
-    WaitForSingleObject(started.hProcess, INFINITE);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(started.hProcess, &exitCode);
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    CloseHandle(readEnd);
-    return output.size();
-}
-
 } // namespace
 
 int main()
@@ -65,7 +35,7 @@ int main()
         std::wstring commandLine = CommandLine(bytes);
         std::string name = "child run, " + std::to_string(bytes) + " bytes of output";
         BenchCompare(
-            name.c_str(), 20, [&] { Ours(commandLine); }, [&] { Bare(commandLine); });
+            name.c_str(), 20, [&] { Ours(commandLine); }, [&] { BenchBareRun(commandLine); });
     }
     return 0;
 }
