@@ -21,8 +21,7 @@ inline size_t BenchBareRun(const std::wstring& commandLine, const wchar_t* direc
     startup.hStdError = writeEnd;
     PROCESS_INFORMATION started = {};
     std::wstring line = commandLine;
-    CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory, &startup,
-                   &started);
+    CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory, &startup, &started);
     CloseHandle(writeEnd);
     std::string output;
     static char chunk[64 * 1024];
