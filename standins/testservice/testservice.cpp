@@ -7,6 +7,7 @@
 //
 //   --start-delay=MS    stay MS in START_PENDING before RUNNING (default 0)
 //   --stop-delay=MS     stay MS in STOP_PENDING before STOPPED (default 0)
+//   --stop-report-delay=MS  once told to stop, stay MS in the old state before reporting STOP_PENDING
 //   --hang-start        stay in START_PENDING until a stop control arrives (or the process is killed)
 //   --hang-stop         once stopping, stay in STOP_PENDING until the process is killed
 //   --fail-start        after the start delay, report STOPPED instead of RUNNING
@@ -42,6 +43,7 @@ namespace {
 struct Options {
     DWORD startDelay = 0;
     DWORD stopDelay = 0;
+    DWORD stopReportDelay = 0;
     bool hangStart = false;
     bool hangStop = false;
     bool failStart = false;
@@ -91,6 +93,8 @@ void ParseOne(const wchar_t* arg, Options& options)
         options.startDelay = ToNumber(value);
     else if (TakeValue(arg, L"--stop-delay=", value))
         options.stopDelay = ToNumber(value);
+    else if (TakeValue(arg, L"--stop-report-delay=", value))
+        options.stopReportDelay = ToNumber(value);
     else if (wcscmp(arg, L"--hang-start") == 0)
         options.hangStart = true;
     else if (wcscmp(arg, L"--hang-stop") == 0)
@@ -296,6 +300,7 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv)
 
     if (!g_Options.stopInstance.empty())
         StopInstance(g_Options.stopInstance);
+    Sleep(g_Options.stopReportDelay);
     Report(SERVICE_STOP_PENDING, g_Options.stopDelay + 1000);
     Pend(SERVICE_STOP_PENDING, g_Options.hangStop ? INFINITE : g_Options.stopDelay, false);
     if (child) {

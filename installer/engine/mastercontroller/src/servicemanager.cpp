@@ -25,6 +25,10 @@ namespace {
 const DWORD ConfigBufferBytes = 1024;
 const DWORD StartPollMs = 400;
 const DWORD MaxSleepMs = 2000;
+// A service reports that a control took effect by entering a pending state; until then it is polled this often,
+// for at most this long.
+const DWORD FirstReportPollMs = 100;
+const DWORD FirstReportMs = 10000;
 
 // An owned copy of a name, or null when memory is short.
 std::unique_ptr<wchar_t[]> copyName(const wchar_t* name)
@@ -34,6 +38,12 @@ std::unique_ptr<wchar_t[]> copyName(const wchar_t* name)
     if (copy)
         wmemcpy(copy.get(), name, length);
     return copy;
+}
+
+bool isPending(DWORD state)
+{
+    return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING || state == SERVICE_CONTINUE_PENDING
+        || state == SERVICE_PAUSE_PENDING;
 }
 
 const wchar_t* textOrEmpty(const wchar_t* text)
@@ -459,14 +469,21 @@ DWORD ServiceControl::MonitorServiceState(DWORD targetState)
             SERVICE_LOG(L"%hs: service '%ws' entered into running state", scope.name, _serviceName());
             return ERROR_SUCCESS;
         }
-        // Unsigned difference: the tick counter may wrap between two polls.
+        // Unsigned differences: the tick counter may wrap between two polls. Checkpoint and wait hint tell of
+        // progress only once the service is pending; before, the control has not taken effect yet.
         DWORD now = GetTickCount();
-        if (polledBefore && now - lastPoll > oldWaitHint && status.dwCheckPoint == oldCheckpoint) {
+        bool pending = isPending(status.dwCurrentState);
+        if (pending ? polledBefore && now - lastPoll > oldWaitHint && status.dwCheckPoint == oldCheckpoint
+                    : now - begin >= FirstReportMs) {
             SERVICE_LOG(L"%hs: service '%ws' is not responding", scope.name, _serviceName());
             return ERROR_SERVICE_REQUEST_TIMEOUT;
         }
         if (_pollLimitReached(scope, begin))
             return ERROR_SERVICE_REQUEST_TIMEOUT;
+        if (!pending) {
+            Sleep(FirstReportPollMs);
+            continue;
+        }
         polledBefore = true;
         lastPoll = now;
         oldWaitHint = status.dwWaitHint;
