@@ -1,23 +1,35 @@
-# tollan_add_test(NAME SOURCES ... [LIBS ...] [DEPENDS ...] [LOCK resource])
+# tollan_add_test(NAME SOURCES ... [LIBS ...] [DEPENDS ...] [LOCK resource ...])
 # One GoogleTest program; each of its cases becomes one ctest test, listed under Wine at test time.
-# LOCK keeps the program's cases from running beside any other test holding the same resource.
+# LOCK keeps the program's cases from running beside any other test holding one of the same resources.
+# A program that runs the test service, itself or through the SAP fixture, also holds "scm": Wine's service
+# manager starts one service at a time and refuses (1055) a start that waited 3 s for the others, so such
+# programs take turns.
 function(tollan_add_test name)
-    cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS;DEPENDS" ${ARGN})
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS;LOCK" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/standins/support)
     if(T_DEPENDS)
         add_dependencies(${name} ${T_DEPENDS})
     endif()
-    set(lock)
-    if(T_LOCK)
-        set(lock RESOURCE_LOCK ${T_LOCK})
-    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 120
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-        PROPERTIES TIMEOUT 300 ${lock})
+        PROPERTIES TIMEOUT 300)
+    set(locks ${T_LOCK})
+    if("testservice" IN_LIST T_DEPENDS OR "sapinstance" IN_LIST T_DEPENDS OR "sapfixture" IN_LIST T_LIBS)
+        list(APPEND locks scm)
+    endif()
+    if(locks)
+        # Set once the cases are listed: a list of locks cannot pass through the discovery's properties.
+        set(lockFile ${CMAKE_CURRENT_BINARY_DIR}/${name}_locks.cmake)
+        file(WRITE ${lockFile}
+            "if(${name}_TESTS)\n"
+            "  set_tests_properties(\${${name}_TESTS} PROPERTIES RESOURCE_LOCK \"${locks}\")\n"
+            "endif()\n")
+        set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${lockFile})
+    endif()
 endfunction()
 
 # tollan_add_bench(NAME SOURCES ... [LIBS ...] [DEPENDS ...])

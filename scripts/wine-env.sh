@@ -8,6 +8,10 @@ wine_up() {
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
+    # Services get the 30 s of Windows, not Wine's 10 s, to start and to answer a control: a loaded machine
+    # must not fail them. The service manager reads it when it next starts, after the wait below.
+    wine reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout /t REG_SZ /d 30000 /f \
+        >/dev/null 2>&1
     wineserver -w
     wineserver -p
     # The first program after a fresh server hangs unless something has run before it.

@@ -150,11 +150,11 @@ public:
             ? status.dwProcessId
             : 0;
     }
-    // Starts through the manager directly and waits until it runs.
+    // Starts through the manager directly and waits until it runs, however loaded the machine.
     bool StartRunning()
     {
         return StartServiceW(m_Service, 0, nullptr)
-            && WaitUntil([&] { return State() == SERVICE_RUNNING && ChildPidKnown(); }, 5000);
+            && WaitUntil([&] { return State() == SERVICE_RUNNING && ChildPidKnown(); }, 30000);
     }
 
     std::string Log() const { return ReadText(m_LogPath); }

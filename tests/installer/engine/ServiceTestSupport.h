@@ -69,7 +69,7 @@ inline DWORD startService(const std::wstring& name)
     DWORD result = service && StartServiceW(service, 0, nullptr) ? ERROR_SUCCESS : GetLastError();
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    return result == ERROR_SUCCESS && waitForState(name, SERVICE_RUNNING, 5000) != SERVICE_RUNNING
+    return result == ERROR_SUCCESS && waitForState(name, SERVICE_RUNNING, 30000) != SERVICE_RUNNING
         ? ERROR_SERVICE_REQUEST_TIMEOUT
         : result;
 }
