@@ -7,6 +7,7 @@
 
 #include "ClockHook.h"
 #include "ImportHook.h"
+#include "SapFixture.h"
 #include "ServiceTestSupport.h"
 #include "TarnTestHost.h"
 #include "Tollan.h"
@@ -34,59 +35,25 @@ std::string Record(const std::string& sid, const std::string& instName, const st
         + "\r\n" + line + "\r\n";
 }
 
-// <temp>\tsaplog-PID\usr\sap\QL1\SYS\exe\run as the home, with the log folders of the instances made.
-struct SapTree {
-    SapTree()
-    {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH - 1, temp);
-        root = std::wstring(temp) + L"tsaplog-" + std::to_wstring(GetCurrentProcessId());
-        home = root + L"\\usr\\sap\\QL1\\SYS\\exe\\run";
-        CreateDirectoryW(root.c_str(), nullptr);
-    }
-    ~SapTree() { RemoveTree(root); }
-    std::wstring LogFolder(const std::wstring& instName)
-    {
-        std::wstring folder = root;
-        for (const std::wstring& part :
-             {std::wstring(L"usr"), std::wstring(L"sap"), std::wstring(L"QL1"), instName, std::wstring(L"log")}) {
-            folder += L"\\" + part;
-            CreateDirectoryW(folder.c_str(), nullptr);
-        }
-        return folder;
-    }
-    static void RemoveTree(const std::wstring& folder)
-    {
-        WIN32_FIND_DATAW found;
-        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-        while (find != INVALID_HANDLE_VALUE) {
-            std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..") {
-                std::wstring path = folder + L"\\" + name;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(path);
-                else
-                    DeleteFileW(path.c_str());
-            }
-            if (!FindNextFileW(find, &found)) {
-                FindClose(find);
-                break;
-            }
-        }
-        RemoveDirectoryW(folder.c_str());
-    }
-    std::wstring root, home;
-};
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
 
 TEST(TollanSapLog, RecordsAreAppendedWholeAsTheirBytesOrReportedAs10187)
 {
     ImportHook clock(GetModuleHandleW(nullptr), "GetSystemTime", reinterpret_cast<const void*>(&PinnedTime));
     ASSERT_TRUE(clock.Active());
-    SapTree tree;
+    SapFixture sap(SapInstanceType::Central, "QL1");
+    ASSERT_TRUE(sap.Ok()) << sap.Error();
+    const std::wstring home = Wide(sap.sapHome), sidFolder = Wide(sap.root) + L"\\usr\\sap\\QL1";
     // A character above 255 becomes '?' in the record, while the file keeps its real name.
     const std::wstring wide = L"D\u0100VEBMGS00";
-    std::wstring central = tree.LogFolder(L"DVEBMGS00") + L"\\QL1_DVEBMGS00_logfile.log";
-    std::wstring odd = tree.LogFolder(wide) + L"\\QL1_" + wide + L"_logfile.log";
+    CreateDirectoryW((sidFolder + L"\\" + wide).c_str(), nullptr);
+    CreateDirectoryW((sidFolder + L"\\" + wide + L"\\log").c_str(), nullptr);
+    const std::wstring central = Wide(sap.logFile),
+                       odd = sidFolder + L"\\" + wide + L"\\log\\QL1_" + wide + L"_logfile.log";
+    const std::wstring missing = sidFolder + L"\\D01\\log\\QL1_D01_logfile.log", noSid = Wide(sap.root) + L"\\run";
     const std::string clean = Record("QL1", "DVEBMGS00", "Action: SAP instance cleaned by Tarn.");
     const std::string started = Record("QL1", "DVEBMGS00", "Action: SAP instance started by Tarn.");
     const struct {
@@ -96,13 +63,11 @@ TEST(TollanSapLog, RecordsAreAppendedWholeAsTheirBytesOrReportedAs10187)
         std::string content; // the file after the call
         std::wstring reported; // the insert of message 10187, empty when none
     } rows[] = {
-        {tree.home, L"DVEBMGS00", 4, central, clean, L""},
-        {tree.home, L"DVEBMGS00", 1, central, clean + started, L""},
-        {tree.home, wide, 9, odd, Record("QL1", "D?VEBMGS00", ""), L""},
-        {tree.home, L"D01", 2, tree.root + L"\\usr\\sap\\QL1\\D01\\log\\QL1_D01_logfile.log", "",
-         tree.root + L"\\usr\\sap\\QL1\\D01\\log\\QL1_D01_logfile.log"},
-        {tree.root + L"\\usr\\sap\\QX9\\run", L"DVEBMGS00", 3, tree.root + L"\\usr\\sap\\QX9\\run", "",
-         tree.root + L"\\usr\\sap\\QX9\\run"},
+        {home, L"DVEBMGS00", 4, central, clean, L""},
+        {home, L"DVEBMGS00", 1, central, clean + started, L""},
+        {home, wide, 9, odd, Record("QL1", "D?VEBMGS00", ""), L""},
+        {home, L"D01", 2, missing, "", missing},
+        {noSid, L"DVEBMGS00", 3, noSid, "", noSid},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.file));
