@@ -4,13 +4,39 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "LibStatus.h"
+#include "TollanAttrib.h"
 
-class CTollanAttrib;
+// The framework's resource states.
+enum CTollanState : uint32_t {
+    TOLLAN_STATE_OFFLINE = 0,
+    TOLLAN_STATE_ONLINE = 1,
+    TOLLAN_STATE_UNKNOWN = 2,
+};
+
+// The operation in progress, as the process check reads it.
+enum CTollanOperation : uint32_t {
+    TOLLAN_OP_NONE = 0,
+    TOLLAN_OP_ONLINE = 1,
+    TOLLAN_OP_OFFLINE = 2,
+    TOLLAN_OP_MONITOR = 3,
+    TOLLAN_OP_CLEAN = 4,
+};
 
 class CTollan {
 public:
+    // Which of the instance's processes run: one walk of the process list. Fails when the list cannot be
+    // opened or walked to its end.
+    QLibStatus GetProcessState(const CTollanAttrib& attrib, uint64_t* procCount, uint64_t* procmonCount,
+                               uint32_t* architecture);
+    // The resource state the processes give; writes *state only where a rule decides. timeLeft: signed
+    // milliseconds left for re-checks of Java processes that start late (Monitor only).
+    QLibStatus GetResourceState(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLeft);
+    // The process state, then the SAP service: a stopped service makes an online instance offline.
+    QLibStatus _FirstLevelMonitor(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLeft);
+
     // The record of the action (1 online, 2 offline, 3 monitor, 4 clean) for the instance the attributes name.
     static QLibStatus _LogSAP(const CTollanAttrib& attrib, uint32_t action);
     // Appends the action's record to the instance's SAP log file. Always success: the calling operation
@@ -30,4 +56,34 @@ public:
     // The state (1 online, 0 offline, 2 unknown) is written only once jcmon has ended and its output was
     // judged; a run that outlasts timeLimit (signed milliseconds) is ended and reported as type 7, code 258.
     static QLibStatus _RunJcmonMonitorCheck(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLimit);
+
+    uint8_t dispWorkRunning = 0;
+    uint8_t jcontrolRunning = 0;
+    uint8_t jlaunchRunning = 0;
+    uint8_t msgServerRunning = 0;
+    uint8_t enserverRunning = 0;
+    uint8_t enrepserverRunning = 0;
+    uint8_t otherProcessRunning = 0;
+    uint32_t operation = TOLLAN_OP_NONE;
+
+private:
+    enum class Recheck { Online, OutOfTime, Exhausted };
+
+    void ClearFlags();
+    // The last process check found a process of the instance, counted or not.
+    bool AnyProcessRunning() const;
+    QLibStatus CheckProcesses(const CTollanAttrib& attrib, uint32_t* architecture);
+    void Decide(const CTollanAttrib& attrib, uint32_t architecture, uint32_t* state);
+    bool OnlineAs(uint32_t architecture) const;
+    QLibStatus RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, uint64_t start, int64_t timeLeft,
+                              uint32_t* state, Recheck* outcome);
+    QLibStatus RecheckJcontrol(const CTollanAttrib& attrib, uint64_t start, int64_t timeLeft, uint32_t* state);
+
+    // Every distinct name of the working ProcMon list was matched by a process in the last check.
+    bool m_AllNamesRunning = false;
+    uint64_t m_ProcCount = 0;
 };
+
+// The ProcMon list an operation works with: for Java and Add-In instances with "JLAUNCH.EXE" added.
+std::vector<std::wstring> TollanWorkingProcMon(const char* function, const CTollanAttrib& attrib,
+                                               uint32_t* architecture);

@@ -1,7 +1,6 @@
 #include "LibProcess.h"
 
 #include <aclapi.h>
-#include <psapi.h>
 #include <tlhelp32.h>
 #include <wbemidl.h>
 #include <winternl.h>
@@ -199,33 +198,24 @@ QLibStatus QLibProcess::GetExeName(wchar_t** exeName)
     if (!m_ExeName.empty())
         return CopyToHeap(m_ExeName, exeName, "QLibProcess::GetExeName");
 
+    // The image path needs no more than limited query rights, and no walk of the module list.
     QLibStatus status;
-    HMODULE module = nullptr;
-    DWORD needed = 0;
-    // The first module is the executable; room for one is enough.
-    if (!EnumProcessModules(m_hHandle, &module, sizeof(module), &needed)) {
-        status = QLibLastError();
-        QLIB_TRACE("QLibProcess::GetExeName", L"(%d) EnumProcessModules failed. pid=%d", status.GetCode(), m_Pid);
-        return status;
-    }
-    for (DWORD capacity = 1024; capacity <= MaxExeNameChars; capacity += 1024) {
+    for (DWORD capacity = MAX_PATH + 1; capacity <= MaxExeNameChars; capacity *= 2) {
         DWORD bytes = capacity * sizeof(wchar_t);
         QLibHeapOwner<wchar_t> buffer(static_cast<wchar_t*>(QLibHeapAlloc(bytes, status)));
         if (!buffer) {
             QLIB_TRACE("QLibProcess::GetExeName", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(), bytes);
             return status;
         }
-        DWORD count = GetModuleFileNameExW(m_hHandle, module, buffer.get(), capacity);
-        if (count != 0 && count < capacity) {
+        DWORD count = capacity;
+        if (QueryFullProcessImageNameW(m_hHandle, 0, buffer.get(), &count) && count < capacity) {
             m_ExeName.assign(buffer.get(), count);
             *exeName = buffer.release();
             return QLibOk();
         }
         status = QLibLastError();
-        if (count == 0)
+        if (status.GetCode() != ERROR_INSUFFICIENT_BUFFER)
             break;
-        // A count that fills the buffer may be a cut path: try again with more room.
-        status = QLibWin32Failure(ERROR_INSUFFICIENT_BUFFER);
     }
     QLIB_TRACE("QLibProcess::GetExeName", L"(%d) GetModuleFileNameEx failed. pid=%d", status.GetCode(), m_Pid);
     return status;
@@ -469,7 +459,8 @@ QLibStatus QLibProcess::GetWMICmdLine(uint32_t pid, wchar_t** cmdLine)
 
 QLibStatus QLibProcess::GetExeName(uint32_t pid, wchar_t** exeName)
 {
-    return WithProcess(pid, QueryAndRead, [&](QLibProcess& process) { return process.GetExeName(exeName); });
+    return WithProcess(pid, PROCESS_QUERY_LIMITED_INFORMATION,
+                       [&](QLibProcess& process) { return process.GetExeName(exeName); });
 }
 
 QLibStatus QLibProcess::GetUserName(uint32_t pid, wchar_t** domain, wchar_t** userName)

@@ -1,0 +1,388 @@
+// Whether the instance runs, from the process list and its SAP service.
+
+#include <windows.h>
+
+#include <cwchar>
+#include <set>
+
+#include "LibLogger.h"
+#include "Tollan.h"
+#include "TollanLog.h"
+#include "TollanUtil.h"
+#include "TollanWalk.h"
+
+namespace {
+
+constexpr const char* Source = "Tollan";
+constexpr const char* StateFunction = "CTollan::GetProcessState";
+constexpr const char* ResourceFunction = "CTollan::GetResourceState";
+constexpr int64_t RecheckPause = 5000;
+constexpr int64_t JlaunchRecheckNeeds = 20000;
+constexpr int64_t JcontrolRecheckNeeds = 25000;
+
+constexpr const wchar_t* AllRunning = L"All the processes in the ProcMon are Running.";
+constexpr const wchar_t* SomeRunning = L"Some of the SAP Instance processes are Running.";
+constexpr const wchar_t* NotRunning = L"Some/All the processes in the ProcMon are NOT Running.";
+constexpr const wchar_t* NoJlaunch = L"All the processes in the ProcMon are Running. But no jlaunch.exe is Running.";
+constexpr const wchar_t* CriticalDown = L"Some of the critical processes are NOT Running.";
+
+bool IsName(const std::wstring& name, const wchar_t* image)
+{
+    return _wcsicmp(name.c_str(), image) == 0;
+}
+
+bool IsOneOf(const std::wstring& type, std::initializer_list<const wchar_t*> types)
+{
+    for (const wchar_t* candidate : types)
+        if (type == candidate)
+            return true;
+    return false;
+}
+
+// What the state rules decide before any re-check.
+enum class Verdict { Untouched, Online, Unknown, Offline, OnlineOrOfflineUnknown, RecheckJlaunch, RecheckJcontrol };
+
+struct Rule {
+    bool applies;
+    Verdict verdict;
+    const wchar_t* trace;
+};
+
+Verdict FirstRule(const char* function, std::initializer_list<Rule> rules)
+{
+    for (const Rule& rule : rules) {
+        if (!rule.applies)
+            continue;
+        QLIB_TRACE(function, rule.trace);
+        return rule.verdict;
+    }
+    return Verdict::Untouched;
+}
+
+} // namespace
+
+std::vector<std::wstring> TollanWorkingProcMon(const char* function, const CTollanAttrib& attrib,
+                                               uint32_t* architecture)
+{
+    std::vector<std::wstring> names = attrib.GetProcMon();
+    *architecture = CTollanUtil::FindSAPArch(names);
+    if (*architecture == TOLLAN_ARCH_ABAP)
+        QLIB_TRACE(function, L"This is ABAP Instance.");
+    if (*architecture == TOLLAN_ARCH_JAVA || *architecture == TOLLAN_ARCH_ADDIN) {
+        QLIB_TRACE(function, L"This is Java/Add-In instance. Pushing jlaunch.exe onto ProcMon.");
+        names.push_back(L"JLAUNCH.EXE");
+    }
+    QLIB_TRACE(function, L"Got ProcMon size [%d].", static_cast<uint32_t>(names.size()));
+    return names;
+}
+
+void CTollan::ClearFlags()
+{
+    dispWorkRunning = jcontrolRunning = jlaunchRunning = msgServerRunning = 0;
+    enserverRunning = enrepserverRunning = otherProcessRunning = 0;
+    m_AllNamesRunning = false;
+    m_ProcCount = 0;
+}
+
+bool CTollan::AnyProcessRunning() const
+{
+    return m_ProcCount > 0 || otherProcessRunning || dispWorkRunning || jcontrolRunning || jlaunchRunning
+        || msgServerRunning || enserverRunning || enrepserverRunning;
+}
+
+QLibStatus CTollan::GetProcessState(const CTollanAttrib& attrib, uint64_t* procCount, uint64_t* procmonCount,
+                                    uint32_t* architecture)
+{
+    const char* function = StateFunction;
+    ClearFlags();
+    QLIB_TRACE(function, L"Checking for the existence of processes listed in the ProcMon.");
+    CTollanWalk walk(function, attrib, PROCESS_QUERY_LIMITED_INFORMATION);
+    QLibStatus status = walk.Open();
+    if (status.IsFailed()) {
+        QLIB_TRACE_FAILED(function, L"QLibProcessList::Open", status);
+        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10192, L"Failed to open the process list.");
+        return status;
+    }
+    uint32_t arch = TOLLAN_ARCH_NONE;
+    std::vector<std::wstring> names = TollanWorkingProcMon(function, attrib, &arch);
+    *architecture = arch;
+    uint64_t count = 0;
+    std::set<std::wstring> seen;
+    const wchar_t* ownerFailed = L"Failed to get the user name for the process [%s] with PID [%d].";
+    const wchar_t* otherUser = L"User name [%s] didn't match for process [%s] with PID [%d].";
+    while (walk.Next(&status)) {
+        const std::wstring* matched = nullptr;
+        CTollanWalk::Owner owner = CTollanWalk::OwnerUnknown;
+        for (const std::wstring& name : names) {
+            if (!walk.PathHolds(name))
+                continue;
+            QLIB_TRACE(function, L"Found ProcMon [%s] in the exe name [%s]", name.c_str(), walk.Path().c_str());
+            owner = walk.CheckOwner(ownerFailed);
+            if (owner == CTollanWalk::OwnerMatches) {
+                matched = &name;
+                break;
+            }
+            if (owner == CTollanWalk::OwnerOtherUser)
+                QLIB_TRACE(function, otherUser, walk.User().c_str(), walk.Path().c_str(), walk.Pid());
+        }
+        if (matched == nullptr) {
+            owner = walk.CheckOwner(ownerFailed);
+            if (owner == CTollanWalk::OwnerOtherUser)
+                QLIB_TRACE(function, otherUser, walk.User().c_str(), walk.Path().c_str(), walk.Pid());
+            if (owner != CTollanWalk::OwnerMatches)
+                continue;
+        }
+        QLIB_TRACE(function, L"Matched User name [%s] for process [%s] with PID [%d].", walk.User().c_str(),
+                   walk.Path().c_str(), walk.Pid());
+        if (matched == nullptr) {
+            otherProcessRunning = 1;
+            continue;
+        }
+        struct Counted {
+            const wchar_t* image;
+            uint8_t* flag;
+            bool counts;
+        };
+        const Counted table[] = {
+            {L"disp+work.exe", &dispWorkRunning, true},
+            {L"jcontrol.exe", &jcontrolRunning, true},
+            {L"jlaunch.exe", &jlaunchRunning, jlaunchRunning == 0},
+            {L"msg_server.exe", &msgServerRunning, true},
+            {L"enserver.exe", &enserverRunning, true},
+            // From the system folder a replication server is another instance's.
+            {L"enrepserver.exe", &enrepserverRunning, walk.ViaInstName()},
+        };
+        bool known = false;
+        for (const Counted& row : table) {
+            if (!IsName(*matched, row.image))
+                continue;
+            known = true;
+            if (row.flag == &enrepserverRunning && !row.counts)
+                break;
+            seen.insert(*matched);
+            QLIB_TRACE(function, L"%s process found.", row.image);
+            if (row.counts) {
+                *row.flag = 1;
+                ++count;
+            }
+            break;
+        }
+        if (!known)
+            seen.insert(*matched);
+    }
+    if (status.IsFailed())
+        return status;
+    QLIB_TRACE(function, L"Got [%d] process[es] from process table matching ProcMon.", static_cast<uint32_t>(count));
+    m_ProcCount = count;
+    m_AllNamesRunning = true;
+    for (const std::wstring& name : names)
+        m_AllNamesRunning = m_AllNamesRunning && seen.count(name) > 0;
+    *procCount = count;
+    *procmonCount = names.size();
+    return status;
+}
+
+QLibStatus CTollan::CheckProcesses(const CTollanAttrib& attrib, uint32_t* architecture)
+{
+    uint64_t procCount = 0;
+    uint64_t procmonCount = 0;
+    QLibStatus status = GetProcessState(attrib, &procCount, &procmonCount, architecture);
+    if (status.IsFailed()) {
+        QLIB_TRACE_FAILED(ResourceFunction, L"CTollan::GetProcessState", status);
+        QLIB_TRACE(ResourceFunction, L"GetProcessState failed.");
+        return status;
+    }
+    QLIB_TRACE(ResourceFunction, L"Got procCount[%d] and procmonCount[%d] from GetProcessState.",
+               static_cast<uint32_t>(procCount), static_cast<uint32_t>(procmonCount));
+    return status;
+}
+
+bool CTollan::OnlineAs(uint32_t architecture) const
+{
+    bool java = jcontrolRunning && jlaunchRunning && m_AllNamesRunning;
+    return architecture == TOLLAN_ARCH_ADDIN ? dispWorkRunning && java : java;
+}
+
+QLibStatus CTollan::RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, uint64_t start,
+                                   int64_t timeLeft, uint32_t* state, Recheck* outcome)
+{
+    const char* function = ResourceFunction;
+    int64_t remaining = _GetTimeLeft(start, timeLeft);
+    *outcome = Recheck::Exhausted;
+    while (remaining > JlaunchRecheckNeeds && operation == TOLLAN_OP_MONITOR) {
+        QLIB_TRACE(function, L"Sleeping for [5]secs before rechecking for jlaunch.exe.");
+        Sleep(static_cast<DWORD>(RecheckPause));
+        uint32_t arch = architecture;
+        QLibStatus status = CheckProcesses(attrib, &arch);
+        if (status.IsFailed())
+            return status;
+        if (OnlineAs(architecture)) {
+            QLIB_TRACE(function, AllRunning);
+            *state = TOLLAN_STATE_ONLINE;
+            *outcome = Recheck::Online;
+            return status;
+        }
+        QLIB_TRACE(function, CriticalDown);
+        *state = TOLLAN_STATE_OFFLINE;
+        remaining = _GetTimeLeft(start, timeLeft) - RecheckPause;
+    }
+    if (remaining < RecheckPause) {
+        QLIB_TRACE(function, L"Not enough time to recheck for jlaunch.exe.");
+        *state = TOLLAN_STATE_OFFLINE;
+        *outcome = Recheck::OutOfTime;
+    }
+    return QLibOk();
+}
+
+QLibStatus CTollan::RecheckJcontrol(const CTollanAttrib& attrib, uint64_t start, int64_t timeLeft, uint32_t* state)
+{
+    const char* function = ResourceFunction;
+    int64_t remaining = _GetTimeLeft(start, timeLeft);
+    while (remaining > JcontrolRecheckNeeds && operation == TOLLAN_OP_MONITOR) {
+        QLIB_TRACE(function, L"Sleeping for [5]secs before rechecking for jcontrol.exe.");
+        Sleep(static_cast<DWORD>(RecheckPause));
+        uint32_t arch = TOLLAN_ARCH_ADDIN;
+        QLibStatus status = CheckProcesses(attrib, &arch);
+        if (status.IsFailed())
+            return status;
+        if (OnlineAs(TOLLAN_ARCH_ADDIN)) {
+            *state = TOLLAN_STATE_ONLINE;
+            return status;
+        }
+        if (dispWorkRunning && jcontrolRunning) {
+            QLIB_TRACE(function, NoJlaunch);
+            Recheck outcome = Recheck::Exhausted;
+            status = RecheckJlaunch(attrib, TOLLAN_ARCH_ADDIN, start, timeLeft, state, &outcome);
+            if (status.IsFailed() || outcome != Recheck::Exhausted)
+                return status;
+        } else {
+            QLIB_TRACE(function, CriticalDown);
+            *state = TOLLAN_STATE_OFFLINE;
+        }
+        remaining = _GetTimeLeft(start, timeLeft) - RecheckPause;
+    }
+    if (remaining < RecheckPause) {
+        QLIB_TRACE(function, L"Not enough time to recheck for jcontrol.exe.");
+        *state = TOLLAN_STATE_OFFLINE;
+    }
+    return QLibOk();
+}
+
+QLibStatus CTollan::GetResourceState(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLeft)
+{
+    const char* function = ResourceFunction;
+    ClearFlags();
+    uint64_t start = _GetCurrentTimeMs();
+    uint32_t arch = TOLLAN_ARCH_NONE;
+    QLibStatus status = CheckProcesses(attrib, &arch);
+    if (status.IsFailed())
+        return status;
+
+    const std::wstring& type = attrib.GetInstType();
+    bool onlineOrOffline = operation == TOLLAN_OP_ONLINE || operation == TOLLAN_OP_OFFLINE;
+    bool all = m_AllNamesRunning;
+    bool partial = !all && otherProcessRunning && onlineOrOffline;
+    bool judged = IsOneOf(type, {L"CENTRAL", L"DIALOG"});
+    Verdict verdict = Verdict::Untouched;
+    switch (arch) {
+    case TOLLAN_ARCH_ABAP:
+        QLIB_TRACE(function, L"Architecture is ABAP.");
+        if (judged)
+            verdict = FirstRule(function, {{dispWorkRunning && all, Verdict::Online, AllRunning},
+                                           {partial, Verdict::Unknown, SomeRunning},
+                                           {all, Verdict::Unknown, L"Resource State is Unknown."},
+                                           {true, Verdict::Offline,
+                                            L"Some/All of the processes in the ProcMon are NOT Running."}});
+        break;
+    case TOLLAN_ARCH_JAVA:
+        QLIB_TRACE(function, L"Architecture is Java.");
+        if (judged)
+            verdict = FirstRule(
+                function,
+                {{OnlineAs(arch), Verdict::Online, AllRunning},
+                 {jcontrolRunning && !jlaunchRunning, Verdict::RecheckJlaunch, NoJlaunch},
+                 {jlaunchRunning && !jcontrolRunning, Verdict::OnlineOrOfflineUnknown,
+                  L"jcontrol.exe process in the ProcMon is NOT Running."},
+                 {partial, Verdict::Unknown, SomeRunning},
+                 {all, Verdict::Unknown, L"Resource State is Unknown."},
+                 {true, Verdict::Offline, L"Some/All of the processes in the ProcMon are NOT Running."}});
+        break;
+    case TOLLAN_ARCH_ADDIN:
+        QLIB_TRACE(function, L"Architecture is Add-In.");
+        if (judged)
+            verdict = FirstRule(
+                function,
+                {{OnlineAs(arch), Verdict::Online, AllRunning},
+                 {dispWorkRunning && jcontrolRunning && !jlaunchRunning, Verdict::RecheckJlaunch, NoJlaunch},
+                 {dispWorkRunning && !jcontrolRunning, Verdict::RecheckJcontrol, L"jcontrol.exe is NOT Running."},
+                 {jcontrolRunning && !dispWorkRunning, Verdict::OnlineOrOfflineUnknown, NotRunning},
+                 {partial, Verdict::Unknown, SomeRunning},
+                 {all, Verdict::Unknown, L"Resource State is Unknown."},
+                 {true, Verdict::Offline, NotRunning}});
+        break;
+    default:
+        if (IsOneOf(type, {L"ENQUEUE", L"AENQUEUE", L"JENQUEUE"})) {
+            QLIB_TRACE(function, L"The instance type is [%s].", type.c_str());
+            verdict = FirstRule(function, {{all, Verdict::Online, AllRunning},
+                                           {partial, Verdict::Unknown, SomeRunning},
+                                           {true, Verdict::Offline, NotRunning}});
+        } else if (IsOneOf(type, {L"ENQREP", L"AENQREP", L"JENQREP"})) {
+            QLIB_TRACE(function, L"The instance is [%s].", type.c_str());
+            verdict = FirstRule(function, {{enrepserverRunning && all, Verdict::Online, AllRunning},
+                                           {partial, Verdict::Unknown, SomeRunning},
+                                           {true, Verdict::Offline, NotRunning}});
+        } else {
+            verdict = FirstRule(function, {{true, Verdict::Unknown, L"Invalid SAP Instance."}});
+        }
+        break;
+    }
+
+    Recheck outcome = Recheck::Exhausted;
+    switch (verdict) {
+    case Verdict::Online:
+        *state = TOLLAN_STATE_ONLINE;
+        break;
+    case Verdict::Unknown:
+        *state = TOLLAN_STATE_UNKNOWN;
+        break;
+    case Verdict::Offline:
+        *state = TOLLAN_STATE_OFFLINE;
+        break;
+    case Verdict::OnlineOrOfflineUnknown:
+        *state = onlineOrOffline ? TOLLAN_STATE_UNKNOWN : TOLLAN_STATE_OFFLINE;
+        break;
+    case Verdict::RecheckJlaunch:
+        return RecheckJlaunch(attrib, arch, start, timeLeft, state, &outcome);
+    case Verdict::RecheckJcontrol:
+        return RecheckJcontrol(attrib, start, timeLeft, state);
+    case Verdict::Untouched:
+        break;
+    }
+    return status;
+}
+
+QLibStatus CTollan::_FirstLevelMonitor(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLeft)
+{
+    const char* function = "CTollan::_FirstLevelMonitor";
+    // A failed process check leaves the caller's state; the service still tells something.
+    (void)GetResourceState(attrib, state, timeLeft);
+    std::wstring service = L"SAP" + attrib.GetSAPSID() + L"_" + attrib.GetInstNumber();
+    QLIB_TRACE(function, L"Going to check the status of the SAP Service [%s].", service.c_str());
+    uint32_t running = 0;
+    QLibStatus status = CTollanUtil::IsServiceRunning(service, &running);
+    if (status.IsFailed()) {
+        QLIB_TRACE_FAILED(function, L"CTollanUtil::IsServiceRunning", status);
+        QLIB_TRACE(function, L"Failed to get the status of SAP Service [%s].", service.c_str());
+        return status;
+    }
+    if (running) {
+        QLIB_TRACE(function, L"The SAP Service [%s] is Running.", service.c_str());
+    } else if (*state == TOLLAN_STATE_ONLINE) {
+        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10135, L"The SAP Service [%s] is NOT Running.",
+                         service.c_str());
+        *state = TOLLAN_STATE_OFFLINE;
+    } else {
+        QLIB_TRACE(function, L"The SAP Service [%s] is NOT Running.", service.c_str());
+    }
+    return status;
+}

@@ -1,0 +1,69 @@
+#pragma once
+// One walk over the machine's processes for the processes of one SAP instance: those whose image path holds
+// the SID and, after it, the instance name (or "SYS" for the types run from the system folder). Each process
+// is opened once; its owner is read through that handle, once, and only when asked; Kill ends it through
+// that same handle, so a process id reused meanwhile can never end an unrelated process.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "LibProcess.h"
+#include "LibProcessList.h"
+#include "TollanAttrib.h"
+
+class CTollanWalk {
+public:
+    enum Owner { OwnerUnknown, OwnerOtherDomain, OwnerOtherUser, OwnerMatches };
+
+    // function: the caller's name in every trace line; access: the rights each process is opened with.
+    CTollanWalk(const char* function, const CTollanAttrib& attrib, uint32_t access);
+
+    QLibStatus Open();
+    // The next process of the instance; false at the end of the list, with the walk's status in *status:
+    // success at the normal end, the failure of the list otherwise.
+    bool Next(QLibStatus* status);
+
+    uint32_t Pid() const { return m_Pid; }
+    const std::wstring& Path() const { return m_Path; } // upper case
+    bool ViaInstName() const { return m_ViaInstName; }
+    // Where a ProcMon name is looked for: from the instance name or "SYS" on.
+    bool PathHolds(const std::wstring& name) const;
+    // True when the image's own file name is name.
+    bool ImageIs(const wchar_t* name) const;
+
+    // Reads the owner once per process (tracing failureText on failure) and judges it against the
+    // administrator, the service user and their domain.
+    Owner CheckOwner(const wchar_t* failureText);
+    const std::wstring& User() const { return m_User; }
+
+    // Hands the open process to the caller (for a kill after the walk).
+    std::unique_ptr<QLibProcess> TakeProcess() { return std::move(m_Process); }
+    QLibProcess& Process() { return *m_Process; }
+
+private:
+    bool Matches();
+    bool OpenCurrent();
+
+    const char* m_Function;
+    const CTollanAttrib& m_Attrib;
+    uint32_t m_Access;
+    std::wstring m_AdminDomain;
+    uint32_t m_SkipPid = 4; // the system process; 8 on version 5.0
+    QLibProcessList m_List;
+    bool m_Started = false;
+
+    uint32_t m_Pid = 0;
+    std::unique_ptr<QLibProcess> m_Process;
+    std::wstring m_Path;
+    size_t m_Anchor = 0;
+    bool m_ViaInstName = false;
+    bool m_OwnerRead = false;
+    bool m_OwnerKnown = false;
+    QLibStatus m_OwnerStatus;
+    std::wstring m_Domain;
+    std::wstring m_User;
+};
+
+// Ends a process through its open handle; a process that has already ended counts as ended.
+QLibStatus TollanEndProcess(const char* function, QLibProcess& process, uint32_t pid);
