@@ -37,6 +37,17 @@ public:
     // The process state, then the SAP service: a stopped service makes an online instance offline.
     QLibStatus _FirstLevelMonitor(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLeft);
 
+    // Ends every process of the instance: those a ProcMon name leads to during the walk, then those of the
+    // instance's accounts that no name matched. *failed is 1 when Kill fails, whatever the reason: a process
+    // left running, a process list that could not be opened or walked. Processes are ended through the
+    // handles opened when they were matched.
+    QLibStatus Kill(const CTollanAttrib& attrib, int64_t timeLeft, uint32_t* failed);
+    // SAP's kill tool, a wait for the processes to go, the service's stop and a kill of what is left, then
+    // the log record. *failed as Kill gives it; a failed Kill is also the result.
+    QLibStatus Clean(const CTollanAttrib& attrib, uint32_t* failed);
+    // The stop command, the service's stop and a kill of what is left, then the log record. *result stays 0.
+    QLibStatus Offline(const CTollanAttrib& attrib, uint32_t* result);
+
     // The record of the action (1 online, 2 offline, 3 monitor, 4 clean) for the instance the attributes name.
     static QLibStatus _LogSAP(const CTollanAttrib& attrib, uint32_t action);
     // Appends the action's record to the instance's SAP log file. Always success: the calling operation
@@ -77,6 +88,8 @@ private:
     bool OnlineAs(uint32_t architecture) const;
     QLibStatus RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, uint64_t start, int64_t timeLeft,
                               uint32_t* state, Recheck* outcome);
+    // No process of the instance runs any more: within the time left, until start + budget.
+    bool WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring& command, uint64_t start, int64_t budget);
     QLibStatus RecheckJcontrol(const CTollanAttrib& attrib, uint64_t start, int64_t timeLeft, uint32_t* state);
 
     // Every distinct name of the working ProcMon list was matched by a process in the last check.

@@ -203,8 +203,8 @@ bool CTollan::OnlineAs(uint32_t architecture) const
     return architecture == TOLLAN_ARCH_ADDIN ? dispWorkRunning && java : java;
 }
 
-QLibStatus CTollan::RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, uint64_t start,
-                                   int64_t timeLeft, uint32_t* state, Recheck* outcome)
+QLibStatus CTollan::RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, uint64_t start, int64_t timeLeft,
+                                   uint32_t* state, Recheck* outcome)
 {
     const char* function = ResourceFunction;
     int64_t remaining = _GetTimeLeft(start, timeLeft);
@@ -288,49 +288,53 @@ QLibStatus CTollan::GetResourceState(const CTollanAttrib& attrib, uint32_t* stat
     case TOLLAN_ARCH_ABAP:
         QLIB_TRACE(function, L"Architecture is ABAP.");
         if (judged)
-            verdict = FirstRule(function, {{dispWorkRunning && all, Verdict::Online, AllRunning},
-                                           {partial, Verdict::Unknown, SomeRunning},
-                                           {all, Verdict::Unknown, L"Resource State is Unknown."},
-                                           {true, Verdict::Offline,
-                                            L"Some/All of the processes in the ProcMon are NOT Running."}});
+            verdict = FirstRule(function,
+                                {{dispWorkRunning && all, Verdict::Online, AllRunning},
+                                 {partial, Verdict::Unknown, SomeRunning},
+                                 {all, Verdict::Unknown, L"Resource State is Unknown."},
+                                 {true, Verdict::Offline,
+                                  L"Some/All of the processes in the ProcMon are NOT Running."}});
         break;
     case TOLLAN_ARCH_JAVA:
         QLIB_TRACE(function, L"Architecture is Java.");
         if (judged)
-            verdict = FirstRule(
-                function,
-                {{OnlineAs(arch), Verdict::Online, AllRunning},
-                 {jcontrolRunning && !jlaunchRunning, Verdict::RecheckJlaunch, NoJlaunch},
-                 {jlaunchRunning && !jcontrolRunning, Verdict::OnlineOrOfflineUnknown,
-                  L"jcontrol.exe process in the ProcMon is NOT Running."},
-                 {partial, Verdict::Unknown, SomeRunning},
-                 {all, Verdict::Unknown, L"Resource State is Unknown."},
-                 {true, Verdict::Offline, L"Some/All of the processes in the ProcMon are NOT Running."}});
+            verdict = FirstRule(function,
+                                {{OnlineAs(arch), Verdict::Online, AllRunning},
+                                 {jcontrolRunning && !jlaunchRunning, Verdict::RecheckJlaunch, NoJlaunch},
+                                 {jlaunchRunning && !jcontrolRunning, Verdict::OnlineOrOfflineUnknown,
+                                  L"jcontrol.exe process in the ProcMon is NOT Running."},
+                                 {partial, Verdict::Unknown, SomeRunning},
+                                 {all, Verdict::Unknown, L"Resource State is Unknown."},
+                                 {true, Verdict::Offline,
+                                  L"Some/All of the processes in the ProcMon are NOT Running."}});
         break;
     case TOLLAN_ARCH_ADDIN:
         QLIB_TRACE(function, L"Architecture is Add-In.");
         if (judged)
-            verdict = FirstRule(
-                function,
-                {{OnlineAs(arch), Verdict::Online, AllRunning},
-                 {dispWorkRunning && jcontrolRunning && !jlaunchRunning, Verdict::RecheckJlaunch, NoJlaunch},
-                 {dispWorkRunning && !jcontrolRunning, Verdict::RecheckJcontrol, L"jcontrol.exe is NOT Running."},
-                 {jcontrolRunning && !dispWorkRunning, Verdict::OnlineOrOfflineUnknown, NotRunning},
-                 {partial, Verdict::Unknown, SomeRunning},
-                 {all, Verdict::Unknown, L"Resource State is Unknown."},
-                 {true, Verdict::Offline, NotRunning}});
+            verdict = FirstRule(function,
+                                {{OnlineAs(arch), Verdict::Online, AllRunning},
+                                 {dispWorkRunning && jcontrolRunning && !jlaunchRunning, Verdict::RecheckJlaunch,
+                                  NoJlaunch},
+                                 {dispWorkRunning && !jcontrolRunning, Verdict::RecheckJcontrol,
+                                  L"jcontrol.exe is NOT Running."},
+                                 {jcontrolRunning && !dispWorkRunning, Verdict::OnlineOrOfflineUnknown, NotRunning},
+                                 {partial, Verdict::Unknown, SomeRunning},
+                                 {all, Verdict::Unknown, L"Resource State is Unknown."},
+                                 {true, Verdict::Offline, NotRunning}});
         break;
     default:
         if (IsOneOf(type, {L"ENQUEUE", L"AENQUEUE", L"JENQUEUE"})) {
             QLIB_TRACE(function, L"The instance type is [%s].", type.c_str());
-            verdict = FirstRule(function, {{all, Verdict::Online, AllRunning},
-                                           {partial, Verdict::Unknown, SomeRunning},
-                                           {true, Verdict::Offline, NotRunning}});
+            verdict = FirstRule(function,
+                                {{all, Verdict::Online, AllRunning},
+                                 {partial, Verdict::Unknown, SomeRunning},
+                                 {true, Verdict::Offline, NotRunning}});
         } else if (IsOneOf(type, {L"ENQREP", L"AENQREP", L"JENQREP"})) {
             QLIB_TRACE(function, L"The instance is [%s].", type.c_str());
-            verdict = FirstRule(function, {{enrepserverRunning && all, Verdict::Online, AllRunning},
-                                           {partial, Verdict::Unknown, SomeRunning},
-                                           {true, Verdict::Offline, NotRunning}});
+            verdict = FirstRule(function,
+                                {{enrepserverRunning && all, Verdict::Online, AllRunning},
+                                 {partial, Verdict::Unknown, SomeRunning},
+                                 {true, Verdict::Offline, NotRunning}});
         } else {
             verdict = FirstRule(function, {{true, Verdict::Unknown, L"Invalid SAP Instance."}});
         }

@@ -146,9 +146,10 @@ CTollanWalk::Owner CTollanWalk::CheckOwner(const wchar_t* failureText)
         return OwnerUnknown;
     }
     if (_wcsicmp(m_Domain.c_str(), m_AdminDomain.c_str()) != 0) {
-        QLIB_TRACE(m_Function,
-                   L"Domain name of process [%d] is [%s] which is not matching with SAPAdminDomain attribute value [%s]",
-                   m_Pid, m_Domain.c_str(), m_Attrib.GetSAPAdminDomain().c_str());
+        QLIB_TRACE(
+            m_Function,
+            L"Domain name of process [%d] is [%s] which is not matching with SAPAdminDomain attribute value [%s]",
+            m_Pid, m_Domain.c_str(), m_Attrib.GetSAPAdminDomain().c_str());
         return OwnerOtherDomain;
     }
     QLIB_TRACE(m_Function, L"Got PID [%d] and User [%s] for process [%s].", m_Pid, m_User.c_str(), m_Path.c_str());

@@ -1,0 +1,262 @@
+// Ending an instance's processes, and cleaning an instance up after a failure.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <utility>
+
+#include "LibLogger.h"
+#include "Tollan.h"
+#include "TollanLog.h"
+#include "TollanUtil.h"
+#include "TollanWalk.h"
+
+namespace {
+
+constexpr const char* Source = "Tollan";
+constexpr const char* KillFunction = "CTollan::Kill";
+constexpr const char* CleanFunction = "CTollan::Clean";
+constexpr uint32_t KillAccess = PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE;
+constexpr int64_t StateCheckCharge = 20000;
+constexpr int64_t RecheckPause = 5000;
+
+bool IsBlank(const std::wstring& name)
+{
+    return name.empty() || name == L" " || name == L"\t";
+}
+
+bool IsEnqueueType(const std::wstring& type)
+{
+    return type == L"ENQUEUE" || type == L"AENQUEUE" || type == L"JENQUEUE";
+}
+
+// A check of the graceful step's preconditions: when it fails, its trace (with the type and code of a bad
+// argument) and its message.
+bool Precondition(bool holds, const wchar_t* trace, const std::wstring& traceInsert, uint32_t id,
+                  const wchar_t* message, const std::wstring& insert)
+{
+    if (holds)
+        return true;
+    QLIB_TRACE(CleanFunction, trace, traceInsert.c_str(), QLIB_ERR_WIN32, ERROR_BAD_ARGUMENTS);
+    TOLLAN_MSG(TARNAG_SEV_FAILURE, CleanFunction, Source, id, message, insert.c_str());
+    return false;
+}
+
+} // namespace
+
+QLibStatus CTollan::Kill(const CTollanAttrib& attrib, int64_t timeLeft, uint32_t* failed)
+{
+    const char* function = KillFunction;
+    QLIB_TRACE(function, L"Kill is called with timeout [%I64d].", timeLeft);
+    *failed = 0;
+    QLibStatus result = QLibOk();
+    auto fail = [&](const QLibStatus& status) {
+        *failed = 1;
+        if (result.IsOK())
+            result = status;
+    };
+    QLIB_TRACE(function, L"Checking for the process existence, if any for the SAP Instance.");
+    // The right to end other accounts' processes; without it the kills themselves tell.
+    QLibStatus privilege = QLibProcess::EnablePrivilege(GetCurrentProcessId(), L"SeDebugPrivilege", TRUE);
+    if (privilege.IsFailed())
+        QLIB_TRACE_FAILED(function, L"QLibProcess::EnablePrivilege", privilege);
+    CTollanWalk walk(function, attrib, KillAccess);
+    QLibStatus status = walk.Open();
+    if (status.IsFailed()) {
+        QLIB_TRACE_FAILED(function, L"QLibProcessList::Open", status);
+        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10188, L"Failed to open the process list.");
+        fail(status);
+        return result;
+    }
+    uint32_t arch = TOLLAN_ARCH_NONE;
+    std::vector<std::wstring> names = TollanWorkingProcMon(function, attrib, &arch);
+    // An enqueue instance comes online where its replication server runs; that one keeps the lock table.
+    bool spareReplication = IsEnqueueType(attrib.GetInstType());
+    bool blankTraced = false;
+    std::deque<std::pair<uint32_t, std::unique_ptr<QLibProcess>>> queue;
+    while (walk.Next(&status)) {
+        if (spareReplication && walk.ImageIs(L"ENREPSERVER.EXE")) {
+            QLIB_TRACE(function, L"Leaving the replication server [%s] with PID [%d] alone.", walk.Path().c_str(),
+                       walk.Pid());
+            continue;
+        }
+        bool chosen = false;
+        for (const std::wstring& name : names) {
+            if (IsBlank(name)) {
+                if (!blankTraced)
+                    QLIB_TRACE(function, L"Invalid Values in ProcMon.");
+                blankTraced = true;
+                continue;
+            }
+            if (!walk.PathHolds(name))
+                continue;
+            QLIB_TRACE(function, L"Found ProcMon [%s] in the exe name [%s]", name.c_str(), walk.Path().c_str());
+            if (walk.CheckOwner(L"Failed to get the user name for the process [%s] with PID [%d].")
+                != CTollanWalk::OwnerMatches)
+                continue;
+            chosen = true;
+            QLIB_TRACE(function, L"Killing the process with name [%s] and PID [%d]", walk.Path().c_str(), walk.Pid());
+            QLibStatus killed = TollanEndProcess(function, walk.Process(), walk.Pid());
+            if (killed.IsFailed()) {
+                QLIB_TRACE_FAILED(function, L"CTollanUtil::KillProcess", killed);
+                TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, walk.ViaInstName() ? 10189 : 10190,
+                                 L"Failed to kill the process with PID [%d]. Clean failed.", walk.Pid());
+                fail(killed);
+            }
+            break;
+        }
+        if (chosen)
+            continue;
+        const wchar_t* ownerFailed = walk.ViaInstName()
+            ? L"Failed to get the user name for the process [%s] \t\t\t\t\t\t\t\t\t\t\t\t with PID [%d]."
+            : L"Failed to get the user name for the process [%s] with PID [%d].";
+        if (walk.CheckOwner(ownerFailed) == CTollanWalk::OwnerMatches) {
+            QLIB_TRACE(function, L"Pushing the PID [%d] into queue for process [%s]", walk.Pid(), walk.Path().c_str());
+            queue.emplace_back(walk.Pid(), walk.TakeProcess());
+        }
+    }
+    if (status.IsFailed())
+        fail(status);
+    for (auto& [pid, process] : queue) {
+        QLIB_TRACE(function, L"Going to kill the process with PID [%d] from the queue.", pid);
+        QLibStatus killed = TollanEndProcess(function, *process, pid);
+        if (killed.IsFailed()) {
+            QLIB_TRACE_FAILED(function, L"CTollanUtil::KillProcess", killed);
+            TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10191,
+                             L"Failed to kill the process with PID [%d] from the queue.", pid);
+            fail(killed);
+        }
+    }
+    return result;
+}
+
+bool CTollan::WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring& command, uint64_t start,
+                                 int64_t budget)
+{
+    const char* function = CleanFunction;
+    int64_t left = _GetTimeLeft(start, budget);
+    if (left < StateCheckCharge) {
+        TOLLAN_TRACE_MSG(TARNAG_SEV_WARNING, function, Source, 10129,
+                         L"Not enough time [%d]secs to delay after graceful shutdown in clean.",
+                         static_cast<int32_t>(left / 1000));
+        return false;
+    }
+    bool ended = false;
+    while (left > StateCheckCharge) {
+        uint64_t procCount = 0;
+        uint64_t procmonCount = 0;
+        uint32_t arch = TOLLAN_ARCH_NONE;
+        // The instance has stopped when none of its processes is left, not when some are gone.
+        if (GetProcessState(attrib, &procCount, &procmonCount, &arch).IsOK() && !AnyProcessRunning()) {
+            TOLLAN_TRACE_MSG(TARNAG_SEV_SUCCESS, function, Source, 10130,
+                             L"Successfully stopped the SAP Instance with command [%s].", command.c_str());
+            ended = true;
+            break;
+        }
+        left -= StateCheckCharge;
+        QLIB_TRACE(function, L"Going to sleep for [5]secs before rechecking the status.");
+        if (left <= StateCheckCharge) {
+            TOLLAN_TRACE_MSG(TARNAG_SEV_WARNING, function, Source, 10131,
+                             L"Not enough time [%d]secs to recheck the status after graceful shutdown in clean.",
+                             static_cast<int32_t>(left / 1000));
+            break;
+        }
+        Sleep(static_cast<DWORD>(RecheckPause));
+        left = std::min(left - RecheckPause, _GetTimeLeft(start, budget));
+    }
+    if (!ended && left < StateCheckCharge)
+        TOLLAN_TRACE_MSG(TARNAG_SEV_WARNING, function, Source, 10132,
+                         L"Not enough time [%d]secs to delay after graceful shutdown in clean.",
+                         static_cast<int32_t>(left / 1000));
+    return ended;
+}
+
+QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
+{
+    const char* function = CleanFunction;
+    operation = TOLLAN_OP_CLEAN;
+    uint64_t start = _GetCurrentTimeMs();
+    int64_t budget = attrib.GetTimeBudget();
+    *killFailed = 0;
+    const std::wstring& host = attrib.GetSAPHost();
+    const std::wstring& home = attrib.GetSAPHome();
+    const std::wstring& sid = attrib.GetSAPSID();
+    std::wstring number = attrib.GetInstNumber();
+
+    uint8_t valid = 0;
+    uint8_t isDirectory = 0;
+    uint8_t toolExists = 0;
+    const wchar_t* failed = L"%s returned %d, 0x%.08X";
+    bool graceful =
+        Precondition(!host.empty(), failed, L"SAPHost is empty. Continueing Clean operation ...", 10120,
+                     L"SAPHost is empty. Continueing Clean operation ...", L"")
+        && Precondition(CTollanUtil::IsValidHostName(host, &valid).IsOK(), failed, L"CTollanUtil::IsValidHostName",
+                        10121, L"SAPHost [%s] validation failed. Continueing Clean operation ... ", host)
+        && Precondition(valid != 0, L"SAPHost [%s] is NOT a valid hostname [%d, 0x%.08X]. Continueing Clean operation ...",
+                        host, 10122, L"SAPHost [%s] is NOT a valid hostname. Continueing Clean operation ...", host)
+        && Precondition(!home.empty(), failed, L"SAPHome is empty. Continueing Clean operation ...", 10123,
+                        L"SAPHome is empty. Continueing Clean operation ...", L"")
+        && Precondition(CTollanUtil::IsDirectory(home, &isDirectory).IsOK(), failed, L"CTollanUtil::DoesExistDir.",
+                        10124, L"SAPHome [%s] does NOT exist. Continueing Clean operation ...", home)
+        && Precondition(isDirectory != 0, L"SAPHome [%s] does NOT exist [%d, 0x%.08X]. Continueing Clean operation ...",
+                        home, 10125, L"SAPHome [%s] does NOT exist. Continueing Clean operation ...", home);
+    std::wstring tool = home + L"\\sapsrvkill.exe";
+    if (graceful && CTollanUtil::DoesExistFile(tool, &toolExists).IsOK() && !toolExists) {
+        QLIB_TRACE_FAILED(function, L"CTollanUtil::DoesExistFile.", QLibWin32Failure(ERROR_FILE_NOT_FOUND));
+        QLIB_TRACE(function, L"File [%s] does NOT exist. Continueing the clean operation.", tool.c_str());
+        TOLLAN_MSG(TARNAG_SEV_WARNING, function, Source, 10127,
+                   L"File[%s] does NOT exist. Continueing the clean operation.", tool.c_str());
+        graceful = false;
+    }
+    std::wstring program;
+    std::wstring command;
+    if (graceful
+        && !CTollanUtil::BuildCommandLine(home, L"sapsrvkill.exe", {{L" ", host + L"_" + sid + L"_" + number}},
+                                          &program, &command)) {
+        QLIB_TRACE(function, L"No command line can be built for [%s]. Continueing the clean operation.", tool.c_str());
+        graceful = false;
+    }
+    if (graceful) {
+        CTollanPassword password = attrib.GetSAPAdminPassword();
+        QLIB_TRACE(function, L"Going to shutdown the SAP Instance gracefully with command [%s].", command.c_str());
+        std::wstring output;
+        uint32_t exitCode = 0;
+        QLibStatus run = CTollanUtil::CreateAndGetExitCode(command, home, attrib.GetSAPAdmin(),
+                                                           attrib.GetSAPAdminDomain(), password.c_str(), &output,
+                                                           &exitCode, _GetTimeLeft(start, budget));
+        if (run.IsFailed()) {
+            QLIB_TRACE_FAILED(function, L"Graceful shutdown of SAP Instance failed to stop the SAP Instance.", run);
+            if (run.GetCode() == WAIT_TIMEOUT)
+                TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10128,
+                                 L"Graceful shutdown of SAP Instance [%s] timed out. Continueing to kill all the "
+                                 L"process for this SAP Instance.",
+                                 command.c_str());
+        } else {
+            (void)WaitForInstanceEnd(attrib, command, start, budget);
+        }
+    }
+
+    std::wstring service = L"SAP" + sid + L"_" + number;
+    QLIB_TRACE(function, L"Going to stop the SAP Service [%s].", service.c_str());
+    QLibStatus stop = CTollanUtil::StopService(service, _GetTimeLeft(start, budget));
+    if (stop.IsFailed()) {
+        QLIB_TRACE_FAILED(function, L"StopService failed to stop the SAP Service.", stop);
+        if (stop.GetCode() == WAIT_TIMEOUT)
+            TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10133, L"SAP Service Stop [%s] timed out.",
+                             service.c_str());
+    } else {
+        TOLLAN_TRACE_MSG(TARNAG_SEV_SUCCESS, function, Source, 10134, L"Successfully stopped the SAP Service [%s].",
+                         service.c_str());
+    }
+
+    QLibStatus kill = Kill(attrib, _GetTimeLeft(start, budget), killFailed);
+    QLIB_TRACE(function, kill.IsFailed() ? L"Failed to Clean the resource for SAP Instance."
+                                         : L"Succesfully Cleaned the resource for SAP Instance.");
+    QLIB_TRACE(function, L"Adding the Clean information to the SAP log file.");
+    QLibStatus log = _LogSAP(home, sid, attrib.GetInstName(), TOLLAN_OP_CLEAN);
+    if (log.IsFailed())
+        QLIB_TRACE_FAILED(function, L"Failed to add Clean information to SAP log file.", log);
+    return kill.IsFailed() ? kill : log;
+}

@@ -1,0 +1,134 @@
+// Taking an instance offline on the cluster's request.
+
+#include <windows.h>
+
+#include "LibLogger.h"
+#include "Tollan.h"
+#include "TollanLog.h"
+#include "TollanUtil.h"
+
+namespace {
+
+constexpr const char* Source = "Tollan";
+constexpr const char* OfflineFunction = "CTollan::Offline";
+constexpr const wchar_t* AlreadyOffline =
+    L"SAP Instance for this resource is already offline. Not calling stop executables.";
+
+// Runs stopsap.exe as the administrator: success only when it ran and exited with 0.
+QLibStatus RunStopCommand(const CTollanAttrib& attrib, int64_t timeLeft)
+{
+    const char* function = OfflineFunction;
+    const std::wstring& home = attrib.GetSAPHome();
+    std::wstring path = home + L"\\stopsap.exe";
+    uint8_t exists = 0;
+    QLibStatus status = CTollanUtil::DoesExistFile(path, &exists);
+    if (status.IsFailed()) {
+        QLIB_TRACE_FAILED(function, L"CTollanUtil::DoesExistFile", status);
+        QLIB_TRACE(function, L"Failed to find the status of file stopsap.exe [%s]. Aborting Offline.", path.c_str());
+        return status;
+    }
+    if (!exists) {
+        status = QLibWin32Failure(ERROR_FILE_NOT_FOUND);
+        QLIB_TRACE_FAILED(function, L"CTollanUtil::DoesExistFile.", status);
+        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10109,
+                         L"stopsap.exe command path [%s] does NOT exist. Aborting Offline.", path.c_str());
+        return status;
+    }
+    std::wstring program;
+    std::wstring command;
+    if (!CTollanUtil::BuildCommandLine(home, L"stopsap.exe",
+                                       {{L" name=", attrib.GetSAPSID()},
+                                        {L" nr=", attrib.GetInstNumber()},
+                                        {L" sapdiahost=", attrib.GetSAPHost()}},
+                                       &program, &command)) {
+        status = QLibWin32Failure(ERROR_BAD_ARGUMENTS);
+        QLIB_TRACE(function, L"No command line can be built for [%s]. Aborting Offline.", path.c_str());
+        return status;
+    }
+    CTollanPassword password = attrib.GetSAPAdminPassword();
+    QLIB_TRACE(function, L"Stop the SAP Instance with command [%s].", command.c_str());
+    std::wstring output;
+    uint32_t exitCode = 0;
+    status = CTollanUtil::CreateAndGetExitCode(command, home, attrib.GetSAPAdmin(), attrib.GetSAPAdminDomain(),
+                                               password.c_str(), &output, &exitCode, timeLeft);
+    if (status.IsFailed()) {
+        QLIB_TRACE_FAILED(function, L"SAP Instance stop command failed to stop the SAP instance.", status);
+        if (status.GetCode() == WAIT_TIMEOUT)
+            TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10110, L"The SAP Instance Stop [%s] timed out.",
+                             command.c_str());
+        return status;
+    }
+    if (exitCode != 0) {
+        // The program's own answer is the failure: the thread's last error says nothing about it.
+        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10111,
+                         L"The command [%s] failed to stop the SAP instance and returned with exitcode [%d].",
+                         command.c_str(), exitCode);
+        return QLibWin32Failure(exitCode);
+    }
+    TOLLAN_TRACE_MSG(TARNAG_SEV_SUCCESS, function, Source, 10112,
+                     L"The SAP Instance stopped successfully with exitcode [%d].", exitCode);
+    return status;
+}
+
+} // namespace
+
+QLibStatus CTollan::Offline(const CTollanAttrib& attrib, uint32_t* result)
+{
+    const char* function = OfflineFunction;
+    operation = TOLLAN_OP_OFFLINE;
+    uint64_t start = _GetCurrentTimeMs();
+    int64_t budget = attrib.GetTimeBudget();
+    *result = 0;
+
+    QLIB_TRACE(function, L"Performing process level check before Offline.");
+    uint32_t state = TOLLAN_STATE_UNKNOWN;
+    QLibStatus status = _FirstLevelMonitor(attrib, &state, budget);
+    if (status.IsFailed()) {
+        QLIB_TRACE_FAILED(function, L"Process level check failed before calling Offline.", status);
+        TOLLAN_MSG(TARNAG_SEV_FAILURE, function, Source, 10106, L"Process level check failed before calling Offline.");
+    }
+    if (state == TOLLAN_STATE_OFFLINE) {
+        TarnAgLogConsoleMsg2(TARNAG_SEV_NOTICE, function, Source, __LINE__, 10107, 0, AlreadyOffline);
+        TOLLAN_MSG(TARNAG_SEV_NOTICE, function, Source, 10108, AlreadyOffline);
+        QLIB_TRACE(function, AlreadyOffline);
+        if (!AnyProcessRunning())
+            return status;
+        // Processes behind a stopped service, or a broken set: nothing to stop by command, but they must go.
+        QLIB_TRACE(function, L"Processes of the SAP Instance still run. Stopping its service and ending them.");
+    } else {
+        status = RunStopCommand(attrib, _GetTimeLeft(start, budget));
+        if (status.IsFailed())
+            return status;
+    }
+
+    std::wstring service = L"SAP" + attrib.GetSAPSID() + L"_" + attrib.GetInstNumber();
+    QLIB_TRACE(function, L"Stop the SAP Service [%s].", service.c_str());
+    QLibStatus stop = CTollanUtil::StopService(service, _GetTimeLeft(start, budget));
+    if (stop.IsFailed()) {
+        QLIB_TRACE_FAILED(function, L"Failed to stop the SAP service.", stop);
+        if (stop.GetCode() == WAIT_TIMEOUT)
+            TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10113, L"SAP Service Stop [%s] timed out.",
+                             service.c_str());
+    } else {
+        TOLLAN_TRACE_MSG(TARNAG_SEV_SUCCESS, function, Source, 10114, L"The SAP Service [%s] stopped successfully.",
+                         service.c_str());
+    }
+
+    QLIB_TRACE(function, L"Cleanup the resource for SAP Instance.");
+    uint32_t killFailed = 0;
+    QLibStatus kill = Kill(attrib, _GetTimeLeft(start, budget), &killFailed);
+    if (kill.IsFailed()) {
+        QLIB_TRACE_FAILED(function, L"Failed to cleamup the resource for SAP Instance.", kill);
+        TOLLAN_MSG(TARNAG_SEV_FAILURE, function, Source, 10115, L"Failed to cleanup the resource for SAP Instance.");
+    } else {
+        QLIB_TRACE(function, L"Successfully cleaned up the resource for SAP Instance.");
+    }
+
+    QLIB_TRACE(function, L"Adding the Offline information to the SAP log file.");
+    status = _LogSAP(attrib.GetSAPHome(), attrib.GetSAPSID(), attrib.GetInstName(), TOLLAN_OP_OFFLINE);
+    if (status.IsFailed()) {
+        QLIB_TRACE_FAILED(function, L"Failed to add the Offline information to SAP log file.", status);
+        status = QLibOk();
+    }
+    return status;
+}

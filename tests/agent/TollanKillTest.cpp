@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "ClockHook.h"
+#include "FaultHook.h"
+#include "ImportHook.h"
+#include "InstanceTesting.h"
+#include "LogonHook.h"
+#include "OwnerHook.h"
+#include "TollanAgent.h"
+
+namespace {
+
+// A process that ends just before its kill: it is gone when TerminateProcess is called, which on Windows then
+// fails with access denied.
+ImportHook* g_Vanish = nullptr;
+BOOL WINAPI VanishBeforeKill(HANDLE process, UINT code)
+{
+    g_Vanish->Original<decltype(&TerminateProcess)>()(process, code);
+    WaitForSingleObject(process, 5000);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+enum class Fault { None, OtherOwner, Unkillable, Vanished, NoList };
+
+struct KillRow {
+    const char* name;
+    SapInstanceType type;
+    const char* sid;
+    std::map<std::string, std::string> changes;
+    const char* sysImage;
+    Fault fault;
+    uint32_t failed;
+    const char* left; // live images afterwards
+};
+
+TEST_F(InstanceTest, KillEndsTheInstanceAndNothingElse)
+{
+    const KillRow rows[] = {
+        {"whole instance, gwrd.exe from the queue", SapInstanceType::Central, "ZKA", {}, nullptr, Fault::None, 0, ""},
+        {"another account's processes", SapInstanceType::Central, "ZKB", {}, nullptr, Fault::OtherOwner, 0,
+         "disp+work.exe disp+work.exe gwrd.exe msg_server.exe"},
+        {"blank ProcMon entry skipped", SapInstanceType::Central, "ZKC", {{"ProcMon", "disp+work.exe, ,msg_server.exe"}},
+         nullptr, Fault::None, 0, ""},
+        {"one unkillable, the rest ended", SapInstanceType::Central, "ZKD", {}, nullptr, Fault::Unkillable, 1,
+         "disp+work.exe"},
+        {"vanished counts as killed", SapInstanceType::Central, "ZKE", {}, nullptr, Fault::Vanished, 0, ""},
+        {"no process list", SapInstanceType::Central, "ZKF", {}, nullptr, Fault::NoList, 1,
+         "disp+work.exe disp+work.exe gwrd.exe msg_server.exe"},
+        {"replication server spared by the enqueue", SapInstanceType::Enqueue, "ZKG", {}, "enrepserver.exe",
+         Fault::None, 0, "enrepserver.exe"},
+        {"java with its jlaunch processes", SapInstanceType::CentralJava, "ZKH", {}, nullptr, Fault::None, 0, ""},
+    };
+    for (const KillRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        SapFixture sap(row.type, row.sid);
+        ASSERT_TRUE(sap.Ok()) << sap.Error();
+        ASSERT_EQ(0, sap.StartInstance());
+        if (row.sysImage != nullptr) {
+            ASSERT_TRUE(StartInSys(sap, row.sysImage));
+        }
+        Sleep(300); // jcontrol.exe starts its jlaunch.exe processes
+        CTollanAttrib attrib;
+        ASSERT_TRUE(IsOK(ParseInstance(attrib, sap, TOLLAN_EP_CLEAN, row.changes)));
+        OwnerHook owners(Self());
+        FaultHook faults(Self());
+        std::unique_ptr<ImportHook> vanish;
+        for (const SapProcess& process : sap.Processes())
+            if (row.fault == Fault::OtherOwner)
+                owners.Set(process.pid, Wide(sap.domain), L"someoneelse");
+        if (row.fault == Fault::Unkillable)
+            faults.Fail("TerminateProcess", ERROR_ACCESS_DENIED, 0, PidOf(sap, L"disp+work.exe"));
+        if (row.fault == Fault::NoList)
+            faults.Fail("CreateToolhelp32Snapshot", ERROR_NOT_ENOUGH_MEMORY);
+        if (row.fault == Fault::Vanished) {
+            vanish = std::make_unique<ImportHook>(Self(), "TerminateProcess", reinterpret_cast<void*>(&VanishBeforeKill));
+            g_Vanish = vanish.get();
+        }
+        LedgerHook ledger(Self());
+        CTollan tollan;
+        uint32_t failed = 7;
+        QLibStatus status = tollan.Kill(attrib, 60000, &failed);
+        EXPECT_EQ(row.failed, failed);
+        EXPECT_EQ(row.failed != 0, status.IsFailed());
+        EXPECT_EQ(std::vector<std::wstring>(), ledger.Outstanding());
+        vanish.reset();
+        Sleep(100);
+        EXPECT_EQ(row.left, LiveImages(sap));
+    }
+}
+
+TEST_F(InstanceTest, KillSparesASiblingInstanceOfTheSameSystem)
+{
+    SapFixture central(SapInstanceType::Central, "ZKI", "00");
+    SapFixture dialog(SapInstanceType::Dialog, "ZKI", "01");
+    ASSERT_TRUE(central.Ok() && dialog.Ok()) << central.Error() << dialog.Error();
+    ASSERT_EQ(0, central.StartInstance());
+    ASSERT_EQ(0, dialog.StartInstance());
+    CTollanAttrib attrib;
+    ASSERT_TRUE(IsOK(ParseInstance(attrib, central, TOLLAN_EP_CLEAN)));
+    CTollan tollan;
+    uint32_t failed = 7;
+    EXPECT_TRUE(IsOK(tollan.Kill(attrib, 60000, &failed)));
+    EXPECT_EQ(0u, failed);
+    EXPECT_EQ("", LiveImages(central));
+    EXPECT_EQ("disp+work.exe disp+work.exe gwrd.exe", LiveImages(dialog));
+}
+
+struct CleanRow {
+    const char* name;
+    const char* sid;
+    const char* plan;
+    bool removeTool;
+    bool serviceRuns;
+    uint32_t timeout; // CleanTimeout; EPProgramTimeout is 30
+    bool virtualClock; // for the waits of the agent's own loops (the service's waits need the real one)
+    std::vector<uint32_t> messages;
+    const char* left; // live images afterwards
+};
+
+TEST_F(InstanceTest, CleanThroughEachOfItsSteps)
+{
+    const CleanRow rows[] = {
+        {"graceful stop", "ZCA", "", false, true, 90, false, {10130, 10134}, ""},
+        {"kill tool missing", "ZCB", "", true, true, 90, false, {10127, 10134}, ""},
+        // No time is left for the service's stop; the instance's processes are ended all the same.
+        {"kill tool hangs", "ZCC", "sapsrvkill delay=hang", false, true, 32, false, {10128, 10133}, "testservice.exe"},
+        // 60 s left after the tool: checks at 60 and 35 s, then 15 s are too few.
+        {"kill tool kills nothing", "ZCD", "sapsrvkill kill=none", false, false, 90, true, {10131, 10132, 10134},
+         ""},
+        // One process gone is no stopped instance: the wait goes on for the rest.
+        {"kill tool ends only the message server", "ZCG", "sapsrvkill kill=msg_server.exe", false, false, 90, true,
+         {10131, 10132, 10134}, ""},
+        {"instance ends, service already stopped", "ZCE", "", false, false, 90, false, {10130, 10134}, ""},
+    };
+    for (const CleanRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        SapFixture sap(SapInstanceType::Central, row.sid);
+        ASSERT_TRUE(sap.Ok()) << sap.Error();
+        sap.Plan(row.plan);
+        if (row.serviceRuns) {
+            ASSERT_TRUE(sap.StartService());
+        }
+        ASSERT_EQ(0, sap.StartInstance());
+        if (row.removeTool) {
+            ASSERT_TRUE(DeleteFileA((sap.sapHome + "\\sapsrvkill.exe").c_str()));
+        }
+        g_CleanTimeout = row.timeout;
+        CTollanAttrib attrib;
+        ASSERT_TRUE(IsOK(ParseInstance(attrib, sap, TOLLAN_EP_CLEAN)));
+        TarnAgHostLogClear();
+        {
+            LogonHook logon(Self(), Wide(sap.user), Wide(sap.domain), Wide(sap.password));
+            std::unique_ptr<ClockHook> clock;
+            if (row.virtualClock)
+                clock = std::make_unique<ClockHook>(Self());
+            LedgerHook ledger(Self());
+            CTollan tollan;
+            uint32_t failed = 7;
+            EXPECT_TRUE(IsOK(tollan.Clean(attrib, &failed)));
+            EXPECT_EQ(0u, failed);
+            EXPECT_EQ(std::vector<std::wstring>(), ledger.Outstanding());
+        }
+        EXPECT_EQ(row.messages, MessageIds());
+        EXPECT_EQ(row.left, LiveImages(sap));
+        std::vector<std::string> log = sap.SapLog();
+        ASSERT_EQ(5u, log.size());
+        EXPECT_NE(std::string::npos, log[3].find("Action: SAP instance cleaned by Tarn."));
+    }
+}
+
+TEST_F(InstanceTest, CleanReportsAnUnkillableProcessAfterItsRecord)
+{
+    SapFixture sap(SapInstanceType::Central, "ZCF");
+    ASSERT_TRUE(sap.Ok()) << sap.Error();
+    sap.Plan("sapsrvkill kill=none");
+    ASSERT_EQ(0, sap.StartInstance());
+    g_CleanTimeout = 50;
+    CTollanAttrib attrib;
+    ASSERT_TRUE(IsOK(ParseInstance(attrib, sap, TOLLAN_EP_CLEAN, {{"SAPHost", ""}})));
+    FaultHook faults(Self());
+    faults.Fail("TerminateProcess", ERROR_ACCESS_DENIED, 0, PidOf(sap, L"msg_server.exe"));
+    CTollan tollan;
+    uint32_t failed = 7;
+    EXPECT_TRUE(IsStatus(tollan.Clean(attrib, &failed), QLIB_ERR_WIN32, ERROR_ACCESS_DENIED));
+    EXPECT_EQ(1u, failed);
+    EXPECT_EQ(5u, sap.SapLog().size());
+    EXPECT_EQ("msg_server.exe", LiveImages(sap));
+}
+
+} // namespace
