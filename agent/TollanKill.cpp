@@ -189,13 +189,13 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
     uint8_t isDirectory = 0;
     uint8_t toolExists = 0;
     const wchar_t* failed = L"%s returned %d, 0x%.08X";
-    bool graceful =
-        Precondition(!host.empty(), failed, L"SAPHost is empty. Continueing Clean operation ...", 10120,
-                     L"SAPHost is empty. Continueing Clean operation ...", L"")
+    bool graceful = Precondition(!host.empty(), failed, L"SAPHost is empty. Continueing Clean operation ...", 10120,
+                                 L"SAPHost is empty. Continueing Clean operation ...", L"")
         && Precondition(CTollanUtil::IsValidHostName(host, &valid).IsOK(), failed, L"CTollanUtil::IsValidHostName",
                         10121, L"SAPHost [%s] validation failed. Continueing Clean operation ... ", host)
-        && Precondition(valid != 0, L"SAPHost [%s] is NOT a valid hostname [%d, 0x%.08X]. Continueing Clean operation ...",
-                        host, 10122, L"SAPHost [%s] is NOT a valid hostname. Continueing Clean operation ...", host)
+        && Precondition(valid != 0,
+                        L"SAPHost [%s] is NOT a valid hostname [%d, 0x%.08X]. Continueing Clean operation ...", host,
+                        10122, L"SAPHost [%s] is NOT a valid hostname. Continueing Clean operation ...", host)
         && Precondition(!home.empty(), failed, L"SAPHome is empty. Continueing Clean operation ...", 10123,
                         L"SAPHome is empty. Continueing Clean operation ...", L"")
         && Precondition(CTollanUtil::IsDirectory(home, &isDirectory).IsOK(), failed, L"CTollanUtil::DoesExistDir.",
@@ -252,8 +252,9 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
     }
 
     QLibStatus kill = Kill(attrib, _GetTimeLeft(start, budget), killFailed);
-    QLIB_TRACE(function, kill.IsFailed() ? L"Failed to Clean the resource for SAP Instance."
-                                         : L"Succesfully Cleaned the resource for SAP Instance.");
+    QLIB_TRACE(function,
+               kill.IsFailed() ? L"Failed to Clean the resource for SAP Instance."
+                               : L"Succesfully Cleaned the resource for SAP Instance.");
     QLIB_TRACE(function, L"Adding the Clean information to the SAP log file.");
     QLibStatus log = _LogSAP(home, sid, attrib.GetInstName(), TOLLAN_OP_CLEAN);
     if (log.IsFailed())

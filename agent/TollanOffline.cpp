@@ -11,8 +11,8 @@ namespace {
 
 constexpr const char* Source = "Tollan";
 constexpr const char* OfflineFunction = "CTollan::Offline";
-constexpr const wchar_t* AlreadyOffline =
-    L"SAP Instance for this resource is already offline. Not calling stop executables.";
+constexpr const wchar_t* AlreadyOffline
+    = L"SAP Instance for this resource is already offline. Not calling stop executables.";
 
 // Runs stopsap.exe as the administrator: success only when it ran and exited with 0.
 QLibStatus RunStopCommand(const CTollanAttrib& attrib, int64_t timeLeft)

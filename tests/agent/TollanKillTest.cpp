@@ -40,17 +40,47 @@ TEST_F(InstanceTest, KillEndsTheInstanceAndNothingElse)
 {
     const KillRow rows[] = {
         {"whole instance, gwrd.exe from the queue", SapInstanceType::Central, "ZKA", {}, nullptr, Fault::None, 0, ""},
-        {"another account's processes", SapInstanceType::Central, "ZKB", {}, nullptr, Fault::OtherOwner, 0,
+        {"another account's processes",
+         SapInstanceType::Central,
+         "ZKB",
+         {},
+         nullptr,
+         Fault::OtherOwner,
+         0,
          "disp+work.exe disp+work.exe gwrd.exe msg_server.exe"},
-        {"blank ProcMon entry skipped", SapInstanceType::Central, "ZKC", {{"ProcMon", "disp+work.exe, ,msg_server.exe"}},
-         nullptr, Fault::None, 0, ""},
-        {"one unkillable, the rest ended", SapInstanceType::Central, "ZKD", {}, nullptr, Fault::Unkillable, 1,
+        {"blank ProcMon entry skipped",
+         SapInstanceType::Central,
+         "ZKC",
+         {{"ProcMon", "disp+work.exe, ,msg_server.exe"}},
+         nullptr,
+         Fault::None,
+         0,
+         ""},
+        {"one unkillable, the rest ended",
+         SapInstanceType::Central,
+         "ZKD",
+         {},
+         nullptr,
+         Fault::Unkillable,
+         1,
          "disp+work.exe"},
         {"vanished counts as killed", SapInstanceType::Central, "ZKE", {}, nullptr, Fault::Vanished, 0, ""},
-        {"no process list", SapInstanceType::Central, "ZKF", {}, nullptr, Fault::NoList, 1,
+        {"no process list",
+         SapInstanceType::Central,
+         "ZKF",
+         {},
+         nullptr,
+         Fault::NoList,
+         1,
          "disp+work.exe disp+work.exe gwrd.exe msg_server.exe"},
-        {"replication server spared by the enqueue", SapInstanceType::Enqueue, "ZKG", {}, "enrepserver.exe",
-         Fault::None, 0, "enrepserver.exe"},
+        {"replication server spared by the enqueue",
+         SapInstanceType::Enqueue,
+         "ZKG",
+         {},
+         "enrepserver.exe",
+         Fault::None,
+         0,
+         "enrepserver.exe"},
         {"java with its jlaunch processes", SapInstanceType::CentralJava, "ZKH", {}, nullptr, Fault::None, 0, ""},
     };
     for (const KillRow& row : rows) {
@@ -75,7 +105,8 @@ TEST_F(InstanceTest, KillEndsTheInstanceAndNothingElse)
         if (row.fault == Fault::NoList)
             faults.Fail("CreateToolhelp32Snapshot", ERROR_NOT_ENOUGH_MEMORY);
         if (row.fault == Fault::Vanished) {
-            vanish = std::make_unique<ImportHook>(Self(), "TerminateProcess", reinterpret_cast<void*>(&VanishBeforeKill));
+            vanish = std::make_unique<ImportHook>(Self(), "TerminateProcess",
+                                                  reinterpret_cast<void*>(&VanishBeforeKill));
             g_Vanish = vanish.get();
         }
         LedgerHook ledger(Self());
@@ -128,11 +159,17 @@ TEST_F(InstanceTest, CleanThroughEachOfItsSteps)
         // No time is left for the service's stop; the instance's processes are ended all the same.
         {"kill tool hangs", "ZCC", "sapsrvkill delay=hang", false, true, 32, false, {10128, 10133}, "testservice.exe"},
         // 60 s left after the tool: checks at 60 and 35 s, then 15 s are too few.
-        {"kill tool kills nothing", "ZCD", "sapsrvkill kill=none", false, false, 90, true, {10131, 10132, 10134},
-         ""},
+        {"kill tool kills nothing", "ZCD", "sapsrvkill kill=none", false, false, 90, true, {10131, 10132, 10134}, ""},
         // One process gone is no stopped instance: the wait goes on for the rest.
-        {"kill tool ends only the message server", "ZCG", "sapsrvkill kill=msg_server.exe", false, false, 90, true,
-         {10131, 10132, 10134}, ""},
+        {"kill tool ends only the message server",
+         "ZCG",
+         "sapsrvkill kill=msg_server.exe",
+         false,
+         false,
+         90,
+         true,
+         {10131, 10132, 10134},
+         ""},
         {"instance ends, service already stopped", "ZCE", "", false, false, 90, false, {10130, 10134}, ""},
     };
     for (const CleanRow& row : rows) {
