@@ -202,28 +202,28 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
                         10124, L"SAPHome [%s] does NOT exist. Continueing Clean operation ...", home)
         && Precondition(isDirectory != 0, L"SAPHome [%s] does NOT exist [%d, 0x%.08X]. Continueing Clean operation ...",
                         home, 10125, L"SAPHome [%s] does NOT exist. Continueing Clean operation ...", home);
-    std::wstring tool = home + L"\\sapsrvkill.exe";
-    if (graceful && CTollanUtil::DoesExistFile(tool, &toolExists).IsOK() && !toolExists) {
-        QLIB_TRACE_FAILED(function, L"CTollanUtil::DoesExistFile.", QLibWin32Failure(ERROR_FILE_NOT_FOUND));
-        QLIB_TRACE(function, L"File [%s] does NOT exist. Continueing the clean operation.", tool.c_str());
-        TOLLAN_MSG(TARNAG_SEV_WARNING, function, Source, 10127,
-                   L"File[%s] does NOT exist. Continueing the clean operation.", tool.c_str());
-        graceful = false;
-    }
-    std::wstring program;
+    std::wstring tool;
+    std::wstring directory;
     std::wstring command;
-    if (graceful
-        && !CTollanUtil::BuildCommandLine(home, L"sapsrvkill.exe", {{L" ", host + L"_" + sid + L"_" + number}},
-                                          &program, &command)) {
-        QLIB_TRACE(function, L"No command line can be built for [%s]. Continueing the clean operation.", tool.c_str());
-        graceful = false;
+    if (graceful) {
+        // A command line that cannot be built safely leaves nothing to run, as a missing tool would.
+        bool built = CTollanUtil::GetToolCommand(CTollanTool::SapSrvKill, attrib, &tool, &directory, &command);
+        if (!built)
+            tool = home + L"\\sapsrvkill.exe";
+        if (!built || (CTollanUtil::DoesExistFile(tool, &toolExists).IsOK() && !toolExists)) {
+            QLIB_TRACE_FAILED(function, L"CTollanUtil::DoesExistFile.", QLibWin32Failure(ERROR_FILE_NOT_FOUND));
+            QLIB_TRACE(function, L"File [%s] does NOT exist. Continueing the clean operation.", tool.c_str());
+            TOLLAN_MSG(TARNAG_SEV_WARNING, function, Source, 10127,
+                       L"File[%s] does NOT exist. Continueing the clean operation.", tool.c_str());
+            graceful = false;
+        }
     }
     if (graceful) {
         CTollanPassword password = attrib.GetSAPAdminPassword();
         QLIB_TRACE(function, L"Going to shutdown the SAP Instance gracefully with command [%s].", command.c_str());
         std::wstring output;
         uint32_t exitCode = 0;
-        QLibStatus run = CTollanUtil::CreateAndGetExitCode(command, home, attrib.GetSAPAdmin(),
+        QLibStatus run = CTollanUtil::CreateAndGetExitCode(command, directory, attrib.GetSAPAdmin(),
                                                            attrib.GetSAPAdminDomain(), password.c_str(), &output,
                                                            &exitCode, _GetTimeLeft(start, budget));
         if (run.IsFailed()) {
@@ -256,7 +256,7 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
                kill.IsFailed() ? L"Failed to Clean the resource for SAP Instance."
                                : L"Succesfully Cleaned the resource for SAP Instance.");
     QLIB_TRACE(function, L"Adding the Clean information to the SAP log file.");
-    QLibStatus log = _LogSAP(home, sid, attrib.GetInstName(), TOLLAN_OP_CLEAN);
+    QLibStatus log = _LogSAP(attrib, TOLLAN_OP_CLEAN);
     if (log.IsFailed())
         QLIB_TRACE_FAILED(function, L"Failed to add Clean information to SAP log file.", log);
     return kill.IsFailed() ? kill : log;

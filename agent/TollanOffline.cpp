@@ -18,8 +18,13 @@ constexpr const wchar_t* AlreadyOffline
 QLibStatus RunStopCommand(const CTollanAttrib& attrib, int64_t timeLeft)
 {
     const char* function = OfflineFunction;
-    const std::wstring& home = attrib.GetSAPHome();
-    std::wstring path = home + L"\\stopsap.exe";
+    std::wstring path;
+    std::wstring directory;
+    std::wstring command;
+    // A command line that cannot be built safely leaves nothing to run, as a missing program would.
+    bool built = CTollanUtil::GetToolCommand(CTollanTool::StopSap, attrib, &path, &directory, &command);
+    if (!built)
+        path = attrib.GetSAPHome() + L"\\stopsap.exe";
     uint8_t exists = 0;
     QLibStatus status = CTollanUtil::DoesExistFile(path, &exists);
     if (status.IsFailed()) {
@@ -27,29 +32,18 @@ QLibStatus RunStopCommand(const CTollanAttrib& attrib, int64_t timeLeft)
         QLIB_TRACE(function, L"Failed to find the status of file stopsap.exe [%s]. Aborting Offline.", path.c_str());
         return status;
     }
-    if (!exists) {
+    if (!built || !exists) {
         status = QLibWin32Failure(ERROR_FILE_NOT_FOUND);
         QLIB_TRACE_FAILED(function, L"CTollanUtil::DoesExistFile.", status);
         TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10109,
                          L"stopsap.exe command path [%s] does NOT exist. Aborting Offline.", path.c_str());
         return status;
     }
-    std::wstring program;
-    std::wstring command;
-    if (!CTollanUtil::BuildCommandLine(home, L"stopsap.exe",
-                                       {{L" name=", attrib.GetSAPSID()},
-                                        {L" nr=", attrib.GetInstNumber()},
-                                        {L" sapdiahost=", attrib.GetSAPHost()}},
-                                       &program, &command)) {
-        status = QLibWin32Failure(ERROR_BAD_ARGUMENTS);
-        QLIB_TRACE(function, L"No command line can be built for [%s]. Aborting Offline.", path.c_str());
-        return status;
-    }
     CTollanPassword password = attrib.GetSAPAdminPassword();
     QLIB_TRACE(function, L"Stop the SAP Instance with command [%s].", command.c_str());
     std::wstring output;
     uint32_t exitCode = 0;
-    status = CTollanUtil::CreateAndGetExitCode(command, home, attrib.GetSAPAdmin(), attrib.GetSAPAdminDomain(),
+    status = CTollanUtil::CreateAndGetExitCode(command, directory, attrib.GetSAPAdmin(), attrib.GetSAPAdminDomain(),
                                                password.c_str(), &output, &exitCode, timeLeft);
     if (status.IsFailed()) {
         QLIB_TRACE_FAILED(function, L"SAP Instance stop command failed to stop the SAP instance.", status);
@@ -125,7 +119,7 @@ QLibStatus CTollan::Offline(const CTollanAttrib& attrib, uint32_t* result)
     }
 
     QLIB_TRACE(function, L"Adding the Offline information to the SAP log file.");
-    status = _LogSAP(attrib.GetSAPHome(), attrib.GetSAPSID(), attrib.GetInstName(), TOLLAN_OP_OFFLINE);
+    status = _LogSAP(attrib, TOLLAN_OP_OFFLINE);
     if (status.IsFailed()) {
         QLIB_TRACE_FAILED(function, L"Failed to add the Offline information to SAP log file.", status);
         status = QLibOk();
