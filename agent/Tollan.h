@@ -1,6 +1,6 @@
 #pragma once
-// The instance operations on one SAP instance, built fresh by each entry point; here the SAP log record
-// and the clock that every operation's time budget is counted on.
+// The instance operations on one SAP instance, built fresh by each entry point: the process-level state,
+// kill, clean and offline, the SAP log record and the clock that every operation's time budget is counted on.
 
 #include <cstdint>
 #include <string>
@@ -84,7 +84,6 @@ private:
     // The last process check found a process of the instance, counted or not.
     bool AnyProcessRunning() const;
     QLibStatus CheckProcesses(const CTollanAttrib& attrib, uint32_t* architecture);
-    void Decide(const CTollanAttrib& attrib, uint32_t architecture, uint32_t* state);
     bool OnlineAs(uint32_t architecture) const;
     QLibStatus RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, uint64_t start, int64_t timeLeft,
                               uint32_t* state, Recheck* outcome);

@@ -1,6 +1,6 @@
 #pragma once
-// What the instance-operation tests share: a fixture instance's attributes parsed as an entry point would,
-// processes of the instance started from the system folder, and the framework messages a call left.
+// What the tests of the process-level operations add: processes of an instance started from its system
+// folder, and the images left running.
 
 #include <gtest/gtest.h>
 
@@ -9,45 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "AttribTesting.h"
-#include "LedgerHook.h"
-#include "SapFixture.h"
+#include "OperationTesting.h"
 #include "Tollan.h"
-
-inline std::wstring Wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
-
-inline HMODULE Self()
-{
-    return GetModuleHandleW(nullptr);
-}
-
-// The fixture's attributes, with changes by name, in the order the resource type declares them.
-inline QLibStatus ParseInstance(CTollanAttrib& attrib, const SapFixture& sap, uint32_t kind,
-                                const std::map<std::string, std::string>& changes = {})
-{
-    std::map<std::string, std::string> values = sap.Attributes();
-    for (const auto& [name, value] : changes)
-        values[name] = value;
-    std::vector<std::string> list;
-    for (const char* name : {"SAPSID", "SecondLevelMonitor", "EPProgramTimeout", "SAPHome", "SAPMonHome", "SAPHost"})
-        list.push_back(values[name]);
-    std::vector<std::string> procMon;
-    std::string names = values["ProcMon"];
-    for (size_t at = 0; !names.empty() && at != std::string::npos;) {
-        size_t comma = names.find(',', at);
-        procMon.push_back(names.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
-        at = comma == std::string::npos ? comma : comma + 1;
-    }
-    list.push_back(std::to_string(procMon.size()));
-    list.insert(list.end(), procMon.begin(), procMon.end());
-    for (const char* name : {"SAPServiceUser", "SAPAdminDomain", "SAPAdmin", "SAPAdminPassword", "ResLogLevel",
-                             "InstType", "InstName", "InstProfile", "EnqSrvResName", "MonitorProgram"})
-        list.push_back(values[name]);
-    return ParseValues(attrib, kind, list);
-}
 
 // A long-running stand-in process named image, started from the instance's SYS folder (as a central or
 // enqueue instance's programs may run); the fixture ends it.

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,10 @@ inline QLibStatus ParseFixture(CTollanAttrib& attrib, const SapFixture& sap, uin
     Args args;
     args.sid = values["SAPSID"], args.slm = values["SecondLevelMonitor"], args.ept = values["EPProgramTimeout"];
     args.home = values["SAPHome"], args.monHome = values["SAPMonHome"], args.host = values["SAPHost"];
-    args.procMon = sap.procMon;
+    args.procMon.clear();
+    std::istringstream names(values["ProcMon"]);
+    for (std::string name; std::getline(names, name, ',');)
+        args.procMon.push_back(name);
     args.serviceUser = values["SAPServiceUser"], args.domain = values["SAPAdminDomain"];
     args.admin = values["SAPAdmin"], args.password = values["SAPAdminPassword"], args.level = values["ResLogLevel"];
     args.type = values["InstType"], args.name = values["InstName"], args.profile = values["InstProfile"];

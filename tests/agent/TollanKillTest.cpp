@@ -93,9 +93,9 @@ TEST_F(InstanceTest, KillEndsTheInstanceAndNothingElse)
         }
         Sleep(300); // jcontrol.exe starts its jlaunch.exe processes
         CTollanAttrib attrib;
-        ASSERT_TRUE(IsOK(ParseInstance(attrib, sap, TOLLAN_EP_CLEAN, row.changes)));
-        OwnerHook owners(Self());
-        FaultHook faults(Self());
+        ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_CLEAN, row.changes)));
+        OwnerHook owners(TestModule());
+        FaultHook faults(TestModule());
         std::unique_ptr<ImportHook> vanish;
         for (const SapProcess& process : sap.Processes())
             if (row.fault == Fault::OtherOwner)
@@ -105,11 +105,11 @@ TEST_F(InstanceTest, KillEndsTheInstanceAndNothingElse)
         if (row.fault == Fault::NoList)
             faults.Fail("CreateToolhelp32Snapshot", ERROR_NOT_ENOUGH_MEMORY);
         if (row.fault == Fault::Vanished) {
-            vanish = std::make_unique<ImportHook>(Self(), "TerminateProcess",
+            vanish = std::make_unique<ImportHook>(TestModule(), "TerminateProcess",
                                                   reinterpret_cast<void*>(&VanishBeforeKill));
             g_Vanish = vanish.get();
         }
-        LedgerHook ledger(Self());
+        LedgerHook ledger(TestModule());
         CTollan tollan;
         uint32_t failed = 7;
         QLibStatus status = tollan.Kill(attrib, 60000, &failed);
@@ -130,7 +130,7 @@ TEST_F(InstanceTest, KillSparesASiblingInstanceOfTheSameSystem)
     ASSERT_EQ(0, central.StartInstance());
     ASSERT_EQ(0, dialog.StartInstance());
     CTollanAttrib attrib;
-    ASSERT_TRUE(IsOK(ParseInstance(attrib, central, TOLLAN_EP_CLEAN)));
+    ASSERT_TRUE(IsOK(ParseFixture(attrib, central, TOLLAN_EP_CLEAN)));
     CTollan tollan;
     uint32_t failed = 7;
     EXPECT_TRUE(IsOK(tollan.Kill(attrib, 60000, &failed)));
@@ -186,14 +186,14 @@ TEST_F(InstanceTest, CleanThroughEachOfItsSteps)
         }
         g_CleanTimeout = row.timeout;
         CTollanAttrib attrib;
-        ASSERT_TRUE(IsOK(ParseInstance(attrib, sap, TOLLAN_EP_CLEAN)));
+        ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_CLEAN)));
         TarnAgHostLogClear();
         {
-            LogonHook logon(Self(), Wide(sap.user), Wide(sap.domain), Wide(sap.password));
+            LogonHook logon(TestModule(), Wide(sap.user), Wide(sap.domain), Wide(sap.password));
             std::unique_ptr<ClockHook> clock;
             if (row.virtualClock)
-                clock = std::make_unique<ClockHook>(Self());
-            LedgerHook ledger(Self());
+                clock = std::make_unique<ClockHook>(TestModule());
+            LedgerHook ledger(TestModule());
             CTollan tollan;
             uint32_t failed = 7;
             EXPECT_TRUE(IsOK(tollan.Clean(attrib, &failed)));
@@ -216,8 +216,8 @@ TEST_F(InstanceTest, CleanReportsAnUnkillableProcessAfterItsRecord)
     ASSERT_EQ(0, sap.StartInstance());
     g_CleanTimeout = 50;
     CTollanAttrib attrib;
-    ASSERT_TRUE(IsOK(ParseInstance(attrib, sap, TOLLAN_EP_CLEAN, {{"SAPHost", ""}})));
-    FaultHook faults(Self());
+    ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_CLEAN, {{"SAPHost", ""}})));
+    FaultHook faults(TestModule());
     faults.Fail("TerminateProcess", ERROR_ACCESS_DENIED, 0, PidOf(sap, L"msg_server.exe"));
     CTollan tollan;
     uint32_t failed = 7;

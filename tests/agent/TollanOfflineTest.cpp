@@ -94,11 +94,11 @@ TEST_F(InstanceTest, OfflineThroughEachOfItsSteps)
         }
         g_OfflineTimeout = row.timeout;
         CTollanAttrib attrib;
-        ASSERT_TRUE(IsOK(ParseInstance(attrib, sap, TOLLAN_EP_OFFLINE)));
+        ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_OFFLINE)));
         TarnAgHostLogClear();
         {
-            LogonHook logon(Self(), Wide(sap.user), Wide(sap.domain), Wide(sap.password));
-            LedgerHook ledger(Self());
+            LogonHook logon(TestModule(), Wide(sap.user), Wide(sap.domain), Wide(sap.password));
+            LedgerHook ledger(TestModule());
             CTollan tollan;
             uint32_t result = 7;
             EXPECT_TRUE(IsStatus(tollan.Offline(attrib, &result), row.type, row.code));

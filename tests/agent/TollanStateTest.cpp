@@ -264,14 +264,14 @@ TEST_F(InstanceTest, ResourceStateOfEachInstanceKind)
             ASSERT_TRUE(StartInSys(sap, row.sysImage));
         }
         CTollanAttrib attrib;
-        ASSERT_TRUE(IsOK(ParseInstance(attrib, sap, TOLLAN_EP_MONITOR, row.changes)));
-        OwnerHook owners(Self());
+        ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_MONITOR, row.changes)));
+        OwnerHook owners(TestModule());
         for (const SapProcess& process : sap.Processes())
             if (row.owner != Owner::Own)
                 owners.Set(process.pid, row.owner == Owner::OtherDomain ? L"ELSEWHERE" : Wide(sap.domain),
                            row.owner == Owner::OtherUser ? L"someoneelse" : Wide(sap.user));
-        ClockHook clock(Self());
-        LedgerHook ledger(Self());
+        ClockHook clock(TestModule());
+        LedgerHook ledger(TestModule());
         CTollan tollan;
         tollan.operation = row.operation;
         uint32_t state = 7;
@@ -290,10 +290,10 @@ TEST_F(InstanceTest, FailedWalkIsNoCount)
     ASSERT_TRUE(sap.Ok()) << sap.Error();
     ASSERT_EQ(0, sap.StartInstance());
     CTollanAttrib attrib;
-    ASSERT_TRUE(IsOK(ParseInstance(attrib, sap, TOLLAN_EP_MONITOR)));
-    FaultHook faults(Self());
+    ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_MONITOR)));
+    FaultHook faults(TestModule());
     faults.Fail("Process32NextW", ERROR_ACCESS_DENIED, 2);
-    LedgerHook ledger(Self());
+    LedgerHook ledger(TestModule());
     CTollan tollan;
     tollan.operation = TOLLAN_OP_MONITOR;
     uint32_t state = 7;
@@ -308,7 +308,7 @@ TEST_F(InstanceTest, StoppedServiceMakesRunningInstanceOffline)
     ASSERT_TRUE(sap.Ok()) << sap.Error();
     ASSERT_EQ(0, sap.StartInstance());
     CTollanAttrib attrib;
-    ASSERT_TRUE(IsOK(ParseInstance(attrib, sap, TOLLAN_EP_MONITOR)));
+    ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_MONITOR)));
     for (bool serviceRuns : {false, true}) {
         if (serviceRuns) {
             ASSERT_TRUE(sap.StartService());
