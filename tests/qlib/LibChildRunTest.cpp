@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "LibChildRun.h"
+#include "LibOwners.h"
 #include "ProcessTesting.h"
 
 namespace {
@@ -54,13 +55,11 @@ TEST(QLibChildRunTest, HeirHoldingThePipeDoesNotHoldTheRun)
 {
     std::wstring release = TestChild::UniqueName(L"HeirRelease");
     std::wstring done = TestChild::UniqueName(L"HeirDone");
-    HANDLE releaseEvent = CreateEventW(nullptr, TRUE, FALSE, release.c_str());
-    HANDLE doneEvent = CreateEventW(nullptr, TRUE, FALSE, done.c_str());
+    QLibHandleOwner releaseEvent(CreateEventW(nullptr, TRUE, FALSE, release.c_str()));
+    QLibHandleOwner doneEvent(CreateEventW(nullptr, TRUE, FALSE, done.c_str()));
     QLibChildResult result = RunChild(L"--out hello --heir \"--wait " + release + L" --signal " + done + L"\"", 10000);
-    SetEvent(releaseEvent);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(doneEvent, 10000)) << "the heir has not ended";
-    CloseHandle(releaseEvent);
-    CloseHandle(doneEvent);
+    SetEvent(releaseEvent.get());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(doneEvent.get(), 10000)) << "the heir has not ended";
     EXPECT_EQ(QLibChildEnd::Exited, result.end);
     EXPECT_EQ("hello\r\n", result.output);
 }
@@ -68,28 +67,27 @@ TEST(QLibChildRunTest, HeirHoldingThePipeDoesNotHoldTheRun)
 // Another thread's inheritable pipe end must not reach the child, or that thread's pipe would not break.
 TEST(QLibChildRunTest, ChildGetsOnlyItsOwnHandles)
 {
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
+    QLibHandleOwner readEnd;
+    QLibHandleOwner writeEnd;
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+    ASSERT_TRUE(CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0));
     std::wstring running = TestChild::UniqueName(L"HandlesRunning");
     std::wstring release = TestChild::UniqueName(L"HandlesRelease");
-    HANDLE runningEvent = CreateEventW(nullptr, TRUE, FALSE, running.c_str());
-    HANDLE releaseEvent = CreateEventW(nullptr, TRUE, FALSE, release.c_str());
+    QLibHandleOwner runningEvent(CreateEventW(nullptr, TRUE, FALSE, running.c_str()));
+    QLibHandleOwner releaseEvent(CreateEventW(nullptr, TRUE, FALSE, release.c_str()));
     QLibChildResult result;
     std::thread runner([&] { result = RunChild(L"--signal " + running + L" --wait " + release, 20000); });
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(runningEvent, 10000));
-    CloseHandle(writeEnd);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(runningEvent.get(), 10000));
+    // Our write end gone, only a child that inherited it could keep the pipe whole.
+    writeEnd.reset();
     DWORD waiting = 0;
-    BOOL peeked = PeekNamedPipe(readEnd, nullptr, 0, nullptr, &waiting, nullptr);
+    BOOL peeked = PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &waiting, nullptr);
     DWORD error = GetLastError();
-    SetEvent(releaseEvent);
+    SetEvent(releaseEvent.get());
     runner.join();
     EXPECT_FALSE(peeked);
     EXPECT_EQ(static_cast<DWORD>(ERROR_BROKEN_PIPE), error);
     EXPECT_EQ(QLibChildEnd::Exited, result.end);
-    for (HANDLE handle : {readEnd, runningEvent, releaseEvent})
-        CloseHandle(handle);
 }
 
 } // namespace

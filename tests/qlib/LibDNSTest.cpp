@@ -11,6 +11,7 @@
 
 #include "DnsStandIns.h"
 #include "LibDNS.h"
+#include "LibOwners.h"
 #include "ImportHook.h"
 #include "ServiceTestSupport.h"
 
@@ -180,15 +181,13 @@ TEST(QLibDNS, InitializeChecksTheFullName)
 // Another holder of the process-wide mutex makes Initialize give up, not wait for ever.
 TEST(QLibDNS, InitializeWaitsForTheSharedMutexOnlySoLong)
 {
-    HANDLE held = nullptr;
     std::promise<void> release;
     std::promise<void> holding;
     std::thread holder([&] {
-        held = CreateMutexW(nullptr, TRUE, L"LibDNS_GlobalMembers");
+        QLibHandleOwner held(CreateMutexW(nullptr, TRUE, L"LibDNS_GlobalMembers"));
         holding.set_value();
         release.get_future().wait();
-        ReleaseMutex(held);
-        CloseHandle(held);
+        ReleaseMutex(held.get());
     });
     holding.get_future().wait();
     auto call = std::async(std::launch::async, [] {

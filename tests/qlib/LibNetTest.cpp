@@ -9,6 +9,7 @@
 
 #include "LibNet.h"
 #include "LibNetIP.h"
+#include "LibOwners.h"
 #include "ImportHook.h"
 #include "ServiceTestSupport.h"
 #include "TestBed.h"
@@ -350,14 +351,13 @@ public:
     {
         for (int i = 0; i < length; ++i)
             m_Name += static_cast<wchar_t>(L'a' + i % 26);
-        HKEY key = nullptr;
+        QLibKeyOwner key;
         EXPECT_EQ(ERROR_SUCCESS,
                   RegCreateKeyExW(HKEY_LOCAL_MACHINE, (m_Key + L"\\Connection").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr));
+                                  nullptr, key.put(), nullptr));
         EXPECT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(key, L"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(m_Name.c_str()),
+                  RegSetValueExW(key.get(), L"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(m_Name.c_str()),
                                  static_cast<DWORD>((m_Name.size() + 1) * sizeof(wchar_t))));
-        RegCloseKey(key);
     }
     ~ConnectionName()
     {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ImportHook.h"
+#include "LibOwners.h"
 #include "LibProcess.h"
 #include "LogonHook.h"
 #include "ProcessTesting.h"
@@ -191,7 +192,7 @@ TEST_F(QLibProcessCreateTest, FailedPipeCallFailsTheRun)
         SCOPED_TRACE(c.function);
         ImportHook hook(GetModuleHandleW(nullptr), c.function, c.replacement);
         std::wstring started = TestChild::UniqueName(L"RunStarted");
-        HANDLE event = CreateEventW(nullptr, TRUE, FALSE, started.c_str());
+        QLibHandleOwner event(CreateEventW(nullptr, TRUE, FALSE, started.c_str()));
         std::wstring line = Child(L"--signal " + started + L" --out hello --exit 6");
         uint8_t buffer[16];
         uint32_t exitCode = 0xDEAD;
@@ -200,9 +201,8 @@ TEST_F(QLibProcessCreateTest, FailedPipeCallFailsTheRun)
         EXPECT_TRUE(Traced("QLibProcess::CreateAndGetOutput",
                            L"(" + std::to_wstring(c.error) + L") "
                                + std::wstring(c.function, c.function + strlen(c.function)) + L" failed."));
-        EXPECT_EQ(c.started, WaitForSingleObject(event, 0) == WAIT_OBJECT_0);
+        EXPECT_EQ(c.started, WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0);
         EXPECT_EQ(c.exitCode, exitCode);
-        CloseHandle(event);
     }
 }
 
