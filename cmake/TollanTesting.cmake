@@ -6,7 +6,7 @@
 # programs take turns.
 function(tollan_add_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS;LOCK" ${ARGN})
-    add_executable(${name} ${T_SOURCES})
+    add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/TestOutput.cpp)
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/standins/support)
     if(T_DEPENDS)

@@ -94,7 +94,7 @@ TEST_P(TriggerFailure, EndsWithItsMessageAndExitCode)
     TriggerRun run = RunWithFailure(c);
     for (int id : c.ids)
         EXPECT_TRUE(run.Logged('E', id)) << id;
-    EXPECT_EQ(50017, run.LogIds().back());
+    EXPECT_EQ(50017, run.LastLogId());
     run.ExpectOutcome(c.exitCode, c.online);
 }
 

@@ -64,7 +64,7 @@ TEST(TriggerMain, GroupWithNeitherResourceIsLeftAlone)
                 Contains(
                     "No Resource existed of type Tollan with \t\t\t\t\t\t InstType = [A/J]ENQREP in the group [WEB]. "
                     "Exiting the trigger ... "));
-    EXPECT_EQ(50017, run.LogIds().back());
+    EXPECT_EQ(50017, run.LastLogId());
     run.ExpectOutcome(99, "");
 }
 

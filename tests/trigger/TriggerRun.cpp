@@ -140,6 +140,11 @@ std::vector<int> TriggerRun::LogIds() const
     return ids;
 }
 
+int TriggerRun::LastLogId() const
+{
+    return logs.empty() ? 0 : logs.back().id;
+}
+
 std::vector<std::string> TriggerRun::Texts(char severity, int id) const
 {
     std::vector<std::string> texts;

@@ -49,6 +49,8 @@ public:
 
     bool Logged(char severity, int id) const;
     std::vector<int> LogIds() const;
+    // 0 when nothing was logged.
+    int LastLogId() const;
     std::vector<std::string> Texts(char severity, int id) const;
     // "GROUP SYSTEM" of every accepted online request.
     std::vector<std::string> Onlines() const;
