@@ -27,18 +27,19 @@ bool Signalled(HANDLE event, HANDLE process)
     return WaitForMultipleObjects(2, both, FALSE, 10000) == WAIT_OBJECT_0;
 }
 
+// Longer than any test holds a server; a server that outlives it is stopped, never terminated: Wine keeps a
+// terminated server's ports bound until the wineserver ends, and every later test of the run would fail.
+constexpr DWORD PortsWaitMs = 60000;
+
 } // namespace
 
 TestDnsServer::TestDnsServer(const std::string& firstZone, const std::string& secondZone)
 {
-    static int counter = 0;
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH - 1, temp);
-    m_name = L"testdns_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
-    m_folder = temp + m_name + L"\\";
     if (!InTestBed())
         m_error = "outside the test bed";
-    else if (!CreateDirectoryW(m_folder.c_str(), nullptr))
+    else if (!TakePorts())
+        m_error = "another test's DNS server kept the bed's ports";
+    else if (!MakeFolder())
         m_error = "cannot create " + std::string(m_folder.begin(), m_folder.end());
     else if (!WriteDnsZoneText(ZoneFile(First), firstZone) || !WriteDnsZoneText(ZoneFile(Second), secondZone))
         m_error = "cannot write the zone files";
@@ -48,17 +49,55 @@ TestDnsServer::TestDnsServer(const std::string& firstZone, const std::string& se
 
 TestDnsServer::~TestDnsServer()
 {
-    if (m_process != nullptr) {
-        SetEvent(m_stop);
-        if (WaitForSingleObject(m_process, 5000) != WAIT_OBJECT_0)
-            TerminateProcess(m_process, 0);
-        CloseHandle(m_process);
-    }
+    if (m_process != nullptr)
+        Stop(m_process);
     if (m_stop != nullptr)
         CloseHandle(m_stop);
+    if (m_ports != nullptr) {
+        ReleaseMutex(m_ports);
+        CloseHandle(m_ports);
+    }
+    if (m_folder.empty())
+        return;
     for (const wchar_t* name : {L"127.0.0.1.zone", L"127.0.0.2.zone", L"journal.txt"})
         DeleteFileW((m_folder + name).c_str());
     RemoveDirectoryW(m_folder.c_str());
+}
+
+bool TestDnsServer::MakeFolder()
+{
+    static int counter = 0;
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH - 1, temp);
+    // Ids come back: a name that a test which crashed left behind is passed over.
+    bool made = false;
+    do {
+        m_name = L"testdns_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+        m_folder = temp + m_name + L"\\";
+        made = CreateDirectoryW(m_folder.c_str(), nullptr);
+    } while (!made && GetLastError() == ERROR_ALREADY_EXISTS);
+    return made;
+}
+
+bool TestDnsServer::TakePorts()
+{
+    m_ports = CreateMutexW(nullptr, FALSE, L"testdns_ports");
+    // Abandoned: the test before crashed, and its server ends at its next poll (its binds wait for that).
+    DWORD taken = m_ports != nullptr ? WaitForSingleObject(m_ports, PortsWaitMs) : WAIT_FAILED;
+    if (taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED)
+        return true;
+    if (m_ports != nullptr)
+        CloseHandle(m_ports);
+    m_ports = nullptr;
+    return false;
+}
+
+void TestDnsServer::Stop(HANDLE process)
+{
+    SetEvent(m_stop);
+    if (WaitForSingleObject(process, PortsWaitMs) != WAIT_OBJECT_0)
+        TerminateProcess(process, 0);
+    CloseHandle(process);
 }
 
 void TestDnsServer::Start()
@@ -82,8 +121,7 @@ void TestDnsServer::Start()
         DWORD code = 0;
         GetExitCodeProcess(started.hProcess, &code);
         m_error = "dnsserver.exe did not start listening (exit code " + std::to_string(code) + ")";
-        TerminateProcess(started.hProcess, 0);
-        CloseHandle(started.hProcess);
+        Stop(started.hProcess);
     } else {
         m_process = started.hProcess;
     }
