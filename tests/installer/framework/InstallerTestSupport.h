@@ -60,15 +60,6 @@ inline std::wstring readUtf16(const std::wstring& path)
     return text;
 }
 
-inline void writeUtf16(const std::wstring& path, const std::wstring& text)
-{
-    std::ofstream out(std::filesystem::path(path), std::ios::binary);
-    for (wchar_t c : text) {
-        out.put(static_cast<char>(c & 0xFF));
-        out.put(static_cast<char>((c >> 8) & 0xFF));
-    }
-}
-
 // Every local time stamp "y/mm/dd hh:mm:ss " becomes "<TS> ".
 inline std::wstring maskTimeStamps(const std::wstring& text)
 {
