@@ -10,59 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "BenchChildren.h"
 #include "BenchCompare.h"
 #include "LibProcessList.h"
 
 namespace {
-
-std::wstring ChildPath()
-{
-    wchar_t self[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, length);
-    return path.substr(0, path.rfind(L'\\') + 1) + L"testchild.exe";
-}
-
-// Children that wait for one event; setting it ends them all.
-class Children {
-public:
-    explicit Children(const std::wstring& path)
-        : m_Path(path), m_Name(L"QLibBenchStop_" + std::to_wstring(GetCurrentProcessId()))
-    {
-        m_Stop = CreateEventW(nullptr, TRUE, FALSE, m_Name.c_str());
-    }
-    ~Children()
-    {
-        SetEvent(m_Stop);
-        for (HANDLE process : m_Processes) {
-            if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
-                TerminateProcess(process, 1);
-            CloseHandle(process);
-        }
-        CloseHandle(m_Stop);
-    }
-    bool GrowTo(size_t count)
-    {
-        while (m_Processes.size() < count) {
-            std::wstring commandLine = L"\"" + m_Path + L"\" --wait " + m_Name;
-            STARTUPINFOW startup = {};
-            startup.cb = sizeof(startup);
-            PROCESS_INFORMATION info = {};
-            if (!CreateProcessW(m_Path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                &info))
-                return false;
-            CloseHandle(info.hThread);
-            m_Processes.push_back(info.hProcess);
-        }
-        return true;
-    }
-
-private:
-    std::wstring m_Path;
-    std::wstring m_Name;
-    HANDLE m_Stop;
-    std::vector<HANDLE> m_Processes;
-};
 
 size_t FilteredWalk(const std::wstring& path)
 {
@@ -102,7 +54,7 @@ int main(int argc, char** argv)
     if (walks <= 0)
         walks = 20;
     std::wstring path = ChildPath();
-    Children children(path);
+    BenchChildren children(path);
     for (size_t count : {50u, 500u}) {
         if (!children.GrowTo(count)) {
             wprintf(L"cannot start child %u: error %u\n", static_cast<unsigned>(count), GetLastError());
