@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "LibOwners.h"
 #include "LibProcess.h"
 #include "ProcessTesting.h"
 
@@ -36,11 +37,8 @@ FILETIME CreatedAt(HANDLE process)
 
 FILETIME CreatedAt(DWORD pid)
 {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    FILETIME created = process != nullptr ? CreatedAt(process) : FILETIME{};
-    if (process != nullptr)
-        CloseHandle(process);
-    return created;
+    QLibHandleOwner process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    return process ? CreatedAt(process.get()) : FILETIME{};
 }
 
 // A process the given child started. Ids come back, so the snapshot may also name a process whose long-gone

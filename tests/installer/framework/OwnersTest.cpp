@@ -35,5 +35,6 @@ TEST(UniqueResource, HandleOwnerClosesOnceWhateverWayItLetsGo)
     EXPECT_FALSE(isOpen(events[2]));
     EXPECT_TRUE(isOpen(kept));
     EXPECT_TRUE(isOpen(GetCurrentProcess())) << "INVALID_HANDLE_VALUE is the process itself: never closed";
+    // Released by hand: ownership went to the caller.
     CloseHandle(kept);
 }
