@@ -12,6 +12,25 @@
 #include "OperationTesting.h"
 #include "Tollan.h"
 
+// The framework messages of the call, as their ids joined by blanks.
+inline std::string MessageIdText()
+{
+    std::string text;
+    for (uint32_t id : MessageIds())
+        text += (text.empty() ? "" : " ") + std::to_string(id);
+    return text;
+}
+
+// One attribute's change, from "NAME=VALUE"; none from null.
+inline std::map<std::string, std::string> Change(const char* nameValue)
+{
+    if (nameValue == nullptr)
+        return {};
+    std::string text = nameValue;
+    size_t equals = text.find('=');
+    return {{text.substr(0, equals), text.substr(equals + 1)}};
+}
+
 // A long-running stand-in process named image, started from the instance's SYS folder (as a central or
 // enqueue instance's programs may run); the fixture ends it.
 inline bool StartInSys(const SapFixture& sap, const std::string& image)

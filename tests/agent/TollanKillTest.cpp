@@ -29,7 +29,7 @@ struct KillRow {
     const char* name;
     SapInstanceType type;
     const char* sid;
-    std::map<std::string, std::string> changes;
+    const char* change; // NAME=VALUE of one attribute
     const char* sysImage;
     Fault fault;
     uint32_t failed;
@@ -38,50 +38,20 @@ struct KillRow {
 
 TEST_F(InstanceTest, KillEndsTheInstanceAndNothingElse)
 {
+    const char* whole = "disp+work.exe disp+work.exe gwrd.exe msg_server.exe";
     const KillRow rows[] = {
-        {"whole instance, gwrd.exe from the queue", SapInstanceType::Central, "ZKA", {}, nullptr, Fault::None, 0, ""},
-        {"another account's processes",
-         SapInstanceType::Central,
-         "ZKB",
-         {},
-         nullptr,
-         Fault::OtherOwner,
-         0,
-         "disp+work.exe disp+work.exe gwrd.exe msg_server.exe"},
-        {"blank ProcMon entry skipped",
-         SapInstanceType::Central,
-         "ZKC",
-         {{"ProcMon", "disp+work.exe, ,msg_server.exe"}},
-         nullptr,
-         Fault::None,
-         0,
+        {"whole instance, gwrd.exe from the queue", SapInstanceType::Central, "ZKA", nullptr, nullptr, Fault::None, 0,
          ""},
-        {"one unkillable, the rest ended",
-         SapInstanceType::Central,
-         "ZKD",
-         {},
-         nullptr,
-         Fault::Unkillable,
-         1,
+        {"another account's processes", SapInstanceType::Central, "ZKB", nullptr, nullptr, Fault::OtherOwner, 0, whole},
+        {"blank ProcMon entry skipped", SapInstanceType::Central, "ZKC", "ProcMon=disp+work.exe, ,msg_server.exe",
+         nullptr, Fault::None, 0, ""},
+        {"one unkillable, the rest ended", SapInstanceType::Central, "ZKD", nullptr, nullptr, Fault::Unkillable, 1,
          "disp+work.exe"},
-        {"vanished counts as killed", SapInstanceType::Central, "ZKE", {}, nullptr, Fault::Vanished, 0, ""},
-        {"no process list",
-         SapInstanceType::Central,
-         "ZKF",
-         {},
-         nullptr,
-         Fault::NoList,
-         1,
-         "disp+work.exe disp+work.exe gwrd.exe msg_server.exe"},
-        {"replication server spared by the enqueue",
-         SapInstanceType::Enqueue,
-         "ZKG",
-         {},
-         "enrepserver.exe",
-         Fault::None,
-         0,
-         "enrepserver.exe"},
-        {"java with its jlaunch processes", SapInstanceType::CentralJava, "ZKH", {}, nullptr, Fault::None, 0, ""},
+        {"vanished counts as killed", SapInstanceType::Central, "ZKE", nullptr, nullptr, Fault::Vanished, 0, ""},
+        {"no process list", SapInstanceType::Central, "ZKF", nullptr, nullptr, Fault::NoList, 1, whole},
+        {"replication server spared by the enqueue", SapInstanceType::Enqueue, "ZKG", nullptr, "enrepserver.exe",
+         Fault::None, 0, "enrepserver.exe"},
+        {"java with its jlaunch processes", SapInstanceType::CentralJava, "ZKH", nullptr, nullptr, Fault::None, 0, ""},
     };
     for (const KillRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -93,7 +63,7 @@ TEST_F(InstanceTest, KillEndsTheInstanceAndNothingElse)
         }
         Sleep(300); // jcontrol.exe starts its jlaunch.exe processes
         CTollanAttrib attrib;
-        ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_CLEAN, row.changes)));
+        ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_CLEAN, Change(row.change))));
         OwnerHook owners(TestModule());
         FaultHook faults(TestModule());
         std::unique_ptr<ImportHook> vanish;
@@ -147,30 +117,23 @@ struct CleanRow {
     bool serviceRuns;
     uint32_t timeout; // CleanTimeout; EPProgramTimeout is 30
     bool virtualClock; // for the waits of the agent's own loops (the service's waits need the real one)
-    std::vector<uint32_t> messages;
+    const char* messages;
     const char* left; // live images afterwards
 };
 
 TEST_F(InstanceTest, CleanThroughEachOfItsSteps)
 {
     const CleanRow rows[] = {
-        {"graceful stop", "ZCA", "", false, true, 90, false, {10130, 10134}, ""},
-        {"kill tool missing", "ZCB", "", true, true, 90, false, {10127, 10134}, ""},
+        {"graceful stop", "ZCA", "", false, true, 90, false, "10130 10134", ""},
+        {"kill tool missing", "ZCB", "", true, true, 90, false, "10127 10134", ""},
         // No time is left for the service's stop; the instance's processes are ended all the same.
-        {"kill tool hangs", "ZCC", "sapsrvkill delay=hang", false, true, 32, false, {10128, 10133}, "testservice.exe"},
+        {"kill tool hangs", "ZCC", "sapsrvkill delay=hang", false, true, 32, false, "10128 10133", "testservice.exe"},
         // 60 s left after the tool: checks at 60 and 35 s, then 15 s are too few.
-        {"kill tool kills nothing", "ZCD", "sapsrvkill kill=none", false, false, 90, true, {10131, 10132, 10134}, ""},
+        {"kill tool kills nothing", "ZCD", "sapsrvkill kill=none", false, false, 90, true, "10131 10132 10134", ""},
         // One process gone is no stopped instance: the wait goes on for the rest.
-        {"kill tool ends only the message server",
-         "ZCG",
-         "sapsrvkill kill=msg_server.exe",
-         false,
-         false,
-         90,
-         true,
-         {10131, 10132, 10134},
-         ""},
-        {"instance ends, service already stopped", "ZCE", "", false, false, 90, false, {10130, 10134}, ""},
+        {"tool ends msg_server.exe only", "ZCG", "sapsrvkill kill=msg_server.exe", false, false, 90, true,
+         "10131 10132 10134", ""},
+        {"instance ends, service already stopped", "ZCE", "", false, false, 90, false, "10130 10134", ""},
     };
     for (const CleanRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -200,7 +163,7 @@ TEST_F(InstanceTest, CleanThroughEachOfItsSteps)
             EXPECT_EQ(0u, failed);
             EXPECT_EQ(std::vector<std::wstring>(), ledger.Outstanding());
         }
-        EXPECT_EQ(row.messages, MessageIds());
+        EXPECT_EQ(row.messages, MessageIdText());
         EXPECT_EQ(row.left, LiveImages(sap));
         std::vector<std::string> log = sap.SapLog();
         ASSERT_EQ(5u, log.size());
