@@ -37,6 +37,17 @@ public:
     // The process state, then the SAP service: a stopped service makes an online instance offline.
     QLibStatus _FirstLevelMonitor(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLeft);
 
+    // Monitor's three levels: processes and service every cycle, SAP's tools in the cycles the counter picks,
+    // the administrator's MonitorProgram whenever it names a program. *state: 1 online, 0 offline, 2 unknown.
+    QLibStatus Monitor(CTollanAttrib& attrib, uint32_t* state);
+    // Level 2: SAP's tools by the instance's architecture; writes *state only where a tool or a check decides.
+    QLibStatus _SecondLevelMonitor(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLeft);
+    // Level 3: the MonitorProgram's exit code; nothing when it names no program.
+    QLibStatus _ThirdLevelMonitor(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLeft);
+    // A tool's exit code as a resource state, with its messages; always success.
+    static QLibStatus _InterpretSapinfoExitCode(uint32_t exitCode, uint32_t* state, const std::wstring& instType);
+    static QLibStatus _InterpretEnsmonExitCode(uint32_t exitCode, uint32_t* state, const std::wstring& instType);
+
     // Ends every process of the instance: those a ProcMon name leads to during the walk, then those of the
     // instance's accounts that no name matched. *failed is 1 when Kill fails, whatever the reason: a process
     // left running, a process list that could not be opened or walked. Processes are ended through the

@@ -35,6 +35,9 @@ private:
     std::vector<wchar_t> m_Text; // terminated
 };
 
+// The program a MonitorProgram names: a quoted path without its quotes, else the text up to the first blank
+// or tab. Empty when the value holds only blanks and tabs.
+std::wstring TollanProgramOf(const std::wstring& command);
 // 'A'-'Z' and 'a'-'z' trade case; every other character stays.
 char SwapCaseChar(char c);
 // At most size - 1 characters and a terminator (when size is non-zero); the source's whole length.

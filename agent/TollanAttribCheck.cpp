@@ -116,21 +116,6 @@ bool Allows(const ProcMonRule& rule, const std::wstring& name)
     return false;
 }
 
-// The program a MonitorProgram names: a quoted path without its quotes, else the text up to the
-// first blank or tab. Empty when the value holds only blanks and tabs.
-std::wstring ProgramOf(const std::wstring& command)
-{
-    size_t start = command.find_first_not_of(L" \t");
-    if (start == std::wstring::npos)
-        return std::wstring();
-    if (command[start] == L'"') {
-        size_t close = command.find(L'"', start + 1);
-        return command.substr(start + 1, close == std::wstring::npos ? std::wstring::npos : close - start - 1);
-    }
-    size_t end = command.find_first_of(L" \t", start);
-    return command.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-}
-
 constexpr uint32_t KindBit(int32_t kind)
 {
     return 1u << kind;
@@ -142,6 +127,21 @@ constexpr uint32_t Monitor = KindBit(TOLLAN_EP_MONITOR);
 constexpr uint32_t Every = Online | Offline | Clean | Monitor;
 
 } // namespace
+
+// The program a MonitorProgram names: a quoted path without its quotes, else the text up to the
+// first blank or tab. Empty when the value holds only blanks and tabs.
+std::wstring TollanProgramOf(const std::wstring& command)
+{
+    size_t start = command.find_first_not_of(L" \t");
+    if (start == std::wstring::npos)
+        return std::wstring();
+    if (command[start] == L'"') {
+        size_t close = command.find(L'"', start + 1);
+        return command.substr(start + 1, close == std::wstring::npos ? std::wstring::npos : close - start - 1);
+    }
+    size_t end = command.find_first_of(L" \t", start);
+    return command.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+}
 
 QLibStatus CTollanAttrib::_CheckArgs(int32_t kind)
 {
@@ -456,7 +456,7 @@ QLibStatus CTollanAttrib::CheckEnqSrvResName()
 QLibStatus CTollanAttrib::CheckMonitorProgram()
 {
     const wchar_t* command = m_MonitorProgram.c_str();
-    std::wstring program = ProgramOf(m_MonitorProgram);
+    std::wstring program = TollanProgramOf(m_MonitorProgram);
     if (program.empty()) {
         CHECK_TRACE(L"MonitorProgram [%s] is null.", command);
         return QLibOk();

@@ -4,7 +4,9 @@
 #include <cstdint>
 
 #include "LibLogger.h"
+#include "Tollan.h"
 #include "TollanAgent.h"
+#include "TollanAttrib.h"
 #include "TollanLog.h"
 
 namespace {
@@ -76,9 +78,101 @@ void ConnectCluster()
     }
 }
 
+// What tells one resource entry point from another.
+struct EntryPoint {
+    const char* function;
+    uint32_t kind;
+    const wchar_t* title; // as in "Online successful."
+    const wchar_t* verb; // as in "Failed to online the resource"
+    uint32_t parseFailedId;
+    uint32_t failedId;
+    uint32_t initial; // the result until the operation sets it; also the answer when none ran
+};
+
+using Operation = QLibStatus (*)(CTollanAttrib& attrib, uint32_t* result);
+
+bool WantsDump(const std::wstring& level)
+{
+    return level == L"TRACE" || level == L"TRACETRACE";
+}
+
+uint32_t RunOperation(const EntryPoint& entry, const char* resource, TarnAgArgs* args, Operation operation)
+{
+    g_QLibLogQueue.OpenThreadQueue();
+    uint32_t result = entry.initial;
+    CTollanAttrib attrib;
+    QLIB_TRACE(entry.function, L"Validating the arguments for %s.", entry.title);
+    QLibStatus status = attrib.Parse(entry.kind, resource, args, 1);
+    attrib.LogArgs();
+    if (status.IsFailed()) {
+        TOLLAN_MSG(TARNAG_SEV_FAILURE, entry.function, Source, entry.parseFailedId,
+                   L"Failed to parse the argument list for %s [%d, 0x%.08X].", entry.title, status.GetType(),
+                   status.GetCode());
+        QLIB_TRACE(entry.function, L"Failed to parse the argument list [%d, 0x%.08X].", status.GetType(),
+                   status.GetCode());
+    } else {
+        QLIB_TRACE(entry.function, L"Arguments validated successfully for %s.", entry.title);
+        status = operation(attrib, &result);
+        if (status.IsFailed())
+            TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, entry.function, Source, entry.failedId,
+                             L"Failed to %s the resource %s [%d, 0x%.08X].", entry.verb,
+                             attrib.GetResourceName().c_str(), status.GetType(), status.GetCode());
+        else
+            QLIB_TRACE(entry.function, L"%s successful.", entry.title);
+    }
+    if (status.IsFailed() || WantsDump(attrib.GetResLogLevel()))
+        g_QLibLogQueue.Dump();
+    g_QLibLogQueue.ClearThreadQueue();
+    return result;
+}
+
+// One resource entry point: its operation's result, or its initial value when an exception ended the call.
+uint32_t RunEntryPoint(const EntryPoint& entry, const char* resource, TarnAgArgs* args, Operation operation)
+{
+    try {
+        return RunOperation(entry, resource, args, operation);
+    } catch (...) {
+        TOLLAN_MSG(TARNAG_SEV_FAILURE, entry.function, Source, entry.failedId,
+                   L"Failed to %s the resource %S [%d, 0x%.08X].", entry.verb, resource == nullptr ? "" : resource,
+                   ExceptionType, ExceptionCode);
+        NoThrow([&] {
+            QLIB_TRACE(entry.function, L"Failed to %s the resource %S [%d, 0x%.08X].", entry.verb,
+                       resource == nullptr ? "" : resource, ExceptionType, ExceptionCode);
+            g_QLibLogQueue.Dump();
+        });
+        NoThrow([] { g_QLibLogQueue.ClearThreadQueue(); });
+        return entry.initial;
+    }
+}
+
+const EntryPoint Offline = {"TollanOffline", TOLLAN_EP_OFFLINE, L"Offline", L"offline", 10003, 10004, 0};
+const EntryPoint Monitor = {"TollanMonitor", TOLLAN_EP_MONITOR,   L"Monitor", L"monitor", 10005,
+                            10006,           TOLLAN_STATE_UNKNOWN};
+const EntryPoint Clean = {"TollanClean", TOLLAN_EP_CLEAN, L"Clean", L"clean", 10007, 10008, 0};
+
 } // namespace
 
 extern "C" {
+
+// Each call works on a CTollan of its own.
+uint32_t TollanOffline(const char* resource, TarnAgArgs* args)
+{
+    return RunEntryPoint(Offline, resource, args,
+                         [](CTollanAttrib& attrib, uint32_t* result) { return CTollan().Offline(attrib, result); });
+}
+
+uint32_t TollanMonitor(const char* resource, TarnAgArgs* args, void*)
+{
+    return RunEntryPoint(Monitor, resource, args,
+                         [](CTollanAttrib& attrib, uint32_t* result) { return CTollan().Monitor(attrib, result); });
+}
+
+// The reason the framework gives plays no part in the clean.
+uint32_t TollanClean(const char* resource, uint32_t, TarnAgArgs* args)
+{
+    return RunEntryPoint(Clean, resource, args,
+                         [](CTollanAttrib& attrib, uint32_t* result) { return CTollan().Clean(attrib, result); });
+}
 
 void TollanShutdown()
 {
@@ -108,7 +202,7 @@ namespace {
 
 // Static storage: the framework may keep the table's address rather than a copy.
 const TarnAgEPTable g_EntryPoints = {
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, TollanShutdown,
+    nullptr, nullptr, nullptr, TollanMonitor, nullptr, TollanOffline, nullptr, nullptr, TollanClean, TollanShutdown,
 };
 
 } // namespace

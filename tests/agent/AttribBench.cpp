@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ADsOpenHook.h"
+#include "BenchBareLookup.h"
 #include "BenchCompare.h"
 #include "TollanAttrib.h"
 
@@ -44,42 +45,9 @@ bool Ours()
     return attrib.Parse(TOLLAN_EP_MONITOR, "R1", &args, 1).IsOK();
 }
 
-// A serverless lookup as the agent must make it: the naming context from the root entry, then one search.
-bool BareLookup(const wchar_t* name)
-{
-    IADs* root = nullptr;
-    if (FAILED(
-            ADsOpenObject(L"LDAP://127.0.0.1/rootDSE", nullptr, nullptr, 0, IID_IADs, reinterpret_cast<void**>(&root))))
-        return false;
-    VARIANT context;
-    VariantInit(&context);
-    BSTR property = SysAllocString(L"defaultNamingContext");
-    HRESULT got = root->Get(property, &context);
-    SysFreeString(property);
-    root->Release();
-    if (FAILED(got) || context.vt != VT_BSTR)
-        return false;
-    std::wstring path = std::wstring(L"LDAP://127.0.0.1/") + context.bstrVal;
-    VariantClear(&context);
-    IDirectorySearch* search = nullptr;
-    if (FAILED(
-            ADsOpenObject(path.c_str(), nullptr, nullptr, 0, IID_IDirectorySearch, reinterpret_cast<void**>(&search))))
-        return false;
-    std::wstring filter = std::wstring(L"(&(objectClass=user)(cn=") + name + L"))";
-    LPWSTR columns[] = {const_cast<LPWSTR>(L"ADsPath")};
-    ADS_SEARCH_HANDLE handle = nullptr;
-    bool found = false;
-    if (SUCCEEDED(search->ExecuteSearch(&filter[0], columns, 1, &handle))) {
-        found = search->GetFirstRow(handle) == S_OK;
-        search->CloseSearchHandle(handle);
-    }
-    search->Release();
-    return found;
-}
-
 bool Bare()
 {
-    return BareLookup(L"SAPServicePRD") && BareLookup(L"prdadm");
+    return BenchBareLookup(L"SAPServicePRD") && BenchBareLookup(L"prdadm");
 }
 
 } // namespace

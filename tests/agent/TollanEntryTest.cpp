@@ -1,0 +1,220 @@
+// The entry points through the framework host: what each reports and returns, when it dumps its trace, and
+// that nothing of one call leaks into another or out of the module.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AgentHostTesting.h"
+#include "ImportHook.h"
+#include "LedgerHook.h"
+#include "TarnApiTest.h"
+
+namespace {
+
+std::string BareCluster()
+{
+    return "system N1\ninclude " + TarnTestFullPath("Tollan.desc") + "\nresource R1\n    Type = Tollan\n";
+}
+
+struct EntryRow {
+    uint32_t op;
+    uint32_t parseFailedId, failedId;
+    uint32_t initial;
+};
+const EntryRow Entries[] = {
+    {TARNAG_OP_OFFLINE, 10003, 10004, 0},
+    {TARNAG_OP_MONITOR, 10005, 10006, 2},
+    {TARNAG_OP_CLEAN, 10007, 10008, 0},
+};
+
+TEST(EntryPoints, NullResourceNameIsAParseFailureWithADump)
+{
+    TarnTestCluster files(BareCluster());
+    TarnTestAgentModule agent(L"Tollan.dll");
+    ASSERT_EQ(0, TarnAgHostStart(L"Tollan.dll"));
+    for (const EntryRow& row : Entries) {
+        TarnAgHostLogClear();
+        uint32_t result = 99;
+        ASSERT_EQ(0, TarnAgHostCallWith(row.op, nullptr, nullptr, 0, &result));
+        EXPECT_EQ(row.initial, result);
+        EXPECT_EQ((std::vector<uint32_t>{10009, row.parseFailedId}), MessageIds());
+        EXPECT_NE(std::wstring::npos, MessageText(row.parseFailedId).find(L"[1, 0x00000057]"));
+        EXPECT_GT(DumpLines(), 0u);
+    }
+    TarnAgHostStop();
+}
+
+// Tollan.dll's larger allocations fail while armed, so that an entry point meets std::bad_alloc. Small ones
+// go on: the runtime's per-thread blocks and the exception object itself are small.
+std::atomic<bool> g_FailAllocations{false};
+ImportHook* g_Malloc = nullptr;
+
+void* __cdecl FailingMalloc(size_t size)
+{
+    if (g_FailAllocations && size >= 256)
+        return nullptr;
+    return g_Malloc->Original<void*(__cdecl*)(size_t)>()(size);
+}
+
+TEST(EntryPoints, AnExceptionIsTheEntryPointsFailureNeverTheFrameworks)
+{
+    TarnTestCluster files(BareCluster());
+    TarnTestAgentModule agent(L"Tollan.dll");
+    ImportHook malloc(agent.Get(), "malloc", reinterpret_cast<const void*>(&FailingMalloc));
+    ASSERT_TRUE(malloc.Active());
+    g_Malloc = &malloc;
+    ASSERT_EQ(0, TarnAgHostStart(L"Tollan.dll"));
+    for (const EntryRow& row : Entries) {
+        TarnAgHostLogClear();
+        uint32_t result = 99;
+        g_FailAllocations = true;
+        int32_t called = TarnAgHostCall(row.op, "R1", &result);
+        g_FailAllocations = false;
+        ASSERT_EQ(0, called);
+        EXPECT_EQ(row.initial, result);
+        ASSERT_FALSE(MessageIds().empty());
+        EXPECT_EQ(row.failedId, MessageIds().back());
+        EXPECT_NE(std::wstring::npos, MessageText(row.failedId).find(L"R1 [1, 0x0000000E]"))
+            << MessageText(row.failedId);
+    }
+    // The module still works afterwards.
+    uint32_t result = 99;
+    ASSERT_EQ(0, TarnAgHostCallWith(TARNAG_OP_MONITOR, nullptr, nullptr, 0, &result));
+    EXPECT_EQ(2u, result);
+    TarnAgHostStop();
+    g_Malloc = nullptr;
+}
+
+TEST(EntryPoints, MonitorDumpsOnlyWhenTracingAndFollowsTimeoutChanges)
+{
+    SKIP_OUTSIDE_TEST_BED();
+    const std::map<std::string, std::string> levelOne = {{"SecondLevelMonitor", "0"}, {"MonitorProgram", ""}};
+    AgentOnInstance a(SapInstanceType::Central, "QE1", levelOne);
+    ASSERT_TRUE(a.started) << a.sap.Error();
+    ASSERT_TRUE(a.Run());
+    const struct {
+        const char* level;
+        bool dumps;
+    } rows[] = {{"trace", false}, {"INFO", false}, {"TRACE", true}, {"TRACETRACE", true}};
+    for (const auto& row : rows) {
+        std::map<std::string, std::string> changes = levelOne;
+        changes["ResLogLevel"] = row.level;
+        ASSERT_TRUE(a.Describe(changes));
+        TarnAgHostLogClear();
+        EXPECT_EQ(1u, a.Call(TARNAG_OP_MONITOR)) << row.level;
+        EXPECT_EQ(row.dumps, DumpLines() > 0) << row.level;
+    }
+    std::thread([] { TarnApiTestChangeAttr(TARN_OBJ_TYPE, "Tollan", "MonitorTimeout", "45"); }).join();
+    TarnAgHostLogClear();
+    EXPECT_EQ(1u, a.Call(TARNAG_OP_MONITOR));
+    size_t followed = 0;
+    for (const TarnAgLogEntry& entry : TarnTestLogs(TARNAG_LOG_RESOURCE))
+        followed += std::wstring(entry.text) == L"Got timeout for the entry point from cluster [45].";
+    EXPECT_EQ(1u, followed);
+}
+
+// The functions named in the dumped records of each calling thread.
+std::map<uint32_t, std::set<std::string>> DumpedFunctionsByThread()
+{
+    std::map<uint32_t, std::set<std::string>> functions;
+    for (const TarnAgLogEntry& entry : TarnTestLogs(TARNAG_LOG_MESSAGE))
+        if (entry.msgId == 10000)
+            functions[entry.threadId].insert(entry.function);
+    return functions;
+}
+
+TEST(EntryPoints, TwoResourcesAtOnceDumpTheirOwnTraces)
+{
+    SKIP_OUTSIDE_TEST_BED();
+    AgentOnInstance a(SapInstanceType::Central, "QE2", {{"SecondLevelMonitor", "0"}, {"MonitorProgram", ""}});
+    ASSERT_TRUE(a.started) << a.sap.Error();
+    ASSERT_TRUE(a.Run());
+    SapFixture other(SapInstanceType::Dialog, "QE3");
+    ASSERT_TRUE(other.Ok()) << other.Error();
+    std::map<std::string, std::string> attributes = other.Attributes();
+    attributes["SAPAdmin"] = "prdadm";
+    attributes["SAPServiceUser"] = "SAPServicePRD";
+    attributes["SAPAdminDomain"] = "";
+    std::string second = other.Description("R2", attributes);
+    TarnAgHostStop();
+    a.cluster.reset();
+    {
+        std::map<std::string, std::string> mine = a.sap.Attributes();
+        mine["SAPAdmin"] = "prdadm";
+        mine["SAPServiceUser"] = "SAPServicePRD";
+        mine["SAPAdminDomain"] = "";
+        mine["SecondLevelMonitor"] = "0";
+        mine["MonitorProgram"] = "";
+        a.cluster = std::make_unique<TarnTestCluster>(a.sap.Description("R1", mine)
+                                                      + second.substr(second.find("group ")));
+    }
+    ASSERT_EQ(0, TarnAgHostStart(L"Tollan.dll"));
+    TarnAgHostLogClear();
+    uint32_t offline = 99;
+    std::thread other_call([&] { EXPECT_EQ(0, TarnAgHostCall(TARNAG_OP_OFFLINE, "R2", &offline)); });
+    EXPECT_EQ(1u, a.Call(TARNAG_OP_MONITOR));
+    other_call.join();
+    EXPECT_EQ(0u, offline);
+    std::map<uint32_t, std::set<std::string>> dumps = DumpedFunctionsByThread();
+    ASSERT_EQ(2u, dumps.size());
+    for (const auto& [thread, functions] : dumps) {
+        bool monitor = functions.count("TollanMonitor") != 0;
+        EXPECT_NE(monitor, functions.count("TollanOffline") != 0) << thread;
+        EXPECT_EQ(monitor, functions.count("CTollan::Monitor") != 0) << thread;
+        EXPECT_NE(monitor, functions.count("CTollan::Offline") != 0) << thread;
+    }
+}
+
+SIZE_T PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
+    return counters.PrivateUsage;
+}
+
+TEST(EntryPoints, SoakOfMonitorCyclesLeavesNothingBehind)
+{
+    SKIP_OUTSIDE_TEST_BED();
+    AgentOnInstance a(SapInstanceType::Central, "QE4",
+                      {{"SecondLevelMonitor", "0"}, {"MonitorProgram", ""}, {"ResLogLevel", "INFO"}});
+    ASSERT_TRUE(a.started) << a.sap.Error();
+    ASSERT_TRUE(a.Run());
+    a.Own();
+    // As the framework calls it: several resources' monitors at once, each call on a thread of its own.
+    auto cycles = [&](int threads, int count) {
+        std::vector<std::thread> callers;
+        std::atomic<int> online{0};
+        for (int t = 0; t < threads; ++t)
+            callers.emplace_back([&] {
+                for (int i = 0; i < count / threads; ++i) {
+                    uint32_t state = 0;
+                    online += TarnAgHostCall(TARNAG_OP_MONITOR, "R1", &state) == 0 && state == 1;
+                }
+            });
+        for (std::thread& caller : callers)
+            caller.join();
+        TarnAgHostLogClear();
+        return online.load();
+    };
+    EXPECT_EQ(200, cycles(8, 200));
+    SIZE_T before = PrivateBytes();
+    EXPECT_EQ(1600, cycles(8, 1600));
+    SIZE_T after = PrivateBytes();
+    EXPECT_LT(after, before + (1u << 20)) << before << " -> " << after;
+    // The ledger matches releases to creations by handle value, which calls on other threads may reuse in
+    // between: its cycles run one at a time.
+    LedgerHook ledger(a.agent->Get());
+    EXPECT_EQ(200, cycles(1, 200));
+    EXPECT_EQ(std::vector<std::wstring>(), ledger.Outstanding());
+}
+
+} // namespace
