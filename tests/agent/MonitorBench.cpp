@@ -33,8 +33,13 @@ std::wstring Wide(const std::string& text)
 std::vector<std::string> Values(const SapFixture& sap)
 {
     std::map<std::string, std::string> a = sap.Attributes();
-    std::vector<std::string> values = {a["SAPSID"], "0", a["EPProgramTimeout"], a["SAPHome"], a["SAPMonHome"],
-                                       a["SAPHost"], std::to_string(sap.procMon.size())};
+    std::vector<std::string> values = {a["SAPSID"],
+                                       "0",
+                                       a["EPProgramTimeout"],
+                                       a["SAPHome"],
+                                       a["SAPMonHome"],
+                                       a["SAPHost"],
+                                       std::to_string(sap.procMon.size())};
     values.insert(values.end(), sap.procMon.begin(), sap.procMon.end());
     for (const char* value : {"SAPServicePRD", "", "prdadm"})
         values.push_back(value);
