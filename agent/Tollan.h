@@ -58,6 +58,9 @@ public:
     QLibStatus Clean(const CTollanAttrib& attrib, uint32_t* failed);
     // The stop command, the service's stop and a kill of what is left, then the log record. *result stays 0.
     QLibStatus Offline(const CTollanAttrib& attrib, uint32_t* result);
+    // Leftovers killed, the service and the start command run, the counter reset, then SAP's own check until
+    // the instance answers or the budget is spent. Fails only when the process check or the start fails.
+    QLibStatus Online(CTollanAttrib& attrib);
 
     // The record of the action (1 online, 2 offline, 3 monitor, 4 clean) for the instance the attributes name.
     static QLibStatus _LogSAP(const CTollanAttrib& attrib, uint32_t action);
