@@ -113,3 +113,19 @@ private:
 // The ProcMon list an operation works with: for Java and Add-In instances with "JLAUNCH.EXE" added.
 std::vector<std::wstring> TollanWorkingProcMon(const char* function, const CTollanAttrib& attrib,
                                                uint32_t* architecture);
+
+// The instance's Windows service: "SAP" + SID + "_" + instance number.
+std::wstring TollanServiceName(const CTollanAttrib& attrib);
+
+// What an operation says of its stop of the SAP service.
+struct CTollanServiceStopTexts {
+    const wchar_t* stopTrace; // with the service's name
+    const wchar_t* failed; // the failed step's name in the failure trace
+    uint32_t timedOutId;
+    uint32_t stoppedId;
+    const wchar_t* stopped; // with the service's name
+};
+
+// Stops the instance's service within the time left; a failure is only reported.
+void TollanStopService(const char* function, const CTollanAttrib& attrib, int64_t timeLeft,
+                       const CTollanServiceStopTexts& texts);

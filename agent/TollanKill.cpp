@@ -46,6 +46,27 @@ bool Precondition(bool holds, const wchar_t* trace, const std::wstring& traceIns
 
 } // namespace
 
+std::wstring TollanServiceName(const CTollanAttrib& attrib)
+{
+    return L"SAP" + attrib.GetSAPSID() + L"_" + attrib.GetInstNumber();
+}
+
+void TollanStopService(const char* function, const CTollanAttrib& attrib, int64_t timeLeft,
+                       const CTollanServiceStopTexts& texts)
+{
+    std::wstring service = TollanServiceName(attrib);
+    QLIB_TRACE(function, texts.stopTrace, service.c_str());
+    QLibStatus stop = CTollanUtil::StopService(service, timeLeft);
+    if (stop.IsOK()) {
+        TOLLAN_TRACE_MSG(TARNAG_SEV_SUCCESS, function, Source, texts.stoppedId, texts.stopped, service.c_str());
+        return;
+    }
+    QLIB_TRACE_FAILED(function, texts.failed, stop);
+    if (stop.GetCode() == WAIT_TIMEOUT)
+        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, texts.timedOutId, L"SAP Service Stop [%s] timed out.",
+                         service.c_str());
+}
+
 QLibStatus CTollan::Kill(const CTollanAttrib& attrib, int64_t timeLeft, uint32_t* failed)
 {
     const char* function = KillFunction;
@@ -182,8 +203,6 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
     *killFailed = 0;
     const std::wstring& host = attrib.GetSAPHost();
     const std::wstring& home = attrib.GetSAPHome();
-    const std::wstring& sid = attrib.GetSAPSID();
-    std::wstring number = attrib.GetInstNumber();
 
     uint8_t valid = 0;
     uint8_t isDirectory = 0;
@@ -238,18 +257,9 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
         }
     }
 
-    std::wstring service = L"SAP" + sid + L"_" + number;
-    QLIB_TRACE(function, L"Going to stop the SAP Service [%s].", service.c_str());
-    QLibStatus stop = CTollanUtil::StopService(service, _GetTimeLeft(start, budget));
-    if (stop.IsFailed()) {
-        QLIB_TRACE_FAILED(function, L"StopService failed to stop the SAP Service.", stop);
-        if (stop.GetCode() == WAIT_TIMEOUT)
-            TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10133, L"SAP Service Stop [%s] timed out.",
-                             service.c_str());
-    } else {
-        TOLLAN_TRACE_MSG(TARNAG_SEV_SUCCESS, function, Source, 10134, L"Successfully stopped the SAP Service [%s].",
-                         service.c_str());
-    }
+    TollanStopService(function, attrib, _GetTimeLeft(start, budget),
+                      {L"Going to stop the SAP Service [%s].", L"StopService failed to stop the SAP Service.", 10133,
+                       10134, L"Successfully stopped the SAP Service [%s]."});
 
     QLibStatus kill = Kill(attrib, _GetTimeLeft(start, budget), killFailed);
     QLIB_TRACE(function,

@@ -95,18 +95,9 @@ QLibStatus CTollan::Offline(const CTollanAttrib& attrib, uint32_t* result)
             return status;
     }
 
-    std::wstring service = L"SAP" + attrib.GetSAPSID() + L"_" + attrib.GetInstNumber();
-    QLIB_TRACE(function, L"Stop the SAP Service [%s].", service.c_str());
-    QLibStatus stop = CTollanUtil::StopService(service, _GetTimeLeft(start, budget));
-    if (stop.IsFailed()) {
-        QLIB_TRACE_FAILED(function, L"Failed to stop the SAP service.", stop);
-        if (stop.GetCode() == WAIT_TIMEOUT)
-            TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, function, Source, 10113, L"SAP Service Stop [%s] timed out.",
-                             service.c_str());
-    } else {
-        TOLLAN_TRACE_MSG(TARNAG_SEV_SUCCESS, function, Source, 10114, L"The SAP Service [%s] stopped successfully.",
-                         service.c_str());
-    }
+    TollanStopService(function, attrib, _GetTimeLeft(start, budget),
+                      {L"Stop the SAP Service [%s].", L"Failed to stop the SAP service.", 10113, 10114,
+                       L"The SAP Service [%s] stopped successfully."});
 
     QLIB_TRACE(function, L"Cleanup the resource for SAP Instance.");
     uint32_t killFailed = 0;

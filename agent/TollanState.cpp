@@ -370,7 +370,7 @@ QLibStatus CTollan::_FirstLevelMonitor(const CTollanAttrib& attrib, uint32_t* st
     const char* function = "CTollan::_FirstLevelMonitor";
     // A failed process check leaves the caller's state; the service still tells something.
     (void)GetResourceState(attrib, state, timeLeft);
-    std::wstring service = L"SAP" + attrib.GetSAPSID() + L"_" + attrib.GetInstNumber();
+    std::wstring service = TollanServiceName(attrib);
     QLIB_TRACE(function, L"Going to check the status of the SAP Service [%s].", service.c_str());
     uint32_t running = 0;
     QLibStatus status = CTollanUtil::IsServiceRunning(service, &running);
