@@ -19,5 +19,12 @@ wine_up() {
 }
 
 wine_down() {
+    # The server's folder below the temporary folder, named in the prefix, outlives the server: removed once it ended.
+    local dir
+    dir=$(cat "${WINEPREFIX:-}/wineserver" 2>/dev/null || true)
     wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    case "$dir" in
+        wine-?*) rm -rf "${TMPDIR:-/tmp}/$dir" ;;
+    esac
 }
