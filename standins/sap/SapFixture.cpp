@@ -408,13 +408,8 @@ void SapFixture::Remove()
         std::vector<SapProcess> left = Processes();
         if (left.empty())
             break;
-        for (const SapProcess& p : left) {
-            HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, p.pid);
-            if (process != nullptr) {
-                TerminateProcess(process, 1);
-                CloseHandle(process);
-            }
-        }
+        for (const SapProcess& p : left)
+            SapEndProcess(p);
     }
     if (m_ServiceInstalled)
         StopAndDelete(serviceName, true);

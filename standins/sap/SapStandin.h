@@ -46,6 +46,14 @@ struct SapProcess {
     std::wstring path; // full image path
 };
 
+// The full image path of an open process, or "" when it cannot be read.
+inline std::wstring SapImagePath(HANDLE process)
+{
+    wchar_t path[MAX_PATH * 2];
+    DWORD length = MAX_PATH * 2;
+    return QueryFullProcessImageNameW(process, 0, path, &length) ? std::wstring(path, length) : std::wstring();
+}
+
 // Calls visit(pid, image file name, full image path) for every process whose image path can be read.
 template <typename Visit>
 void SapForEachProcess(Visit visit)
@@ -59,10 +67,9 @@ void SapForEachProcess(Visit visit)
         HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
         if (process == nullptr)
             continue;
-        wchar_t path[MAX_PATH * 2];
-        DWORD length = MAX_PATH * 2;
-        if (QueryFullProcessImageNameW(process, 0, path, &length))
-            visit(entry.th32ProcessID, std::wstring(entry.szExeFile), std::wstring(path, length));
+        std::wstring path = SapImagePath(process);
+        if (!path.empty())
+            visit(entry.th32ProcessID, std::wstring(entry.szExeFile), path);
         CloseHandle(process);
     }
     CloseHandle(snapshot);
@@ -80,4 +87,16 @@ inline std::vector<SapProcess> SapProcessesBelow(const std::wstring& folder)
             found.push_back({pid, image, path});
     });
     return found;
+}
+
+// Ends a listed process if its id still names it: ids come back, and one that ended since the listing may now
+// belong to an unrelated process, so the image is read again through the handle that ends it.
+inline void SapEndProcess(const SapProcess& listed)
+{
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, listed.pid);
+    if (process == nullptr)
+        return;
+    if (SapImagePath(process) == listed.path)
+        TerminateProcess(process, 1);
+    CloseHandle(process);
 }

@@ -458,11 +458,8 @@ int ToolAction(const std::wstring& instance, std::string& liveOutput)
             bool listed = kill == "all";
             for (const std::string& image : Split(kill, ','))
                 listed = listed || lstrcmpiW(Widen(image).c_str(), p.image.c_str()) == 0;
-            HANDLE process = listed ? OpenProcess(PROCESS_TERMINATE, FALSE, p.pid) : nullptr;
-            if (process != nullptr) {
-                TerminateProcess(process, 1);
-                CloseHandle(process);
-            }
+            if (listed)
+                SapEndProcess(p);
         }
         return 0;
     }
