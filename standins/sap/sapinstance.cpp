@@ -1,7 +1,9 @@
 // sapinstance: a fixture SAP instance for the length of one command, for scripts and the demonstration.
 //
-//   sapinstance TYPE SID NR RESOURCE DESC [COMMAND LINE...]
+//   sapinstance [--set NAME=VALUE]... [--monitor] TYPE SID NR RESOURCE DESC [COMMAND LINE...]
 //
+// --set changes one of the resource's attributes; --monitor names the instance's monitor program in
+// MonitorProgram.
 // Builds the instance (TYPE: central, central-java, central-addin, dialog, enqueue, aenqueue, jenqueue,
 // enqrep, aenqrep, jenqrep) and its SAP service, writes the cluster description of RESOURCE to DESC, runs the
 // command with TARN_CLUSTER_DESC and the logon hook's TARN_LOGON_USER, TARN_LOGON_DOMAIN and TARN_LOGON_PASSWORD
@@ -12,6 +14,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "SapFixture.h"
@@ -78,9 +81,27 @@ void PrintResults(const SapFixture& sap)
 
 int main(int argc, char** argv)
 {
+    std::map<std::string, std::string> changes;
+    bool monitor = false;
+    int first = 1;
+    for (; first < argc; ++first) {
+        std::string option = argv[first];
+        size_t equals = first + 1 < argc ? std::string(argv[first + 1]).find('=') : std::string::npos;
+        if (option == "--set" && equals != std::string::npos) {
+            std::string change = argv[++first];
+            changes[change.substr(0, equals)] = change.substr(equals + 1);
+        } else if (option == "--monitor") {
+            monitor = true;
+        } else {
+            break;
+        }
+    }
+    argv += first - 1;
+    argc -= first - 1;
     SapInstanceType type;
     if (argc < 6 || !TypeNamed(argv[1], &type)) {
-        fprintf(stderr, "usage: sapinstance TYPE SID NR RESOURCE DESC [COMMAND LINE...]\n");
+        fprintf(stderr,
+                "usage: sapinstance [--set NAME=VALUE]... [--monitor] TYPE SID NR RESOURCE DESC [COMMAND...]\n");
         return 1;
     }
     SapFixture sap(type, argv[2], argv[3]);
@@ -88,7 +109,12 @@ int main(int argc, char** argv)
         printf("sapinstance: %s\n", sap.Error().c_str());
         return 2;
     }
-    std::ofstream(argv[5], std::ios::binary) << sap.Description(argv[4]);
+    std::map<std::string, std::string> attributes = sap.Attributes();
+    if (monitor)
+        attributes["MonitorProgram"] = sap.monitorProgram;
+    for (const auto& [name, value] : changes)
+        attributes[name] = value;
+    std::ofstream(argv[5], std::ios::binary) << sap.Description(argv[4], attributes);
     SetEnvironmentVariableA("TARN_CLUSTER_DESC", argv[5]);
     SetEnvironmentVariableA("TARN_LOGON_USER", sap.user.c_str());
     SetEnvironmentVariableA("TARN_LOGON_DOMAIN", sap.domain.c_str());
