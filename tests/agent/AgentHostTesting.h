@@ -63,7 +63,11 @@ public:
     // The service and the instance's processes running, each as the administrator.
     bool Run()
     {
-        if (!sap.StartService()) {
+        // Wine's service manager turns a start away while it serves another program's: ask again.
+        bool service = false;
+        for (int tries = 0; !service && tries < 10; ++tries)
+            service = sap.StartService() || (Sleep(500), false);
+        if (!service) {
             ADD_FAILURE() << "the SAP service did not start";
             return false;
         }

@@ -36,11 +36,19 @@ struct Row {
     const wchar_t* text; // held by the first message, when given
 };
 
+// "{profile}" in a change: the instance's profile, copied into a folder whose name holds a blank.
 void RunRows(AgentOnInstance& a, const char* counted, const std::vector<Row>& rows)
 {
+    std::string folder = a.sap.root + "\\prof dir";
+    std::string spaced = folder + a.sap.profile.substr(a.sap.profile.find_last_of('\\'));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) && CopyFileA(a.sap.profile.c_str(), spaced.c_str(), FALSE));
     for (const Row& row : rows) {
         SCOPED_TRACE(row.plan);
-        ASSERT_TRUE(a.Describe(row.changes));
+        std::map<std::string, std::string> changes = row.changes;
+        for (auto& [name, value] : changes)
+            if (value == "{profile}")
+                value = spaced;
+        ASSERT_TRUE(a.Describe(changes));
         a.sap.Plan(row.plan);
         size_t before = a.Runs(counted);
         TarnAgHostLogClear();
@@ -133,6 +141,8 @@ TEST(Monitor, SecondLevelJudgesEachArchitectureByItsTools)
              {every, "ensmon exit=8", 0, {10164}, 1, nullptr},
              {every, "ensmon exit=12", 0, {10164}, 1, nullptr},
              {every, "ensmon exit=3", 2, {10165}, 1, nullptr},
+             // The profile's path, with its blank, reaches ensmon as one argument.
+             {{{"SecondLevelMonitor", "1"}, {"InstProfile", "{profile}"}}, "ensmon exit=live", 1, {}, 1, nullptr},
          }},
         {SapInstanceType::EnqRep,
          "QA3",
