@@ -145,6 +145,7 @@ uint32_t RunEntryPoint(const EntryPoint& entry, const char* resource, TarnAgArgs
     }
 }
 
+const EntryPoint Online = {"TollanOnline", TOLLAN_EP_ONLINE, L"Online", L"online", 10001, 10002, 0};
 const EntryPoint Offline = {"TollanOffline", TOLLAN_EP_OFFLINE, L"Offline", L"offline", 10003, 10004, 0};
 const EntryPoint Monitor = {"TollanMonitor", TOLLAN_EP_MONITOR,   L"Monitor", L"monitor", 10005,
                             10006,           TOLLAN_STATE_UNKNOWN};
@@ -154,7 +155,13 @@ const EntryPoint Clean = {"TollanClean", TOLLAN_EP_CLEAN, L"Clean", L"clean", 10
 
 extern "C" {
 
-// Each call works on a CTollan of its own.
+// Each call works on a CTollan of its own. Online and offline always answer 0.
+uint32_t TollanOnline(const char* resource, TarnAgArgs* args)
+{
+    return RunEntryPoint(Online, resource, args,
+                         [](CTollanAttrib& attrib, uint32_t*) { return CTollan().Online(attrib); });
+}
+
 uint32_t TollanOffline(const char* resource, TarnAgArgs* args)
 {
     return RunEntryPoint(Offline, resource, args,
@@ -202,7 +209,8 @@ namespace {
 
 // Static storage: the framework may keep the table's address rather than a copy.
 const TarnAgEPTable g_EntryPoints = {
-    nullptr, nullptr, nullptr, TollanMonitor, nullptr, TollanOffline, nullptr, nullptr, TollanClean, TollanShutdown,
+    nullptr,       nullptr, nullptr, TollanMonitor, TollanOnline,
+    TollanOffline, nullptr, nullptr, TollanClean,   TollanShutdown,
 };
 
 } // namespace

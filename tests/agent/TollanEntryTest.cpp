@@ -30,6 +30,7 @@ struct EntryRow {
     uint32_t initial;
 };
 const EntryRow Entries[] = {
+    {TARNAG_OP_ONLINE, 10001, 10002, 0},
     {TARNAG_OP_OFFLINE, 10003, 10004, 0},
     {TARNAG_OP_MONITOR, 10005, 10006, 2},
     {TARNAG_OP_CLEAN, 10007, 10008, 0},
@@ -158,18 +159,19 @@ TEST(EntryPoints, TwoResourcesAtOnceDumpTheirOwnTraces)
     }
     ASSERT_EQ(0, TarnAgHostStart(L"Tollan.dll"));
     TarnAgHostLogClear();
-    uint32_t offline = 99;
-    std::thread other_call([&] { EXPECT_EQ(0, TarnAgHostCall(TARNAG_OP_OFFLINE, "R2", &offline)); });
+    uint32_t online = 99;
+    std::thread other_call([&] { EXPECT_EQ(0, TarnAgHostCall(TARNAG_OP_ONLINE, "R2", &online)); });
     EXPECT_EQ(1u, a.Call(TARNAG_OP_MONITOR));
     other_call.join();
-    EXPECT_EQ(0u, offline);
+    EXPECT_EQ(0u, online);
+    EXPECT_EQ(1u, other.Runs("startsap").size());
     std::map<uint32_t, std::set<std::string>> dumps = DumpedFunctionsByThread();
     ASSERT_EQ(2u, dumps.size());
     for (const auto& [thread, functions] : dumps) {
         bool monitor = functions.count("TollanMonitor") != 0;
-        EXPECT_NE(monitor, functions.count("TollanOffline") != 0) << thread;
+        EXPECT_NE(monitor, functions.count("TollanOnline") != 0) << thread;
         EXPECT_EQ(monitor, functions.count("CTollan::Monitor") != 0) << thread;
-        EXPECT_NE(monitor, functions.count("CTollan::Offline") != 0) << thread;
+        EXPECT_NE(monitor, functions.count("CTollan::Online") != 0) << thread;
     }
 }
 
