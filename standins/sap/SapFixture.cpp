@@ -94,22 +94,23 @@ bool MakeFolders(const std::string& path)
     return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-bool DeleteTree(const std::string& path)
+// Wide: a name the code page cannot carry (instance names can hold such) would stay behind otherwise.
+bool DeleteTree(const std::wstring& path)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) {
-        std::string name = found.cFileName, full = path + "\\" + name;
-        if (name == "." || name == "..")
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
+        std::wstring name = found.cFileName, full = path + L"\\" + name;
+        if (name == L"." || name == L"..")
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             DeleteTree(full);
         else
-            DeleteFileA(full.c_str());
+            DeleteFileW(full.c_str());
     }
     if (find != INVALID_HANDLE_VALUE)
         FindClose(find);
-    return RemoveDirectoryA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    return RemoveDirectoryW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 // The account of this process's token, as the running system names it.
@@ -413,7 +414,7 @@ void SapFixture::Remove()
     }
     if (m_ServiceInstalled)
         StopAndDelete(serviceName, true);
-    for (int round = 0; !root.empty() && round < 50 && !DeleteTree(root); ++round)
+    for (int round = 0; !root.empty() && round < 50 && !DeleteTree(std::wstring(root.begin(), root.end())); ++round)
         Sleep(100);
 }
 
