@@ -382,10 +382,14 @@ bool StartDetached(const std::wstring& path)
     PROCESS_INFORMATION process{};
     BOOL started = CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr,
                                   Parent(path).c_str(), &startup.StartupInfo, &process);
+    DWORD error = started ? ERROR_SUCCESS : GetLastError();
     DeleteProcThreadAttributeList(list);
     CloseHandle(nul);
-    if (!started)
+    if (!started) {
+        // Said on stderr so that a test that sees the tool fail can tell why.
+        fprintf(stderr, "%ls: cannot start %ls: %lu\n", g_Role.c_str(), path.c_str(), error);
         return false;
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
