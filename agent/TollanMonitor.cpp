@@ -102,24 +102,6 @@ void ApplyExitRules(const char* function, const std::vector<ExitRule>& rules, ui
     }
 }
 
-bool IsOneOf(const std::wstring& type, std::initializer_list<const wchar_t*> types)
-{
-    for (const wchar_t* t : types)
-        if (type == t)
-            return true;
-    return false;
-}
-
-bool IsEnqueueServer(const std::wstring& type)
-{
-    return IsOneOf(type, {L"ENQUEUE", L"AENQUEUE", L"JENQUEUE"});
-}
-
-bool IsReplicationServer(const std::wstring& type)
-{
-    return IsOneOf(type, {L"ENQREP", L"AENQREP", L"JENQREP"});
-}
-
 void TraceOutcome(uint32_t state)
 {
     QLIB_TRACE(SecondFn,
@@ -415,7 +397,7 @@ QLibStatus CTollan::_SecondLevelMonitor(const CTollanAttrib& attrib, uint32_t* s
         break;
     }
     default:
-        if (!IsEnqueueServer(type) && !IsReplicationServer(type))
+        if (!CTollanUtil::IsEnqueueType(type) && !CTollanUtil::IsReplicationType(type))
             return QLibOk();
         status = level.RunTool(Ensmon, {{L" pf=", attrib.GetInstProfile()}, {L" 2", L""}}, &exitCode);
         if (status.IsOK())
@@ -452,11 +434,11 @@ QLibStatus CTollan::_InterpretEnsmonExitCode(uint32_t exitCode, uint32_t* state,
     int32_t code = static_cast<int32_t>(exitCode);
     QLIB_TRACE(EnsmonFn, L"_InterpretEnsmonExitCode is called with exitcode [%d] and insttype [%s].", code,
                instType.c_str());
-    if (IsEnqueueServer(instType)) {
+    if (CTollanUtil::IsEnqueueType(instType)) {
         QLIB_TRACE(EnsmonFn, L"Going to Interpret exit code[%d] of ensmon.exe for [%s] instance.", code,
                    instType.c_str());
         ApplyExitRules(EnsmonFn, EnqueueRules, exitCode, state);
-    } else if (IsReplicationServer(instType)) {
+    } else if (CTollanUtil::IsReplicationType(instType)) {
         QLIB_TRACE(EnsmonFn, L"Going to Interpret exit code[%d] of ensmon.exe for Replicated Enqueue Server.", code);
         ApplyExitRules(EnsmonFn, ReplicationRules, exitCode, state);
     }

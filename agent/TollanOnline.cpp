@@ -181,24 +181,6 @@ int32_t Seconds(int64_t ms)
     return static_cast<int32_t>(std::max<int64_t>(std::min<int64_t>(ms / 1000, INT32_MAX), INT32_MIN));
 }
 
-bool IsOneOf(const std::wstring& value, std::initializer_list<const wchar_t*> values)
-{
-    for (const wchar_t* candidate : values)
-        if (value == candidate)
-            return true;
-    return false;
-}
-
-bool IsEnqueueType(const std::wstring& type)
-{
-    return IsOneOf(type, {L"ENQUEUE", L"AENQUEUE", L"JENQUEUE"});
-}
-
-bool IsEnqueueOrReplicationType(const std::wstring& type)
-{
-    return IsEnqueueType(type) || IsOneOf(type, {L"ENQREP", L"AENQREP", L"JENQREP"});
-}
-
 // One Online call: its attributes, its clock and the administrator it runs SAP's programs as.
 class OnlineCall {
 public:
@@ -386,7 +368,8 @@ bool OnlineCall::PostStartCheck()
         end = RunStage(JavaJcmon, std::wstring(), TimeLeft(), &left);
         break;
     default:
-        if (IsEnqueueOrReplicationType(m_Attrib.GetInstType())) {
+        if (CTollanUtil::IsEnqueueType(m_Attrib.GetInstType())
+            || CTollanUtil::IsReplicationType(m_Attrib.GetInstType())) {
             end = ToolStage(Ensmon, CTollanTool::EnsMon, &left);
             break;
         }
@@ -485,7 +468,7 @@ bool OnlineCall::IsUp(const Stage& stage, uint32_t exitCode) const
         return m_State == TOLLAN_STATE_ONLINE;
     if (&stage != &Ensmon)
         return exitCode == 0;
-    return exitCode == 0 || exitCode == 8 || (exitCode == 4 && IsEnqueueType(m_Attrib.GetInstType()));
+    return exitCode == 0 || exitCode == 8 || (exitCode == 4 && CTollanUtil::IsEnqueueType(m_Attrib.GetInstType()));
 }
 
 void OnlineCall::ReportUp(const Stage& stage, const wchar_t* command, uint32_t exitCode)

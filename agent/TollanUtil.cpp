@@ -345,6 +345,16 @@ void CTollanUtil::GetOSVersion(uint32_t* major, uint32_t* minor)
     *minor = version.dwMinorVersion;
 }
 
+bool CTollanUtil::IsEnqueueType(const std::wstring& instType)
+{
+    return instType == L"ENQUEUE" || instType == L"AENQUEUE" || instType == L"JENQUEUE";
+}
+
+bool CTollanUtil::IsReplicationType(const std::wstring& instType)
+{
+    return instType == L"ENQREP" || instType == L"AENQREP" || instType == L"JENQREP";
+}
+
 std::wstring CTollanUtil::ToUpper(const std::wstring& text)
 {
     std::wstring upper = text;

@@ -48,6 +48,9 @@ public:
     static std::wstring GetPathBefore(const std::wstring& path, const std::wstring& marker);
     static void GetOSVersion(uint32_t* major, uint32_t* minor);
     static std::wstring ToUpper(const std::wstring& text);
+    // InstType (stored upper-case) of an enqueue server, and of a replication server.
+    static bool IsEnqueueType(const std::wstring& instType);
+    static bool IsReplicationType(const std::wstring& instType);
     // A malloc'd upper-case copy the caller frees with free; null when out of memory.
     static wchar_t* DupUpper(const wchar_t* text);
     // The text in the active code page: false when a character has no form there.
