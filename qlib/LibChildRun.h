@@ -33,7 +33,7 @@ enum class QLibChildEnd {
     NotStarted, // a set-up call failed: failedCall and failure tell which and why
     Exited, // exitCode holds the child's code
     TimedOut, // the limit passed (or was zero or less); a started child has been terminated with code 0
-    WaitFailed, // the wait itself failed; the child is left running unless the spec asks for its end
+    WaitFailed, // the wait itself failed; the child is left running unless the caller asks for its end
 };
 
 struct QLibChildResult {
