@@ -12,10 +12,11 @@ build=${BUILD_DIR:-$root/build}
 
 . "$root/scripts/bed/namespaces.sh"
 bed_enter "$0" "$@"
+. "$root/scripts/wine-env.sh"
+wine_fixed_layout "$0" "$@"
 inside=$bed_inside
 
 bash "$root/scripts/build.sh" >/dev/null
-. "$root/scripts/wine-env.sh"
 directory=$build/x86_64/benchbed/slapd
 stop_servers() {
     wine_down

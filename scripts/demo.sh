@@ -8,10 +8,11 @@ build=${BUILD_DIR:-$root/build}
 # directory server on their own loopback, and everything it starts ends with them.
 . "$root/scripts/bed/namespaces.sh"
 bed_enter "$0" "$@"
+. "$root/scripts/wine-env.sh"
+wine_fixed_layout "$0" "$@"
 inside=$bed_inside
 directory=$build/x86_64/demobed/slapd
 
-. "$root/scripts/wine-env.sh"
 stop_servers() {
     wine_down
     if [ -n "$inside" ]; then

@@ -8,6 +8,8 @@ bed=$build/x86_64/testbed
 
 . "$root/scripts/bed/namespaces.sh"
 bed_enter "$0" "$@"
+. "$root/scripts/wine-env.sh"
+wine_fixed_layout "$0" "$@"
 inside=$bed_inside
 
 # Loopback, a veth pair with fixed MACs (only the first end addressed), the bed's name servers and host name.
@@ -25,8 +27,6 @@ make_bed() {
     mount --bind "$bed/resolv.conf" /etc/resolv.conf
     hostname host1.test.example
 }
-
-. "$root/scripts/wine-env.sh"
 
 # Servers the whole run shares start after Wine (those of the bed only inside the namespaces); the trap stops
 # each of them however the run ends.
