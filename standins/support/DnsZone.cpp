@@ -69,7 +69,18 @@ bool WriteDnsZoneText(const std::wstring& path, const std::string& text)
         if (!(file << text).flush())
             return false;
     }
-    return MoveFileExW(written.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    // A replace is refused (access denied) while the server has the file open for a read: tried again, for at
+    // most two seconds, since the read takes no time.
+    for (int tries = 0; tries < 200; ++tries) {
+        if (MoveFileExW(written.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return true;
+        DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
+            break;
+        Sleep(10);
+    }
+    DeleteFileW(written.c_str());
+    return false;
 }
 
 bool WriteDnsZone(const std::wstring& path, const std::vector<DnsZoneRecord>& records)

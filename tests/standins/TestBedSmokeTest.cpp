@@ -8,7 +8,10 @@
 #include <windns.h>
 
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DnsUpdateHook.h"
@@ -190,6 +193,31 @@ TEST(TestBedHooks, DnsUpdatesChangeTheZoneOfTheServerTheyGoToUnlessItRefuses)
     EXPECT_THAT(hook.Journal(),
                 ElementsAre(L"add 127.0.0.1 node1.test.example A 10.77.0.9",
                             L"delete 127.0.0.1 node1.test.example A 10.77.0.9"));
+}
+
+// The server reads the zone for every query: an update that comes while it reads must still land.
+TEST(TestBedHooks, ZoneRewriteWaitsForAReaderToLetGo)
+{
+    wchar_t folder[MAX_PATH];
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
+    std::wstring path = std::wstring(folder) + L"zone-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    ASSERT_TRUE(WriteDnsZoneText(path, "old.test.example A 10.77.0.1\n"));
+    std::thread reader;
+    {
+        auto held = std::make_shared<std::ifstream>(path.c_str());
+        ASSERT_TRUE(held->is_open());
+        reader = std::thread([held]() mutable {
+            Sleep(300);
+            held.reset();
+        });
+    }
+    bool written = WriteDnsZoneText(path, "new.test.example A 10.77.0.2\n");
+    reader.join();
+    std::vector<DnsZoneRecord> zone = ReadDnsZone(path);
+    DeleteFileW(path.c_str());
+    EXPECT_TRUE(written);
+    ASSERT_EQ(1u, zone.size());
+    EXPECT_EQ("new.test.example", zone[0].owner);
 }
 
 namespace {
