@@ -28,7 +28,8 @@
 // argument, or is named by the profile of pf= (<SID>_<INST>_<host>).
 //
 // Every other role is an instance process: it runs until the instance's stop event is set, then exits 0.
-//   ignore-stop=1  stop-delay=MS  die-after=MS (exits 1 by itself)  spawn=IMG*N spawn-delay=MS (late processes)
+//   ignore-stop=1  stop-delay=MS  die-after=MS (exits 1 by itself)  spawn=IMG*N spawn-delay=MS (late
+//                  processes; without a delay they start before the process counts as started)
 
 #include <windows.h>
 #include <shellapi.h>
@@ -361,6 +362,36 @@ size_t Running(const std::wstring& instance, const wchar_t* image)
     return count;
 }
 
+// An instance process counts as started once it has started the processes it starts at once: a monitor that
+// runs right after startsap sees the whole instance, however loaded the machine. The starter names an event
+// after the new process before letting it run; the process sets it when it is ready.
+std::wstring ReadyEventName(DWORD pid)
+{
+    return L"sapstandin-ready:" + std::to_wstring(pid);
+}
+
+// Runs the suspended process and waits (at most 10 s) until it is ready or has ended.
+void ResumeUntilReady(const PROCESS_INFORMATION& process)
+{
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, ReadyEventName(process.dwProcessId).c_str());
+    ResumeThread(process.hThread);
+    if (ready == nullptr)
+        return;
+    HANDLE either[] = {ready, process.hProcess};
+    WaitForMultipleObjects(2, either, FALSE, 10000);
+    CloseHandle(ready);
+}
+
+// Without a starter waiting (a process started by a test itself), there is nobody to tell.
+void SayReady()
+{
+    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, ReadyEventName(GetCurrentProcessId()).c_str());
+    if (ready == nullptr)
+        return;
+    SetEvent(ready);
+    CloseHandle(ready);
+}
+
 // Started with nothing of ours: the instance outlives the tool, and no caller's pipe may stay open in it.
 bool StartDetached(const std::wstring& path)
 {
@@ -380,8 +411,9 @@ bool StartDetached(const std::wstring& path)
     startup.lpAttributeList = list;
     std::wstring line = L"\"" + path + L"\"";
     PROCESS_INFORMATION process{};
-    BOOL started = CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                                  Parent(path).c_str(), &startup.StartupInfo, &process);
+    BOOL started = CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, TRUE,
+                                  EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, nullptr, Parent(path).c_str(),
+                                  &startup.StartupInfo, &process);
     DWORD error = started ? ERROR_SUCCESS : GetLastError();
     DeleteProcThreadAttributeList(list);
     CloseHandle(nul);
@@ -390,6 +422,7 @@ bool StartDetached(const std::wstring& path)
         fprintf(stderr, "%ls: cannot start %ls: %lu\n", g_Role.c_str(), path.c_str(), error);
         return false;
     }
+    ResumeUntilReady(process);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
@@ -528,7 +561,12 @@ DWORD WINAPI SpawnLater(void*)
 int RunInstanceProcess()
 {
     HANDLE stop = StopEvent(Parent(g_Folder));
-    if (!PlanValue("spawn").empty())
+    std::string spawn = PlanValue("spawn");
+    bool later = PlanNumber("spawn-delay", 0) > 0;
+    if (!spawn.empty() && !later)
+        StartImages(Parent(g_Folder), spawn);
+    SayReady();
+    if (!spawn.empty() && later)
         CloseHandle(CreateThread(nullptr, 0, SpawnLater, nullptr, 0, nullptr));
     DWORD dieAfter = PlanNumber("die-after", INFINITE);
     bool ignoreStop = PlanValue("ignore-stop") == "1";

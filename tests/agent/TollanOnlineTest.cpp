@@ -127,7 +127,7 @@ TEST_F(TollanOnline, EachArchitectureStartsAndIsConfirmed)
         for (const SapRun& run : runs)
             if (run.role == "sapinfo" || run.role == "jcmon" || run.role == "ensmon")
                 checks.push_back(run.role);
-        EXPECT_EQ(row.tools, checks);
+        EXPECT_EQ(row.tools, checks) << testing::PrintToString(outcome.messages);
         ASSERT_EQ(1u, m_Sap->Runs("startsap").size());
         EXPECT_EQ(m_Sap->sapHome + "\\startsap.exe name=" + row.sid + " nr=00 sapdiahost=" + m_Sap->host,
                   m_Sap->Runs("startsap")[0].commandLine);
