@@ -23,6 +23,19 @@ QLibStatus InvalidValue()
     return QLibWin32Failure(ERROR_BAD_ARGUMENTS);
 }
 
+// The message's own text (its wording differs from one value to the next) takes the value.
+QLibStatus NotNegative(const wchar_t* name, int32_t value, uint32_t id, const wchar_t* message)
+{
+    if (value >= 0) {
+        CHECK_TRACE(L"%s [%d] is a valid value.", name, value);
+        return QLibOk();
+    }
+    QLibStatus status = InvalidValue();
+    CHECK_TRACE(L"%s [%d] is negative [%d, 0x%.08X].", name, value, TYPE_CODE(status));
+    CHECK_MSG(id, message, value);
+    return status;
+}
+
 QLibStatus Empty(uint32_t id, const wchar_t* text)
 {
     QLibStatus status = InvalidValue();
@@ -215,26 +228,12 @@ QLibStatus CTollanAttrib::CheckSAPSID()
 
 QLibStatus CTollanAttrib::CheckSecondLevelMonitor()
 {
-    if (m_SecondLevelMonitor >= 0) {
-        CHECK_TRACE(L"SecondLevelMonitor [%d] is a valid value.", m_SecondLevelMonitor);
-        return QLibOk();
-    }
-    QLibStatus status = InvalidValue();
-    CHECK_TRACE(L"SecondLevelMonitor [%d] is negative [%d, 0x%.08X].", m_SecondLevelMonitor, TYPE_CODE(status));
-    CHECK_MSG(10019, L"SecondLevelMonitor [%d] is negative.", m_SecondLevelMonitor);
-    return status;
+    return NotNegative(L"SecondLevelMonitor", m_SecondLevelMonitor, 10019, L"SecondLevelMonitor [%d] is negative.");
 }
 
 QLibStatus CTollanAttrib::CheckEPProgramTimeout()
 {
-    if (m_EPProgramTimeout >= 0) {
-        CHECK_TRACE(L"EPProgramTimeout [%d] is a valid value.", m_EPProgramTimeout);
-        return QLibOk();
-    }
-    QLibStatus status = InvalidValue();
-    CHECK_TRACE(L"EPProgramTimeout [%d] is negative [%d, 0x%.08X].", m_EPProgramTimeout, TYPE_CODE(status));
-    CHECK_MSG(10020, L"EPProgramTimeout is negative [%d].", m_EPProgramTimeout);
-    return status;
+    return NotNegative(L"EPProgramTimeout", m_EPProgramTimeout, 10020, L"EPProgramTimeout is negative [%d].");
 }
 
 QLibStatus CTollanAttrib::CheckSAPHomeDirectory()
