@@ -47,3 +47,29 @@ private:
     HookJournal m_journal;
     std::map<std::string, std::unique_ptr<ImportHook>> m_hooks;
 };
+
+// Makes the module's timed waits on one object fail (ERROR_INVALID_HANDLE), as a runner's wait can; the endless
+// waits of the rest of the program (locks) go on. One at a time per process.
+class ShortWaitFault {
+public:
+    explicit ShortWaitFault(HMODULE module)
+        : m_hook(module, "WaitForSingleObject", reinterpret_cast<const void*>(&Wait))
+    {
+        s_hook = &m_hook;
+    }
+    ~ShortWaitFault() { s_hook = nullptr; }
+    ShortWaitFault(const ShortWaitFault&) = delete;
+    ShortWaitFault& operator=(const ShortWaitFault&) = delete;
+
+private:
+    static DWORD WINAPI Wait(HANDLE object, DWORD milliseconds)
+    {
+        if (milliseconds == INFINITE)
+            return s_hook->Original<decltype(&WaitForSingleObject)>()(object, milliseconds);
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+
+    ImportHook m_hook;
+    static inline ImportHook* s_hook = nullptr;
+};

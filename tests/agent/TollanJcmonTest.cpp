@@ -4,7 +4,6 @@
 #include <string>
 
 #include "FaultHook.h"
-#include "ImportHook.h"
 #include "OperationTesting.h"
 #include "Tollan.h"
 
@@ -120,17 +119,6 @@ TEST_F(TollanJcmon, FoundInEachPlaceInTurn)
     }
 }
 
-ImportHook* g_Wait = nullptr;
-
-// The runner's short waits fail; the endless waits of the rest of the program go on.
-DWORD WINAPI FailedWait(HANDLE object, DWORD milliseconds)
-{
-    if (milliseconds == INFINITE)
-        return g_Wait->Original<decltype(&WaitForSingleObject)>()(object, milliseconds);
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-}
-
 // jcmon that does not answer is ended and writes no state, whether its time ran out or the wait failed;
 // a run that cannot start names the step in its message.
 TEST_F(TollanJcmon, RunsThatGiveNoAnswer)
@@ -155,12 +143,10 @@ TEST_F(TollanJcmon, RunsThatGiveNoAnswer)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        std::unique_ptr<ImportHook> wait;
+        std::unique_ptr<ShortWaitFault> wait;
         std::unique_ptr<FaultHook> faults;
-        if (row.fault == Wait) {
-            wait.reset(new ImportHook(TestModule(), "WaitForSingleObject", reinterpret_cast<const void*>(&FailedWait)));
-            g_Wait = wait.get();
-        }
+        if (row.fault == Wait)
+            wait.reset(new ShortWaitFault(TestModule()));
         if (row.fault == Fails) {
             faults.reset(new FaultHook(TestModule()));
             faults->Fail(row.call, ERROR_NO_SYSTEM_RESOURCES);

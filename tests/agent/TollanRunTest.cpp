@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "FaultHook.h"
-#include "ImportHook.h"
 #include "LogonHook.h"
 #include "SapFixture.h"
 #include "TarnAgfw.h"
@@ -118,17 +117,6 @@ TEST(TollanRun, HeirHoldingThePipeDoesNotHoldTheRun)
     EXPECT_EQ(L"hello\r\n", run.output);
 }
 
-ImportHook* g_Wait = nullptr;
-
-// The runner's short waits fail; the locks' endless waits of the rest of the program go on.
-DWORD WINAPI FailedWait(HANDLE object, DWORD milliseconds)
-{
-    if (milliseconds == INFINITE)
-        return g_Wait->Original<decltype(&WaitForSingleObject)>()(object, milliseconds);
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-}
-
 bool ToolRunning(const SapFixture& sap, const wchar_t* image)
 {
     for (const SapProcess& process : sap.Processes())
@@ -160,12 +148,10 @@ TEST(TollanRunOnInstance, ToolThatDoesNotEndInTimeIsEndedWithinBounds)
         SCOPED_TRACE(row.fault);
         RunOutcome run;
         {
-            std::unique_ptr<ImportHook> wait;
+            std::unique_ptr<ShortWaitFault> wait;
             std::unique_ptr<FaultHook> faults;
-            if (row.fault == Wait) {
-                wait.reset(new ImportHook(Self(), "WaitForSingleObject", reinterpret_cast<const void*>(&FailedWait)));
-                g_Wait = wait.get();
-            }
+            if (row.fault == Wait)
+                wait.reset(new ShortWaitFault(Self()));
             if (row.fault == Terminate) {
                 faults.reset(new FaultHook(Self()));
                 faults->Fail("TerminateProcess", ERROR_ACCESS_DENIED, 0);
