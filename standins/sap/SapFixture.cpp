@@ -277,7 +277,8 @@ bool SapFixture::Build(SapInstanceType type)
     for (const std::string& image : row->images)
         copies.push_back({"sapstandin.exe", instanceDir + "\\exe\\" + image});
     copies.push_back({"sapstandin.exe", monitorProgram});
-    copies.push_back({"testservice.exe", root + "\\service\\testservice.exe"});
+    m_ServiceProgram = root + "\\service\\testservice.exe";
+    copies.push_back({"testservice.exe", m_ServiceProgram});
     for (const std::string& folder :
          {sapHome, instanceDir + "\\exe", instanceDir + "\\log", instanceDir + "\\j2ee\\os_libs",
           sidDir + "\\SYS\\profile", root + "\\monitor", root + "\\service"})
@@ -316,11 +317,21 @@ bool SapFixture::InstallService()
 
 std::string SapFixture::ServiceBinary(const std::string& options) const
 {
-    return "\"" + root + "\\service\\testservice.exe\" \"--stop-instance=" + instanceDir + "\" " + options;
+    return "\"" + m_ServiceProgram + "\" \"--stop-instance=" + instanceDir + "\" " + options;
+}
+
+bool SapFixture::ServiceInInstance()
+{
+    std::string program = instanceDir + "\\exe\\testservice.exe";
+    if (!CopyFileA((m_Binaries + "\\testservice.exe").c_str(), program.c_str(), FALSE))
+        return false;
+    m_ServiceProgram = program;
+    return SetServiceOptions(m_ServiceOptions);
 }
 
 bool SapFixture::SetServiceOptions(const std::string& options)
 {
+    m_ServiceOptions = options;
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     ServiceHandle service(manager.handle ? OpenServiceA(manager.handle, serviceName.c_str(), SERVICE_ALL_ACCESS)
                                          : nullptr);

@@ -66,6 +66,9 @@ public:
     void Plan(const std::string& lines);
     // Options of the service stand-in (testservice.cpp lists them), e.g. "--start-delay=2000 --hang-stop".
     bool SetServiceOptions(const std::string& options);
+    // Moves the service's program into the instance's exe folder, where a real system keeps it (the walk of
+    // the instance's processes then meets it); call while the service is stopped.
+    bool ServiceInInstance();
     bool StartService();
     bool StopService(); // through the service manager: a killed service process would stay RUNNING there
     // Runs startsap as the agent would (its exit code; -1 when it could not run).
@@ -105,5 +108,7 @@ private:
 
     std::string m_Error;
     std::string m_Binaries; // where the build put sapstandin.exe and testservice.exe
+    std::string m_ServiceProgram; // the service's testservice.exe, below the root
+    std::string m_ServiceOptions;
     bool m_ServiceInstalled = false;
 };

@@ -21,6 +21,7 @@
 //              SAP service runs
 //   stopsap:   signals the instance to stop and waits up to wait=MS (default 10000) for its processes
 //   sapsrvkill: kill=all|none|IMG,... (default all)
+// Neither stopsap nor sapsrvkill touches the SAP service's own program when it lies in the instance's folder.
 // Live answers: sapinfo 0 while a disp+work.exe of the instance runs, else 2; ensmon 0 while enserver.exe (an
 // instance with enrepserver.exe: that) runs, else 8; jcmon prints the dispatcher line Running with at least one
 // jlaunch.exe, the server line Running with at least two, else Stopped.
@@ -446,18 +447,40 @@ HANDLE StopEvent(const std::wstring& instance)
     return CreateEventW(nullptr, TRUE, FALSE, SapStopEventName(instance).c_str());
 }
 
-bool ServiceRunning(const std::wstring& instance)
+// The state and process of the instance's SAP service (zeros when it cannot be read).
+SERVICE_STATUS_PROCESS ServiceStatus(const std::wstring& instance)
 {
     std::wstring name = L"SAP" + FileName(SidFolder()) + L"_" + instance.substr(instance.size() - 2);
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service = manager ? OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS) : nullptr;
-    SERVICE_STATUS status{};
-    bool running = service && QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD size = 0;
+    if (!service
+        || !QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                                 &size))
+        status = SERVICE_STATUS_PROCESS{};
     if (service)
         CloseServiceHandle(service);
     if (manager)
         CloseServiceHandle(manager);
-    return running;
+    return status;
+}
+
+bool ServiceRunning(const std::wstring& instance)
+{
+    return ServiceStatus(instance).dwCurrentState == SERVICE_RUNNING;
+}
+
+// The processes below folder that SAP's tools stop: all but the SAP service's own program, which may lie in
+// the instance's folder.
+std::vector<SapProcess> InstanceProcesses(const std::wstring& instance, const std::wstring& folder)
+{
+    DWORD service = ServiceStatus(instance).dwProcessId;
+    std::vector<SapProcess> found;
+    for (const SapProcess& p : SapProcessesBelow(folder))
+        if (p.pid != service)
+            found.push_back(p);
+    return found;
 }
 
 // ---- the roles ----
@@ -484,14 +507,16 @@ int ToolAction(const std::wstring& instance, std::string& liveOutput)
         HANDLE stop = StopEvent(instance);
         SetEvent(stop);
         DWORD wait = PlanNumber("wait", 10000);
-        for (DWORD waited = 0; !SapProcessesBelow(instance + L"\\exe").empty() && waited < wait; waited += 100)
+        std::wstring exe = instance + L"\\exe";
+        for (DWORD waited = 0; !InstanceProcesses(instance, exe).empty() && waited < wait; waited += 100)
             Sleep(100);
         CloseHandle(stop);
-        return SapProcessesBelow(instance + L"\\exe").empty() ? 0 : 1;
+        return InstanceProcesses(instance, exe).empty() ? 0 : 1;
     }
     if (g_Role == L"sapsrvkill") {
         std::string kill = PlanValue("kill", "all");
-        for (const SapProcess& p : instance.empty() ? std::vector<SapProcess>() : SapProcessesBelow(instance)) {
+        for (const SapProcess& p :
+             instance.empty() ? std::vector<SapProcess>() : InstanceProcesses(instance, instance)) {
             bool listed = kill == "all";
             for (const std::string& image : Split(kill, ','))
                 listed = listed || lstrcmpiW(Widen(image).c_str(), p.image.c_str()) == 0;

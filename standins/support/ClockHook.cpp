@@ -80,6 +80,11 @@ uint64_t ClockHook::FileTime()
 
 void ClockHook::SleepFor(DWORD ms)
 {
+    if (ms > 0 && ms <= g_clockHook->m_realUpTo) {
+        static const auto sleep = Real<decltype(&Sleep)>("Sleep");
+        sleep(ms);
+        return;
+    }
     g_clockHook->m_journal.Add(L"Sleep " + std::to_wstring(ms));
     g_clockHook->m_offset += ms;
     // Gives the other threads their turn, as a real sleep would.

@@ -30,6 +30,9 @@ public:
     void Advance(int64_t ms) { m_offset += ms; }
     // Moves only the wall clock (the system time) by ms, e.g. back with a negative value.
     void ShiftWallClock(int64_t ms) { m_wallShift += ms; }
+    // Sleeps of at most ms then pass for real and stay out of the journal: polls of another process's progress
+    // (a service's stop) see it move, while the module's long pauses still cost no real time.
+    void SleepForRealUpTo(DWORD ms) { m_realUpTo = ms; }
     std::vector<std::wstring> Journal() const { return m_journal.Lines(); }
 
     // Milliseconds of the virtual monotonic clock, and 100-ns units of the virtual system time.
@@ -40,6 +43,7 @@ public:
 private:
     std::atomic<int64_t> m_offset{0};
     std::atomic<int64_t> m_wallShift{0};
+    std::atomic<DWORD> m_realUpTo{0};
     HookJournal m_journal;
     std::map<std::string, std::unique_ptr<ImportHook>> m_hooks;
 };
