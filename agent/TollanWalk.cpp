@@ -27,6 +27,20 @@ bool RunsFromSys(const std::wstring& type)
     return false;
 }
 
+// Where a folder of the path with exactly that name starts, from the folder that starts at from on; npos when
+// there is none. Only whole names count, so a folder "PRD_OLD" names no system PRD, and the image's own file
+// name is no folder.
+size_t FindFolder(const std::wstring& path, const std::wstring& name, size_t from)
+{
+    size_t fileName = path.find_last_of(L"\\/");
+    for (size_t end = 0; fileName != std::wstring::npos && from < fileName; from = end + 1) {
+        end = path.find_first_of(L"\\/", from);
+        if (end - from == name.size() && path.compare(from, name.size(), name) == 0)
+            return from;
+    }
+    return std::wstring::npos;
+}
+
 } // namespace
 
 CTollanWalk::CTollanWalk(const char* function, const CTollanAttrib& attrib, uint32_t access)
@@ -99,11 +113,12 @@ bool CTollanWalk::Matches()
     // An empty name would be found in every path.
     if (sid.empty() || instName.empty() || !OpenCurrent())
         return false;
-    size_t sidAt = m_Path.find(sid);
+    size_t sidAt = FindFolder(m_Path, sid, 0);
     if (sidAt == std::wstring::npos)
         return false;
     QLIB_TRACE(m_Function, L"Found SAPSID [%s] in the exe name [%s]", sid.c_str(), m_Path.c_str());
-    m_Anchor = m_Path.find(instName, sidAt);
+    size_t belowSid = sidAt + sid.size() + 1;
+    m_Anchor = FindFolder(m_Path, instName, belowSid);
     if (m_Anchor != std::wstring::npos) {
         QLIB_TRACE(m_Function, L"Found InstName [%s] in the exe name [%s]", instName.c_str(), m_Path.c_str());
         m_ViaInstName = true;
@@ -111,7 +126,7 @@ bool CTollanWalk::Matches()
     }
     if (!RunsFromSys(m_Attrib.GetInstType()))
         return false;
-    m_Anchor = m_Path.find(L"SYS", sidAt);
+    m_Anchor = FindFolder(m_Path, L"SYS", belowSid);
     if (m_Anchor == std::wstring::npos)
         return false;
     QLIB_TRACE(m_Function, L"Found [SYS] in the exe name [%s]", m_Path.c_str());

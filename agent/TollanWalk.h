@@ -1,8 +1,9 @@
 #pragma once
-// One walk over the machine's processes for the processes of one SAP instance: those whose image path holds
-// the SID and, after it, the instance name (or "SYS" for the types run from the system folder). Each process
-// is opened once; its owner is read through that handle, once, and only when asked; Kill ends it through
-// that same handle, so a process id reused meanwhile can never end an unrelated process.
+// One walk over the machine's processes for the processes of one SAP instance: those whose image path has a
+// folder named as the SID and, below it, one named as the instance (or "SYS" for the types run from the system
+// folder); names match whole, in any case. Each process is opened once; its owner is read through that handle,
+// once, and only when asked; Kill ends it through that same handle, so a process id reused meanwhile can never
+// end an unrelated process.
 
 #include <cstdint>
 #include <memory>

@@ -31,14 +31,14 @@ inline std::map<std::string, std::string> Change(const char* nameValue)
     return {{text.substr(0, equals), text.substr(equals + 1)}};
 }
 
-// A long-running stand-in process named image, started from the instance's SYS folder (as a central or
-// enqueue instance's programs may run); the fixture ends it.
-inline bool StartInSys(const SapFixture& sap, const std::string& image)
+// A long-running stand-in process at path (its folders made); the fixture ends it when it lies below its root.
+inline bool StartAt(const std::string& path)
 {
     char self[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::string folder = std::string(self, length).substr(0, std::string(self, length).find_last_of('\\'));
-    std::string path = sap.sapHome + "\\" + image;
+    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
     if (!CopyFileA((folder + "\\testchild.exe").c_str(), path.c_str(), FALSE))
         return false;
     std::string command = "\"" + path + "\" --sleep 600000";
@@ -50,6 +50,13 @@ inline bool StartInSys(const SapFixture& sap, const std::string& image)
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     return true;
+}
+
+// A long-running stand-in process named image, started from the instance's SYS folder (as a central or
+// enqueue instance's programs may run).
+inline bool StartInSys(const SapFixture& sap, const std::string& image)
+{
+    return StartAt(sap.sapHome + "\\" + image);
 }
 
 // The pid of the live process of the instance with that image (0 when none).

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
+#include <utility>
 
 #include "ClockHook.h"
 #include "FaultHook.h"
@@ -107,6 +109,41 @@ TEST_F(InstanceTest, KillSparesASiblingInstanceOfTheSameSystem)
     EXPECT_EQ(0u, failed);
     EXPECT_EQ("", LiveImages(central));
     EXPECT_EQ("disp+work.exe disp+work.exe gwrd.exe", LiveImages(dialog));
+}
+
+TEST_F(InstanceTest, OnlyWholeFolderNamesMakeAProcessTheInstances)
+{
+    // Instance DVEBMGS00 of system ZPA; every process runs as its administrator.
+    const std::pair<const char*, bool> rows[] = {
+        {"usr\\sap\\ZPA\\DVEBMGS00\\exe\\disp+work.exe", true},
+        {"usr\\sap\\zpa\\dvebmgs00\\exe\\msg_server.exe", true},
+        {"usr\\sap\\ZPA\\SYS\\exe\\run\\msg_server.exe", true},
+        {"usr\\sap\\ZPA\\SYS\\exe\\uc\\NTAMD64\\disp+work.exe", true},
+        {"usr\\sap\\ZPA\\DVEBMGS00\\j2ee\\os_libs\\jcmon.exe", true},
+        {"usr\\sap\\QAS\\D00\\work\\ZPA_DVEBMGS00_OLD\\disp+work.exe", false},
+        {"usr\\sap\\ZPAX\\DVEBMGS00\\exe\\disp+work.exe", false},
+        {"usr\\sap\\ZPA\\DVEBMGS001\\exe\\disp+work.exe", false},
+        {"usr\\sap\\ZPA\\OLD_DVEBMGS00\\exe\\disp+work.exe", false},
+        {"usr\\sap\\ZPA\\SYSTEM\\exe\\msg_server.exe", false},
+        {"usr\\sap\\DVEBMGS00\\ZPA\\exe\\disp+work.exe", false},
+        {"usr\\sap\\ZPA\\exe\\DVEBMGS00.exe", false},
+    };
+    SapFixture sap(SapInstanceType::Central, "ZPA");
+    ASSERT_TRUE(sap.Ok()) << sap.Error();
+    for (const auto& [path, instances] : rows) {
+        ASSERT_TRUE(StartAt(sap.root + "\\" + path)) << path;
+    }
+    CTollanAttrib attrib;
+    ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_CLEAN)));
+    CTollan tollan;
+    uint32_t failed = 7;
+    EXPECT_TRUE(IsOK(tollan.Kill(attrib, 60000, &failed)));
+    Sleep(100);
+    std::set<std::wstring> live;
+    for (const SapProcess& process : sap.Processes())
+        live.insert(SapUpper(process.path));
+    for (const auto& [path, instances] : rows)
+        EXPECT_EQ(instances, live.count(SapUpper(Wide(sap.root + "\\" + path))) == 0) << path;
 }
 
 struct CleanRow {
