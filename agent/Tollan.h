@@ -97,17 +97,21 @@ private:
     void ClearFlags();
     // The last process check found a process of the instance, counted or not.
     bool AnyProcessRunning() const;
+    // The last process check found a process of the instance that a ProcMon name matched.
+    bool NamedProcessRunning() const { return m_NamedRunning; }
     QLibStatus CheckProcesses(const CTollanAttrib& attrib, uint32_t* architecture);
     bool OnlineAs(uint32_t architecture) const;
     QLibStatus RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, uint64_t start, int64_t timeLeft,
                               uint32_t* state, Recheck* outcome);
-    // No process of the instance runs any more: within the time left, until start + budget.
+    // No process of the instance that a ProcMon name matches runs any more: within the time left, until
+    // start + budget. Others of its accounts (the SAP service's own program) go with the service and the kill.
     bool WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring& command, uint64_t start, int64_t budget);
     QLibStatus RecheckJcontrol(const CTollanAttrib& attrib, uint64_t start, int64_t timeLeft, uint32_t* state);
 
     // Every distinct name of the working ProcMon list was matched by a process in the last check.
     bool m_AllNamesRunning = false;
-    uint64_t m_ProcCount = 0;
+    // A process that a ProcMon name matched ran in the last check.
+    bool m_NamedRunning = false;
 };
 
 // The ProcMon list an operation works with: for Java and Add-In instances with "JLAUNCH.EXE" added.

@@ -169,8 +169,9 @@ bool CTollan::WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring
         uint64_t procCount = 0;
         uint64_t procmonCount = 0;
         uint32_t arch = TOLLAN_ARCH_NONE;
-        // The instance has stopped when none of its processes is left, not when some are gone.
-        if (GetProcessState(attrib, &procCount, &procmonCount, &arch).IsOK() && !AnyProcessRunning()) {
+        // The instance has stopped when none of its ProcMon processes is left, not when some are gone. Its
+        // service's program may run as its service user below the instance's folder; the service's stop ends it.
+        if (GetProcessState(attrib, &procCount, &procmonCount, &arch).IsOK() && !NamedProcessRunning()) {
             TOLLAN_TRACE_MSG(TARNAG_SEV_SUCCESS, function, Source, 10130,
                              L"Successfully stopped the SAP Instance with command [%s].", command.c_str());
             ended = true;

@@ -81,13 +81,12 @@ void CTollan::ClearFlags()
     dispWorkRunning = jcontrolRunning = jlaunchRunning = msgServerRunning = 0;
     enserverRunning = enrepserverRunning = otherProcessRunning = 0;
     m_AllNamesRunning = false;
-    m_ProcCount = 0;
+    m_NamedRunning = false;
 }
 
 bool CTollan::AnyProcessRunning() const
 {
-    return m_ProcCount > 0 || otherProcessRunning || dispWorkRunning || jcontrolRunning || jlaunchRunning
-        || msgServerRunning || enserverRunning || enrepserverRunning;
+    return m_NamedRunning || otherProcessRunning;
 }
 
 QLibStatus CTollan::GetProcessState(const CTollanAttrib& attrib, uint64_t* procCount, uint64_t* procmonCount,
@@ -173,7 +172,7 @@ QLibStatus CTollan::GetProcessState(const CTollanAttrib& attrib, uint64_t* procC
     if (status.IsFailed())
         return status;
     QLIB_TRACE(function, L"Got [%d] process[es] from process table matching ProcMon.", static_cast<uint32_t>(count));
-    m_ProcCount = count;
+    m_NamedRunning = !seen.empty();
     m_AllNamesRunning = true;
     for (const std::wstring& name : names)
         m_AllNamesRunning = m_AllNamesRunning && seen.count(name) > 0;

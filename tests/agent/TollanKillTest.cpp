@@ -208,6 +208,65 @@ TEST_F(InstanceTest, CleanThroughEachOfItsSteps)
     }
 }
 
+struct ServiceProgramRow {
+    const char* name;
+    const char* sid;
+    uint32_t entry; // the entry point whose operation runs
+    bool started;
+    uint32_t state; // Monitor's answer
+    const char* messages;
+    const char* left; // live images afterwards
+};
+
+// The SAP service's program lies in the instance's exe folder and runs as the service user, as on a real
+// system: a process of the instance that no ProcMon name matches.
+TEST_F(InstanceTest, ServiceProgramInTheInstanceFolder)
+{
+    const ServiceProgramRow rows[] = {
+        // The wait after the kill tool ends with the instance's processes; the service's stop ends its program.
+        {"clean", "ZVA", TOLLAN_EP_CLEAN, true, 0, "10130 10134", ""},
+        {"offline", "ZVB", TOLLAN_EP_OFFLINE, true, 0, "10112 10114", ""},
+        // To offline the service's program alone is a partial set: the stop command runs all the same.
+        {"offline of a stopped instance", "ZVC", TOLLAN_EP_OFFLINE, false, 0, "10112 10114", ""},
+        {"monitor", "ZVD", TOLLAN_EP_MONITOR, true, 1, "",
+         "disp+work.exe disp+work.exe gwrd.exe msg_server.exe testservice.exe"},
+        {"monitor of a stopped instance", "ZVE", TOLLAN_EP_MONITOR, false, 0, "", "testservice.exe"},
+    };
+    for (const ServiceProgramRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        SapFixture sap(SapInstanceType::Central, row.sid);
+        ASSERT_TRUE(sap.Ok()) << sap.Error();
+        ASSERT_TRUE(sap.ServiceInInstance());
+        ASSERT_TRUE(sap.StartService());
+        if (row.started) {
+            ASSERT_EQ(0, sap.StartInstance());
+        }
+        g_CleanTimeout = g_OfflineTimeout = 330; // budgets of 300 s
+        g_MonitorTimeout = 60;
+        std::string serviceUser = "SAPService" + sap.sid;
+        CTollanAttrib attrib;
+        ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, row.entry, {{"SAPServiceUser", serviceUser}})));
+        OwnerHook owners(TestModule());
+        owners.Set(PidOf(sap, L"testservice.exe"), Wide(sap.domain), Wide(serviceUser));
+        LogonHook logon(TestModule(), Wide(sap.user), Wide(sap.domain), Wide(sap.password));
+        ClockHook clock(TestModule());
+        clock.SleepForRealUpTo(100); // the service's stop is polled in real time
+        TarnAgHostLogClear();
+        uint64_t start = ClockHook::TickMs();
+        CTollan tollan;
+        uint32_t out = 7;
+        QLibStatus status = row.entry == TOLLAN_EP_CLEAN ? tollan.Clean(attrib, &out)
+            : row.entry == TOLLAN_EP_OFFLINE             ? tollan.Offline(attrib, &out)
+                                                         : tollan.Monitor(attrib, &out);
+        EXPECT_TRUE(IsOK(status));
+        EXPECT_EQ(row.state, out);
+        // Within seconds of the instance's stop on the test clock, far from the budget.
+        EXPECT_GT(10000u, ClockHook::TickMs() - start);
+        EXPECT_EQ(row.messages, MessageIdText());
+        EXPECT_EQ(row.left, LiveImages(sap));
+    }
+}
+
 TEST_F(InstanceTest, CleanReportsAnUnkillableProcessAfterItsRecord)
 {
     SapFixture sap(SapInstanceType::Central, "ZCF");
