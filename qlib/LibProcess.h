@@ -45,7 +45,8 @@ public:
     static QLibStatus EnablePrivilege(uint32_t pid, const wchar_t* privilegeName, BOOL enable);
 
     // Starting programs: on success the objects are closed and then given the new process and its primary
-    // thread; on failure neither is touched. The command line is copied, never written.
+    // thread; on failure neither is touched. The command line is copied, never written; a null one (the
+    // application name alone) is passed on as null.
     static QLibStatus Create(const wchar_t* applicationName, const wchar_t* commandLine,
                              SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
                              BOOL inheritHandles, DWORD creationFlags, void* environment,

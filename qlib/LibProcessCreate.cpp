@@ -1,11 +1,14 @@
 // Starting programs, as the caller or as another user, and collecting their output.
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "LibAssert.h"
 #include "LibChildRun.h"
 #include "LibLogger.h"
+#include "LibNtDll.h"
+#include "LibOwners.h"
 #include "LibProcess.h"
 #include "LibUserLogon.h"
 
@@ -13,6 +16,29 @@ namespace {
 
 constexpr const wchar_t* CreateProcessFailed = L"(%d) CreateProcess failed. CmdLine=%s";
 constexpr const wchar_t* CreateProcessAsUserFailed = L"(%d) CreateProcessAsUser failed. CmdLine = %s. ";
+
+// The system may write into the command line it is given, so it gets a copy; a null command line (the
+// application name alone) stays null. Made on the process heap: a failure is a status, never an exception.
+QLibStatus CopyCommandLine(const char* function, const wchar_t* commandLine, QLibHeapOwner<wchar_t>& copy)
+{
+    if (commandLine == nullptr)
+        return QLibOk();
+    size_t chars = wcslen(commandLine) + 1;
+    QLibStatus status = QLibOk();
+    copy.reset(static_cast<wchar_t*>(QLibHeapAlloc(chars * sizeof(wchar_t), status)));
+    if (!copy) {
+        QLIB_TRACE(function, L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(),
+                   static_cast<DWORD>(chars * sizeof(wchar_t)));
+        return status;
+    }
+    wmemcpy(copy.get(), commandLine, chars);
+    return QLibOk();
+}
+
+const wchar_t* Shown(const wchar_t* commandLine)
+{
+    return commandLine != nullptr ? commandLine : L"(null)";
+}
 
 // Logs in on the user for a caller that traces its failures under its own name.
 QLibStatus Logon(const char* function, const wchar_t* domain, const wchar_t* userName, const wchar_t* password,
@@ -83,12 +109,15 @@ QLibStatus QLibProcess::Create(const wchar_t* applicationName, const wchar_t* co
                                const wchar_t* currentDirectory, STARTUPINFOW* startup, QLibProcess& process,
                                QLibThread& thread)
 {
-    std::wstring copy = commandLine;
+    QLibHeapOwner<wchar_t> copy;
+    QLibStatus status = CopyCommandLine("QLibProcess::Create", commandLine, copy);
+    if (status.IsFailed())
+        return status;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(applicationName, &copy[0], processAttributes, threadAttributes, inheritHandles, creationFlags,
+    if (!CreateProcessW(applicationName, copy.get(), processAttributes, threadAttributes, inheritHandles, creationFlags,
                         environment, currentDirectory, startup, &started)) {
-        QLibStatus status = QLibLastError();
-        QLIB_TRACE("QLibProcess::Create", CreateProcessFailed, status.GetCode(), commandLine);
+        status = QLibLastError();
+        QLIB_TRACE("QLibProcess::Create", CreateProcessFailed, status.GetCode(), Shown(commandLine));
         return status;
     }
     process.Take(started.hProcess, started.dwProcessId, GetCurrentProcessId());
@@ -118,13 +147,16 @@ QLibStatus QLibProcess::CreateAsUser(const wchar_t* domain, const wchar_t* userN
     QLibStatus status = Logon(function, domain, userName, password, FALSE, logon);
     if (status.IsFailed())
         return status;
-    std::wstring copy = commandLine;
+    QLibHeapOwner<wchar_t> copy;
+    status = CopyCommandLine(function, commandLine, copy);
+    if (status.IsFailed())
+        return status;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessAsUserW(logon.GetToken(), applicationName, &copy[0], processAttributes, threadAttributes,
+    if (!CreateProcessAsUserW(logon.GetToken(), applicationName, copy.get(), processAttributes, threadAttributes,
                               inheritHandles, creationFlags | CREATE_UNICODE_ENVIRONMENT, logon.GetEnvironment(),
                               currentDirectory, startup, &started)) {
         status = QLibLastError();
-        QLIB_TRACE(function, CreateProcessAsUserFailed, status.GetCode(), commandLine);
+        QLIB_TRACE(function, CreateProcessAsUserFailed, status.GetCode(), Shown(commandLine));
         return status;
     }
     process.Take(started.hProcess, started.dwProcessId, GetCurrentProcessId());

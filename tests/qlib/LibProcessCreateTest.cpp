@@ -118,6 +118,55 @@ TEST_F(QLibProcessCreateTest, CreateAsUserLogsOnFirst)
     }
 }
 
+// Windows takes a null command line as the application name alone: it is passed on as null.
+TEST_F(QLibProcessCreateTest, NullCommandLineRunsTheApplicationAlone)
+{
+    LogonHook logon(GetModuleHandleW(nullptr), L"sapadm", L"DOM", Password);
+    using Creator = QLibStatus (*)(const wchar_t*, QLibProcess&, QLibThread&);
+    const struct {
+        const char* function;
+        Creator create;
+        const wchar_t* failure;
+    } rows[] = {
+        {"QLibProcess::Create",
+         [](const wchar_t* program, QLibProcess& process, QLibThread& thread) {
+             return QLibProcess::Create(program, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, Startup(),
+                                        process, thread);
+         },
+         L") CreateProcess failed. CmdLine=(null)"},
+        {"QLibProcess::Create",
+         [](const wchar_t* program, QLibProcess& process, QLibThread& thread) {
+             QLibStatus status = QLibProcess::CreateSuspended(program, nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                                                              nullptr, Startup(), 0, process, thread);
+             if (status.IsOK())
+                 ResumeThread(thread.GetHandle());
+             return status;
+         },
+         L") CreateProcess failed. CmdLine=(null)"},
+        {"QLibProcess::CreateAsUser",
+         [](const wchar_t* program, QLibProcess& process, QLibThread& thread) {
+             return QLibProcess::CreateAsUser(L"DOM", L"sapadm", Password, program, nullptr, nullptr, nullptr, FALSE, 0,
+                                              nullptr, Startup(), process, thread);
+         },
+         L") CreateProcessAsUser failed. CmdLine = (null). "},
+    };
+    std::wstring program = TestChild::Path();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.failure));
+        QLibProcess process;
+        QLibThread thread;
+        ASSERT_TRUE(row.create(program.c_str(), process, thread).IsOK());
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.GetHandle(), 10000));
+        DWORD exitCode = 0xDEAD;
+        EXPECT_TRUE(GetExitCodeProcess(process.GetHandle(), &exitCode));
+        EXPECT_EQ(0u, exitCode) << "no option reached the child";
+
+        QLibStatus status = row.create(L"Z:\\nowhere\\missing.exe", process, thread);
+        EXPECT_EQ(QLIB_ERR_WIN32, status.GetType());
+        EXPECT_TRUE(Traced(row.function, L"(" + std::to_wstring(status.GetCode()) + row.failure));
+    }
+}
+
 TEST_F(QLibProcessCreateTest, OutputFillsTheBufferAndTheExitCodeIsTheEnd)
 {
     const struct {
