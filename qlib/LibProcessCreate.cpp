@@ -59,8 +59,11 @@ QLibStatus Logon(const char* function, const wchar_t* domain, const wchar_t* use
 // The status of a run, with the trace of the step that failed.
 QLibStatus RunStatus(const char* function, const QLibChildSpec& spec, const QLibChildResult& run)
 {
-    if (run.end == QLibChildEnd::TimedOut)
+    if (run.end == QLibChildEnd::TimedOut) {
+        QLIB_TRACE(function, L"(%d) The program has not ended within %d ms.", WAIT_TIMEOUT,
+                   static_cast<DWORD>(spec.timeLimit));
         return QLibFailure(QLIB_ERR_PROCESS_WAIT, WAIT_TIMEOUT);
+    }
     if (run.failedCall == nullptr)
         return QLibOk();
     DWORD code = run.failure.GetCode();
@@ -78,12 +81,16 @@ QLibStatus RunStatus(const char* function, const QLibChildSpec& spec, const QLib
     return run.failure;
 }
 
-QLibChildSpec Untimed(const wchar_t* commandLine, const wchar_t* currentDirectory)
+// The output runs take no limit from their callers, yet no wait may be endless: a program that has not ended
+// within 10 minutes, the longest an entry point's budget runs by default, is taken as hung and ended.
+constexpr int64_t OutputRunLimit = 10 * 60 * 1000;
+
+QLibChildSpec Bounded(const wchar_t* commandLine, const wchar_t* currentDirectory)
 {
     QLibChildSpec spec;
     spec.commandLine = commandLine;
     spec.currentDirectory = currentDirectory;
-    spec.timeLimit = QLibChildNoTimeLimit;
+    spec.timeLimit = OutputRunLimit;
     return spec;
 }
 
@@ -168,7 +175,7 @@ QLibStatus QLibProcess::CreateAndGetOutput(const wchar_t* commandLine, const wch
                                            uint32_t bufferSize, uint32_t* exitCode)
 {
     QLIB_ASSERT(buffer != nullptr && bufferSize >= 3);
-    QLibChildSpec spec = Untimed(commandLine, currentDirectory);
+    QLibChildSpec spec = Bounded(commandLine, currentDirectory);
     spec.outputLimit = bufferSize - 2;
     QLibChildResult run = QLibRunChild(spec);
     memset(buffer, 0, bufferSize);
@@ -190,7 +197,7 @@ QLibStatus QLibProcess::CreateAsUserAndGetOutput(const wchar_t* domain, const wc
     QLibStatus status = Logon(function, domain, userName, password, TRUE, logon);
     if (status.IsFailed())
         return status;
-    QLibChildSpec spec = Untimed(commandLine, currentDirectory);
+    QLibChildSpec spec = Bounded(commandLine, currentDirectory);
     spec.token = logon.GetToken();
     spec.environment = logon.GetEnvironment();
     spec.creationFlags = creationFlags;
