@@ -10,8 +10,6 @@
 
 #include "LibStatus.h"
 
-// A limit for callers that give none: no run outlasts it, yet every single wait stays short.
-constexpr int64_t QLibChildNoTimeLimit = INT64_MAX;
 // Output kept at most; the rest is read and dropped so that the child never waits for a reader.
 constexpr size_t QLibChildMaxOutput = 1024 * 1024;
 // Input is written before the child starts: it must fit into the pipe, which holds at least this much.

@@ -29,8 +29,6 @@ constexpr NTSTATUS StatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
 constexpr NTSTATUS StatusBufferOverflow = static_cast<NTSTATUS>(0x80000005);
 constexpr USHORT ExpandBufferBytes = 8192;
 
-// Shared by every instance; resolved once, in this order, by the first constructor.
-HMODULE g_hNtDll;
 const char* const g_EntryNames[] = {
     "NtQueryInformationProcess",
     "NtQueryInformationThread",
@@ -52,7 +50,6 @@ const char* const g_EntryNames[] = {
     "RtlExpandEnvironmentStrings_U",
 };
 constexpr size_t EntryCount = sizeof(g_EntryNames) / sizeof(g_EntryNames[0]);
-FARPROC g_Procs[EntryCount];
 
 enum Entry : size_t {
     EntryNtQueryInformationProcess,
@@ -75,16 +72,56 @@ enum Entry : size_t {
     EntryRtlExpandEnvironmentStrings,
 };
 
-template <typename Fn>
-Fn Proc(Entry entry)
+struct EntryTable {
+    HMODULE module;
+    FARPROC procs[EntryCount];
+};
+
+// ntdll is never unloaded: the library neither loads nor frees it. An entry it does not export stays null.
+EntryTable Resolve()
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(g_Procs[entry]));
+    EntryTable table = {};
+    table.module = GetModuleHandleW(L"ntdll.dll");
+    for (size_t i = 0; table.module != nullptr && i < EntryCount; ++i)
+        table.procs[i] = GetProcAddress(table.module, g_EntryNames[i]);
+    return table;
+}
+
+// Resolved once, at the first use in the process, and never changed after: a thread that reads the
+// table reads it whole, however many threads construct at once.
+const EntryTable& Table()
+{
+    static const EntryTable table = Resolve();
+    return table;
 }
 
 template <typename Fn>
-Fn Required(Entry entry)
+Fn Proc(Entry entry)
 {
-    return Proc<Fn>(entry);
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(Table().procs[entry]));
+}
+
+// An entry an operation may call: null unless the status converter was resolved too, so that a native
+// failure can always be told in Windows terms.
+template <typename Fn>
+Fn Native(Entry entry)
+{
+    return Proc<RtlNtStatusToDosErrorFn>(EntryRtlNtStatusToDosError) != nullptr ? Proc<Fn>(entry) : nullptr;
+}
+
+// A counted string of the text; false, and nothing called, when its entry was not resolved.
+bool MakeCounted(UNICODE_STRING* target, const wchar_t* text)
+{
+    auto init = Proc<RtlInitUnicodeStringFn>(EntryRtlInitUnicodeString);
+    if (init != nullptr)
+        init(target, text);
+    return init != nullptr;
+}
+
+// The answer of an operation whose entry was not resolved: it calls nothing.
+QLibStatus Unresolved()
+{
+    return QLibWin32Failure(ERROR_PROC_NOT_FOUND);
 }
 
 QLibStatus FromNtStatus(NTSTATUS ntStatus)
@@ -92,7 +129,7 @@ QLibStatus FromNtStatus(NTSTATUS ntStatus)
     if (ntStatus == 0)
         return QLibOk();
     auto convert = Proc<RtlNtStatusToDosErrorFn>(EntryRtlNtStatusToDosError);
-    return QLibWin32Failure(convert ? convert(ntStatus) : static_cast<uint32_t>(ntStatus));
+    return convert ? QLibWin32Failure(convert(ntStatus)) : Unresolved();
 }
 
 } // namespace
@@ -107,27 +144,19 @@ void* QLibHeapAlloc(size_t bytes, QLibStatus& status)
     return buffer;
 }
 
-// Two threads constructing at once may both resolve an entry; both store the same address.
 QLibNtDll::QLibNtDll()
 {
-    if (g_hNtDll == nullptr)
-        g_hNtDll = GetModuleHandleW(L"ntdll.dll");
-    if (g_hNtDll == nullptr)
-        return;
-    for (size_t i = 0; i < EntryCount; ++i) {
-        if (g_Procs[i] == nullptr)
-            g_Procs[i] = GetProcAddress(g_hNtDll, g_EntryNames[i]);
-    }
+    (void)Table();
 }
 
 bool QLibNtDll::IsValid() const
 {
-    return g_hNtDll != nullptr;
+    return Table().module != nullptr;
 }
 
-template <size_t N, typename NativeCall>
+template <size_t N, typename Fn, typename NativeCall>
 QLibStatus QLibNtDll::Query(const char* function, const wchar_t* allocFormat, const wchar_t* failFormat,
-                            const ClassSize (&sizes)[N], uint32_t infoClass, Growth growth, void** buffer,
+                            const ClassSize (&sizes)[N], uint32_t infoClass, Growth growth, void** buffer, Fn native,
                             NativeCall call)
 {
     *buffer = nullptr;
@@ -137,6 +166,8 @@ QLibStatus QLibNtDll::Query(const char* function, const wchar_t* allocFormat, co
             bytes = entry.firstBytes;
     }
     QLIB_ASSERT(bytes != 0);
+    if (native == nullptr)
+        return Unresolved();
 
     QLibStatus status;
     NTSTATUS ntStatus;
@@ -147,7 +178,7 @@ QLibStatus QLibNtDll::Query(const char* function, const wchar_t* allocFormat, co
                 QLIB_TRACE(function, allocFormat, status.GetCode(), bytes);
             return status;
         }
-        ntStatus = call(block.get(), bytes);
+        ntStatus = call(native, block.get(), bytes);
         bool wantsMore = ntStatus == StatusInfoLengthMismatch || ntStatus == StatusBufferOverflow;
         ULONG next = growth == Growth::Double ? bytes * 2 : bytes + 1024;
         if (ntStatus == 0) {
@@ -167,69 +198,78 @@ QLibStatus QLibNtDll::Query(const char* function, const wchar_t* allocFormat, co
 QLibStatus QLibNtDll::GetProcessInformation(HANDLE process, uint32_t infoClass, void** buffer)
 {
     static const ClassSize sizes[] = {{0, 48}};
-    auto native = Required<NtQueryHandleFn>(EntryNtQueryInformationProcess);
     return Query("QLibNtDll::GetProcessInformation", L"(%d) HeapAlloc failed. Size=%d",
                  L"(%d) QueryInfoProcess failed.", sizes, infoClass, Growth::None, buffer,
-                 [&](void* block, ULONG bytes) { return native(process, infoClass, block, bytes, nullptr); });
+                 Native<NtQueryHandleFn>(EntryNtQueryInformationProcess),
+                 [&](NtQueryHandleFn native, void* block, ULONG bytes) {
+                     return native(process, infoClass, block, bytes, nullptr);
+                 });
 }
 
 QLibStatus QLibNtDll::GetThreadInformation(HANDLE thread, uint32_t infoClass, void** buffer)
 {
     static const ClassSize sizes[] = {{0, 48}};
-    auto native = Required<NtQueryHandleFn>(EntryNtQueryInformationThread);
     return Query("QLibNtDll::GetThreadInformation", L"(%d) HeapAlloc failed. Size=%d", L"(%d) QueryInfoThread failed.",
-                 sizes, infoClass, Growth::None, buffer,
-                 [&](void* block, ULONG bytes) { return native(thread, infoClass, block, bytes, nullptr); });
+                 sizes, infoClass, Growth::None, buffer, Native<NtQueryHandleFn>(EntryNtQueryInformationThread),
+                 [&](NtQueryHandleFn native, void* block, ULONG bytes) {
+                     return native(thread, infoClass, block, bytes, nullptr);
+                 });
 }
 
 QLibStatus QLibNtDll::GetObjectInformation(HANDLE handle, uint32_t infoClass, void** buffer)
 {
     static const ClassSize sizes[] = {{0, 56}, {1, 4096}, {2, 104}, {3, 112}, {4, 8}};
-    auto native = Required<NtQueryHandleFn>(EntryNtQueryObject);
     return Query("QLibNtDll::GetObjectInformation", L"(%d) HeapAlloc failed. Size=%d.", L"(%d) QueryInfoObject failed.",
-                 sizes, infoClass, Growth::Add1024, buffer,
-                 [&](void* block, ULONG bytes) { return native(handle, infoClass, block, bytes, nullptr); });
+                 sizes, infoClass, Growth::Add1024, buffer, Native<NtQueryHandleFn>(EntryNtQueryObject),
+                 [&](NtQueryHandleFn native, void* block, ULONG bytes) {
+                     return native(handle, infoClass, block, bytes, nullptr);
+                 });
 }
 
 QLibStatus QLibNtDll::GetSectionInformation(HANDLE section, uint32_t infoClass, void** buffer)
 {
     static const ClassSize sizes[] = {{0, 56}};
-    auto native = Required<NtQueryHandleFn>(EntryNtQuerySection);
     return Query("QLibNtDll::GetSectionInformation", L"(%d) HeapAlloc failed. Size=%d",
                  L"(%d) QueryInfoSection failed.", sizes, infoClass, Growth::None, buffer,
-                 [&](void* block, ULONG bytes) { return native(section, infoClass, block, bytes, nullptr); });
+                 Native<NtQueryHandleFn>(EntryNtQuerySection), [&](NtQueryHandleFn native, void* block, ULONG bytes) {
+                     return native(section, infoClass, block, bytes, nullptr);
+                 });
 }
 
 QLibStatus QLibNtDll::GetSystemInformation(uint32_t infoClass, void** buffer)
 {
     static const ClassSize sizes[] = {{5, 1024}, {16, 1024}};
-    auto native = Required<NtQuerySystemFn>(EntryNtQuerySystemInformation);
     return Query("QLibNtDll::GetSystemInformation", L"(%d) HeapAlloc failed. Size=%d", L"(%d) QuerySystemInfo failed.",
-                 sizes, infoClass, Growth::Add1024, buffer,
-                 [&](void* block, ULONG bytes) { return native(infoClass, block, bytes, nullptr); });
+                 sizes, infoClass, Growth::Add1024, buffer, Native<NtQuerySystemFn>(EntryNtQuerySystemInformation),
+                 [&](NtQuerySystemFn native, void* block, ULONG bytes) {
+                     return native(infoClass, block, bytes, nullptr);
+                 });
 }
 
 QLibStatus QLibNtDll::GetFileInformation(HANDLE file, IO_STATUS_BLOCK* ioStatus, void** buffer, uint32_t infoClass)
 {
     static const ClassSize sizes[] = {{9, 1024}};
-    auto native = Required<NtQueryFileFn>(EntryNtQueryInformationFile);
     return Query("QLibNtDll::GetFileInformation", nullptr, nullptr, sizes, infoClass, Growth::Double, buffer,
-                 [&](void* block, ULONG bytes) { return native(file, ioStatus, block, bytes, infoClass); });
+                 Native<NtQueryFileFn>(EntryNtQueryInformationFile),
+                 [&](NtQueryFileFn native, void* block, ULONG bytes) {
+                     return native(file, ioStatus, block, bytes, infoClass);
+                 });
 }
 
 QLibStatus QLibNtDll::DuplicateObject(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, HANDLE* target,
                                       ULONG options)
 {
-    auto native = Required<NtDuplicateObjectFn>(EntryNtDuplicateObject);
-    return FromNtStatus(native(sourceProcess, source, targetProcess, target, 0, 0, options));
+    auto native = Native<NtDuplicateObjectFn>(EntryNtDuplicateObject);
+    return native ? FromNtStatus(native(sourceProcess, source, targetProcess, target, 0, 0, options)) : Unresolved();
 }
 
 QLibStatus QLibNtDll::CreateFile(HANDLE* file, ACCESS_MASK access, const wchar_t* name, ULONG attributes, ULONG share,
                                  ULONG disposition, void* eaBuffer, ULONG eaLength)
 {
-    auto native = Required<NtCreateFileFn>(EntryNtCreateFile);
+    auto native = Native<NtCreateFileFn>(EntryNtCreateFile);
     UNICODE_STRING objectName;
-    Required<RtlInitUnicodeStringFn>(EntryRtlInitUnicodeString)(&objectName, name);
+    if (native == nullptr || !MakeCounted(&objectName, name))
+        return Unresolved();
     OBJECT_ATTRIBUTES objectAttributes = {};
     objectAttributes.Length = sizeof(OBJECT_ATTRIBUTES);
     objectAttributes.ObjectName = &objectName;
@@ -241,30 +281,34 @@ QLibStatus QLibNtDll::CreateFile(HANDLE* file, ACCESS_MASK access, const wchar_t
 
 QLibStatus QLibNtDll::CloseObject(HANDLE handle)
 {
-    return FromNtStatus(Required<NtCloseFn>(EntryNtClose)(handle));
+    auto native = Native<NtCloseFn>(EntryNtClose);
+    return native ? FromNtStatus(native(handle)) : Unresolved();
 }
 
 QLibStatus QLibNtDll::InitUnicodeString(UNICODE_STRING* target, const wchar_t* text)
 {
-    Required<RtlInitUnicodeStringFn>(EntryRtlInitUnicodeString)(target, text);
-    return QLibOk();
+    return MakeCounted(target, text) ? QLibOk() : Unresolved();
 }
 
 QLibStatus QLibNtDll::FreeUnicodeString(UNICODE_STRING* text)
 {
-    if (auto native = Proc<RtlFreeUnicodeStringFn>(EntryRtlFreeUnicodeString))
-        native(text);
+    auto native = Proc<RtlFreeUnicodeStringFn>(EntryRtlFreeUnicodeString);
+    if (native == nullptr)
+        return Unresolved();
+    native(text);
     return QLibOk();
 }
 
 QLibStatus QLibNtDll::OpenSymbolicLinkObject(HANDLE* link, ACCESS_MASK access, OBJECT_ATTRIBUTES* attributes)
 {
-    return FromNtStatus(Required<NtOpenSymbolicLinkObjectFn>(EntryNtOpenSymbolicLinkObject)(link, access, attributes));
+    auto native = Native<NtOpenSymbolicLinkObjectFn>(EntryNtOpenSymbolicLinkObject);
+    return native ? FromNtStatus(native(link, access, attributes)) : Unresolved();
 }
 
 QLibStatus QLibNtDll::QuerySymbolicLinkObject(HANDLE link, UNICODE_STRING* target, ULONG* returned)
 {
-    return FromNtStatus(Required<NtQuerySymbolicLinkObjectFn>(EntryNtQuerySymbolicLinkObject)(link, target, returned));
+    auto native = Native<NtQuerySymbolicLinkObjectFn>(EntryNtQuerySymbolicLinkObject);
+    return native ? FromNtStatus(native(link, target, returned)) : Unresolved();
 }
 
 QLibStatus QLibNtDll::StatusToError(NTSTATUS ntStatus)
@@ -275,39 +319,41 @@ QLibStatus QLibNtDll::StatusToError(NTSTATUS ntStatus)
 QLibStatus QLibNtDll::CreateEnvironment(BOOL cloneCurrent, void** environment)
 {
     *environment = nullptr;
-    return FromNtStatus(
-        Required<RtlCreateEnvironmentFn>(EntryRtlCreateEnvironment)(cloneCurrent ? TRUE : FALSE, environment));
+    auto native = Native<RtlCreateEnvironmentFn>(EntryRtlCreateEnvironment);
+    return native ? FromNtStatus(native(cloneCurrent ? TRUE : FALSE, environment)) : Unresolved();
 }
 
 // An unchanged environment (a value set again, an absent variable removed) is success; a variable the
 // block refuses (a name with '=', no memory to grow it) is the native failure, never success.
 QLibStatus QLibNtDll::SetEnvironmentVariable(void** environment, const wchar_t* name, const wchar_t* value)
 {
+    auto native = Native<RtlSetEnvironmentVariableFn>(EntryRtlSetEnvironmentVariable);
     UNICODE_STRING nameText;
     UNICODE_STRING valueText;
-    // Both always succeed: the status is there for the family's shape only.
-    (void)InitUnicodeString(&nameText, name);
-    (void)InitUnicodeString(&valueText, value);
-    return FromNtStatus(
-        Required<RtlSetEnvironmentVariableFn>(EntryRtlSetEnvironmentVariable)(environment, &nameText, &valueText));
+    if (native == nullptr || !MakeCounted(&nameText, name) || !MakeCounted(&valueText, value))
+        return Unresolved();
+    return FromNtStatus(native(environment, &nameText, &valueText));
 }
 
 QLibStatus QLibNtDll::DestroyEnvironment(void* environment)
 {
-    Required<RtlDestroyEnvironmentFn>(EntryRtlDestroyEnvironment)(environment);
+    auto native = Proc<RtlDestroyEnvironmentFn>(EntryRtlDestroyEnvironment);
+    if (native == nullptr)
+        return Unresolved();
+    native(environment);
     return QLibOk();
 }
 
 QLibStatus QLibNtDll::ExpandEnvStrings(void* environment, const wchar_t* text, wchar_t** expanded)
 {
     *expanded = nullptr;
-    QLibNtDll ntDll;
+    auto native = Native<RtlExpandEnvironmentStringsFn>(EntryRtlExpandEnvironmentStrings);
     UNICODE_STRING source;
-    (void)ntDll.InitUnicodeString(&source, text);
+    if (native == nullptr || !MakeCounted(&source, text))
+        return Unresolved();
     wchar_t local[ExpandBufferBytes / sizeof(wchar_t)];
     UNICODE_STRING destination = {0, ExpandBufferBytes, local};
-    QLibStatus status = FromNtStatus(Required<RtlExpandEnvironmentStringsFn>(
-        EntryRtlExpandEnvironmentStrings)(environment, &source, &destination, nullptr));
+    QLibStatus status = FromNtStatus(native(environment, &source, &destination, nullptr));
     if (status.IsFailed())
         return status;
 

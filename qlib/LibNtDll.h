@@ -11,6 +11,8 @@
 // Allocates from the process heap; a failure leaves the Windows error in the status.
 void* QLibHeapAlloc(size_t bytes, QLibStatus& status);
 
+// The entries are resolved once per process. An operation whose entry ntdll does not export fails with
+// ERROR_PROC_NOT_FOUND and calls nothing.
 class QLibNtDll : public QLibObject {
 public:
     // A growing query gives up once its buffer would pass this size.
@@ -50,7 +52,9 @@ private:
         uint32_t infoClass;
         ULONG firstBytes;
     };
-    template <size_t N, typename NativeCall>
+    // An entry that was not resolved (null) fails the query before anything is allocated or called.
+    template <size_t N, typename Fn, typename NativeCall>
     QLibStatus Query(const char* function, const wchar_t* allocFormat, const wchar_t* failFormat,
-                     const ClassSize (&sizes)[N], uint32_t infoClass, Growth growth, void** buffer, NativeCall call);
+                     const ClassSize (&sizes)[N], uint32_t infoClass, Growth growth, void** buffer, Fn native,
+                     NativeCall call);
 };

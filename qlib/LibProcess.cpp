@@ -60,8 +60,23 @@ struct WmiQuery {
     ~WmiQuery() { VariantClear(&value); }
 };
 
-// Runs on a thread where COM is initialised; returns the message of the failed step, or null.
-const wchar_t* WmiCommandLine(uint32_t pid, std::wstring& text)
+// One process's record comes in well under a second. A WMI service that has not answered within 30 seconds is
+// taken as hung: the query then fails, leaving a caller the rest of even a short entry-point budget.
+constexpr LONG WmiAnswerLimit = 30 * 1000;
+
+// The message of a failed step, with the Windows error of that moment.
+struct WmiFailure {
+    const wchar_t* message;
+    DWORD code;
+};
+
+WmiFailure Failed(const wchar_t* message, DWORD code = GetLastError())
+{
+    return {message, code};
+}
+
+// Runs on a thread where COM is initialised; a null message when the text was read.
+WmiFailure WmiCommandLine(uint32_t pid, std::wstring& text)
 {
     WmiQuery wmi;
     wchar_t query[64];
@@ -72,28 +87,31 @@ const wchar_t* WmiCommandLine(uint32_t pid, std::wstring& text)
 
     if (FAILED(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                     RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr)))
-        return L"GetWMIGetCmdLine: Failed to initialize COM Security\n";
+        return Failed(L"GetWMIGetCmdLine: Failed to initialize COM Security\n");
     if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                                 reinterpret_cast<void**>(wmi.locator.put()))))
-        return L"GetWMIGetCmdLine: Failed at CoCreateInstance\n";
+        return Failed(L"GetWMIGetCmdLine: Failed at CoCreateInstance\n");
     if (FAILED(wmi.locator.get()->ConnectServer(wmi.nameSpace.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                                 wmi.services.put())))
-        return L"GetWMIGetCmdLine: Failed to connect to root\\cimv2 Server\n";
+        return Failed(L"GetWMIGetCmdLine: Failed to connect to root\\cimv2 Server\n");
     if (FAILED(CoSetProxyBlanket(wmi.services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                  RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)))
-        return L"GetWMIGetCmdLine: Failed to call CoSetProxyBlanket\n";
+        return Failed(L"GetWMIGetCmdLine: Failed to call CoSetProxyBlanket\n");
     if (FAILED(wmi.services.get()->ExecQuery(wmi.language.get(), wmi.query.get(),
                                              WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
                                              wmi.enumerator.put())))
-        return L"GetWMIGetCmdLine: Failed to execute WMI query \n";
-    if (FAILED(wmi.enumerator.get()->Next(WBEM_INFINITE, 1, wmi.object.put(), &returned)) || returned == 0)
-        return L"GetWMIGetCmdLine: Failed to execute Enumerator Next\n";
+        return Failed(L"GetWMIGetCmdLine: Failed to execute WMI query \n");
+    HRESULT next = wmi.enumerator.get()->Next(WmiAnswerLimit, 1, wmi.object.put(), &returned);
+    if (next == WBEM_S_TIMEDOUT)
+        return Failed(L"GetWMIGetCmdLine: Failed to execute Enumerator Next\n", WAIT_TIMEOUT);
+    if (FAILED(next) || returned == 0)
+        return Failed(L"GetWMIGetCmdLine: Failed to execute Enumerator Next\n");
     if (FAILED(wmi.object.get()->Get(L"CommandLine", 0, &wmi.value, nullptr, nullptr)))
-        return L"GetWMIGetCmdLine: Failed to execute WMI Instance.Get for CommandLine \n";
+        return Failed(L"GetWMIGetCmdLine: Failed to execute WMI Instance.Get for CommandLine \n");
     if (wmi.value.vt != VT_BSTR)
-        return L"GetWMIGetCmdLine:CommandLine returned as NULL\n";
+        return Failed(L"GetWMIGetCmdLine:CommandLine returned as NULL\n");
     text.assign(wmi.value.bstrVal, SysStringLen(wmi.value.bstrVal));
-    return nullptr;
+    return {nullptr, 0};
 }
 
 } // namespace
@@ -275,19 +293,19 @@ QLibStatus QLibProcess::GetWMICmdLine(wchar_t** cmdLine)
     if (!m_CmdLine.empty())
         return CopyToHeap(m_CmdLine, cmdLine, "QLibProcess::GetWMICmdLine");
 
-    QLibStatus status;
     std::wstring text;
-    const wchar_t* failure = L"GetWMIGetCmdLine: Failed to initialize COM\n";
+    WmiFailure failure;
     if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         failure = WmiCommandLine(m_Pid, text);
         CoUninitialize();
+    } else {
+        failure = Failed(L"GetWMIGetCmdLine: Failed to initialize COM\n");
     }
-    if (failure != nullptr) {
-        status = QLibLastError();
-        QLIB_TRACE("QLibProcess::GetWMICmdLine", failure);
-        return status;
+    if (failure.message != nullptr) {
+        QLIB_TRACE("QLibProcess::GetWMICmdLine", failure.message);
+        return QLibWin32Failure(failure.code);
     }
-    status = CopyToHeap(text, cmdLine, "QLibProcess::GetWMICmdLine");
+    QLibStatus status = CopyToHeap(text, cmdLine, "QLibProcess::GetWMICmdLine");
     if (status.IsOK())
         m_CmdLine = text;
     return status;

@@ -26,6 +26,7 @@ public:
     QLibStatus IsAlive(BOOL* alive);
     QLibStatus GetExeName(wchar_t** exeName);
     QLibStatus GetCmdLine(wchar_t** cmdLine);
+    // Waits 30 seconds at most for WMI's answer; a WMI that stays silent fails it with (2, 258).
     QLibStatus GetWMICmdLine(wchar_t** cmdLine);
     QLibStatus GetParentPid(uint32_t* parentPid);
     QLibStatus GetUserSid(PSID* sid);
@@ -45,7 +46,8 @@ public:
     static QLibStatus EnablePrivilege(uint32_t pid, const wchar_t* privilegeName, BOOL enable);
 
     // Starting programs: on success the objects are closed and then given the new process and its primary
-    // thread; on failure neither is touched. The command line is copied, never written.
+    // thread; on failure neither is touched. The command line is copied, never written; a null one (the
+    // application name alone) is passed on as null.
     static QLibStatus Create(const wchar_t* applicationName, const wchar_t* commandLine,
                              SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
                              BOOL inheritHandles, DWORD creationFlags, void* environment,
@@ -63,6 +65,8 @@ public:
                                    SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
                                    BOOL inheritHandles, DWORD creationFlags, const wchar_t* currentDirectory,
                                    STARTUPINFOW* startup, QLibProcess& process, QLibThread& thread);
+    // The two output runs wait 10 minutes at most: a program still running then is ended, and the run fails
+    // with type 7, code 258 (the output read so far stays in the buffer, no exit code is stored).
     // Runs the program to its end. Its standard output and error, as written, fill the buffer up to size - 2
     // bytes (the rest is dropped), and the buffer always ends with at least two zero bytes.
     static QLibStatus CreateAndGetOutput(const wchar_t* commandLine, const wchar_t* currentDirectory, uint8_t* buffer,

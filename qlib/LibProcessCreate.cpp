@@ -1,11 +1,14 @@
 // Starting programs, as the caller or as another user, and collecting their output.
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "LibAssert.h"
 #include "LibChildRun.h"
 #include "LibLogger.h"
+#include "LibNtDll.h"
+#include "LibOwners.h"
 #include "LibProcess.h"
 #include "LibUserLogon.h"
 
@@ -13,6 +16,29 @@ namespace {
 
 constexpr const wchar_t* CreateProcessFailed = L"(%d) CreateProcess failed. CmdLine=%s";
 constexpr const wchar_t* CreateProcessAsUserFailed = L"(%d) CreateProcessAsUser failed. CmdLine = %s. ";
+
+// The system may write into the command line it is given, so it gets a copy; a null command line (the
+// application name alone) stays null. Made on the process heap: a failure is a status, never an exception.
+QLibStatus CopyCommandLine(const char* function, const wchar_t* commandLine, QLibHeapOwner<wchar_t>& copy)
+{
+    if (commandLine == nullptr)
+        return QLibOk();
+    size_t chars = wcslen(commandLine) + 1;
+    QLibStatus status = QLibOk();
+    copy.reset(static_cast<wchar_t*>(QLibHeapAlloc(chars * sizeof(wchar_t), status)));
+    if (!copy) {
+        QLIB_TRACE(function, L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(),
+                   static_cast<DWORD>(chars * sizeof(wchar_t)));
+        return status;
+    }
+    wmemcpy(copy.get(), commandLine, chars);
+    return QLibOk();
+}
+
+const wchar_t* Shown(const wchar_t* commandLine)
+{
+    return commandLine != nullptr ? commandLine : L"(null)";
+}
 
 // Logs in on the user for a caller that traces its failures under its own name.
 QLibStatus Logon(const char* function, const wchar_t* domain, const wchar_t* userName, const wchar_t* password,
@@ -33,8 +59,11 @@ QLibStatus Logon(const char* function, const wchar_t* domain, const wchar_t* use
 // The status of a run, with the trace of the step that failed.
 QLibStatus RunStatus(const char* function, const QLibChildSpec& spec, const QLibChildResult& run)
 {
-    if (run.end == QLibChildEnd::TimedOut)
+    if (run.end == QLibChildEnd::TimedOut) {
+        QLIB_TRACE(function, L"(%d) The program has not ended within %d ms.", WAIT_TIMEOUT,
+                   static_cast<DWORD>(spec.timeLimit));
         return QLibFailure(QLIB_ERR_PROCESS_WAIT, WAIT_TIMEOUT);
+    }
     if (run.failedCall == nullptr)
         return QLibOk();
     DWORD code = run.failure.GetCode();
@@ -52,12 +81,16 @@ QLibStatus RunStatus(const char* function, const QLibChildSpec& spec, const QLib
     return run.failure;
 }
 
-QLibChildSpec Untimed(const wchar_t* commandLine, const wchar_t* currentDirectory)
+// The output runs take no limit from their callers, yet no wait may be endless: a program that has not ended
+// within 10 minutes, the longest an entry point's budget runs by default, is taken as hung and ended.
+constexpr int64_t OutputRunLimit = 10 * 60 * 1000;
+
+QLibChildSpec Bounded(const wchar_t* commandLine, const wchar_t* currentDirectory)
 {
     QLibChildSpec spec;
     spec.commandLine = commandLine;
     spec.currentDirectory = currentDirectory;
-    spec.timeLimit = QLibChildNoTimeLimit;
+    spec.timeLimit = OutputRunLimit;
     return spec;
 }
 
@@ -83,12 +116,15 @@ QLibStatus QLibProcess::Create(const wchar_t* applicationName, const wchar_t* co
                                const wchar_t* currentDirectory, STARTUPINFOW* startup, QLibProcess& process,
                                QLibThread& thread)
 {
-    std::wstring copy = commandLine;
+    QLibHeapOwner<wchar_t> copy;
+    QLibStatus status = CopyCommandLine("QLibProcess::Create", commandLine, copy);
+    if (status.IsFailed())
+        return status;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(applicationName, &copy[0], processAttributes, threadAttributes, inheritHandles, creationFlags,
+    if (!CreateProcessW(applicationName, copy.get(), processAttributes, threadAttributes, inheritHandles, creationFlags,
                         environment, currentDirectory, startup, &started)) {
-        QLibStatus status = QLibLastError();
-        QLIB_TRACE("QLibProcess::Create", CreateProcessFailed, status.GetCode(), commandLine);
+        status = QLibLastError();
+        QLIB_TRACE("QLibProcess::Create", CreateProcessFailed, status.GetCode(), Shown(commandLine));
         return status;
     }
     process.Take(started.hProcess, started.dwProcessId, GetCurrentProcessId());
@@ -118,13 +154,16 @@ QLibStatus QLibProcess::CreateAsUser(const wchar_t* domain, const wchar_t* userN
     QLibStatus status = Logon(function, domain, userName, password, FALSE, logon);
     if (status.IsFailed())
         return status;
-    std::wstring copy = commandLine;
+    QLibHeapOwner<wchar_t> copy;
+    status = CopyCommandLine(function, commandLine, copy);
+    if (status.IsFailed())
+        return status;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessAsUserW(logon.GetToken(), applicationName, &copy[0], processAttributes, threadAttributes,
+    if (!CreateProcessAsUserW(logon.GetToken(), applicationName, copy.get(), processAttributes, threadAttributes,
                               inheritHandles, creationFlags | CREATE_UNICODE_ENVIRONMENT, logon.GetEnvironment(),
                               currentDirectory, startup, &started)) {
         status = QLibLastError();
-        QLIB_TRACE(function, CreateProcessAsUserFailed, status.GetCode(), commandLine);
+        QLIB_TRACE(function, CreateProcessAsUserFailed, status.GetCode(), Shown(commandLine));
         return status;
     }
     process.Take(started.hProcess, started.dwProcessId, GetCurrentProcessId());
@@ -136,7 +175,7 @@ QLibStatus QLibProcess::CreateAndGetOutput(const wchar_t* commandLine, const wch
                                            uint32_t bufferSize, uint32_t* exitCode)
 {
     QLIB_ASSERT(buffer != nullptr && bufferSize >= 3);
-    QLibChildSpec spec = Untimed(commandLine, currentDirectory);
+    QLibChildSpec spec = Bounded(commandLine, currentDirectory);
     spec.outputLimit = bufferSize - 2;
     QLibChildResult run = QLibRunChild(spec);
     memset(buffer, 0, bufferSize);
@@ -158,7 +197,7 @@ QLibStatus QLibProcess::CreateAsUserAndGetOutput(const wchar_t* domain, const wc
     QLibStatus status = Logon(function, domain, userName, password, TRUE, logon);
     if (status.IsFailed())
         return status;
-    QLibChildSpec spec = Untimed(commandLine, currentDirectory);
+    QLibChildSpec spec = Bounded(commandLine, currentDirectory);
     spec.token = logon.GetToken();
     spec.environment = logon.GetEnvironment();
     spec.creationFlags = creationFlags;

@@ -673,6 +673,16 @@ std::wstring QLibService::RegistryPath() const
     return L"System\\CurrentControlSet\\Services\\" + m_ServiceName;
 }
 
+// Without a service (closed, detached, deleted, never opened) the name is empty and the path would name the
+// key of all services: the object then has no key to use. (28, 1) is the library's invalid-parameter answer.
+QLibStatus QLibService::CheckHoldsService(const char* function) const
+{
+    if (!m_ServiceName.empty())
+        return QLibOk();
+    QLIB_TRACE(function, L"The object holds no service: it has no registry key.");
+    return QLibFailure(QLIB_ERR_DNS, 1);
+}
+
 // The service's own key, where its "Environment" value lives.
 LONG QLibService::OpenRegistryKey(const char* function, HKEY* key) const
 {
@@ -760,12 +770,14 @@ QLibStatus QLibService::SetVirtualNameEnvironment(const wchar_t* virtualName)
     const char* function = "QLibService::SetVirtualNameEnvironment";
     QLIB_ASSERT(virtualName != nullptr);
     QLIB_ASSERT(WindowsVersion().dwMajorVersion >= 5);
+    QLibStatus status = CheckHoldsService(function);
+    if (status.IsFailed())
+        return status;
 
     // The block is destroyed with the call that made it: whichever owner took it.
     QLibEnvironmentOwner userBlock;
     QLibUnique<void*, DestroyNativeEnvironment> nativeBlock;
     void** block = nullptr;
-    QLibStatus status;
     if (IsWindows2000()) {
         if (!CreateEnvironmentBlock(userBlock.put(), nullptr, FALSE)) {
             status = QLibLastError();
@@ -819,6 +831,9 @@ QLibStatus QLibService::SetVirtualNameVariables(void** block, const wchar_t* vir
 QLibStatus QLibService::RemoveVirtualNameEnvironment()
 {
     const char* function = "QLibService::RemoveVirtualNameEnvironment";
+    QLibStatus status = CheckHoldsService(function);
+    if (status.IsFailed())
+        return status;
     QLibKeyOwner key;
     LONG error = OpenRegistryKey(function, key.put());
     if (error != ERROR_SUCCESS)
@@ -837,6 +852,8 @@ uint32_t QLibService::VNameMatched(const wchar_t* virtualName)
 {
     const char* function = "QLibService::VNameMatched";
     QLIB_ASSERT(virtualName != nullptr);
+    if (CheckHoldsService(function).IsFailed())
+        return 0;
     QLibKeyOwner key;
     LONG error = OpenRegistryKey(function, key.put());
     if (error != ERROR_SUCCESS)

@@ -76,6 +76,7 @@ private:
     QLibStatus WriteEnvironment(const void* block);
     QLibStatus SetVirtualNameVariables(void** block, const wchar_t* virtualName);
     std::wstring RegistryPath() const;
+    QLibStatus CheckHoldsService(const char* function) const;
     LONG OpenRegistryKey(const char* function, HKEY* key) const;
 
     std::wstring m_ServiceName;

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wbemidl.h>
 
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "ClockHook.h"
 #include "ImportHook.h"
 #include "LibOwners.h"
 #include "LibProcess.h"
@@ -41,6 +44,87 @@ STARTUPINFOW* Startup()
 std::wstring Child(const std::wstring& arguments)
 {
     return L"\"" + TestChild::Path() + L"\" " + arguments;
+}
+
+// A WMI that never answers: a bounded wait for the next object times out; an endless one would never return,
+// and fails here with an error of its own so that the test can end.
+HRESULT STDMETHODCALLTYPE SilentNext(IEnumWbemClassObject*, LONG timeout, ULONG, IWbemClassObject**, ULONG* returned)
+{
+    *returned = 0;
+    if (timeout != static_cast<LONG>(WBEM_INFINITE))
+        return WBEM_S_TIMEDOUT;
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return WBEM_E_FAILED;
+}
+
+struct MultithreadedApartment {
+    HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ~MultithreadedApartment()
+    {
+        if (SUCCEEDED(joined))
+            CoUninitialize();
+    }
+};
+
+// Every enumerator of the in-process WMI provider shares one Next slot: while this lives it points at SilentNext.
+// The enumerator it was found through is held, so that the provider stays loaded.
+class SilentWmi {
+public:
+    SilentWmi()
+    {
+        QLibBstrOwner nameSpace(SysAllocString(L"ROOT\\CIMV2"));
+        QLibBstrOwner language(SysAllocString(L"WQL"));
+        QLibBstrOwner query(SysAllocString(L"SELECT * from Win32_Process"));
+        if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                    reinterpret_cast<void**>(m_locator.put())))
+            || FAILED(m_locator.get()->ConnectServer(nameSpace.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                                     m_services.put()))
+            || FAILED(m_services.get()->ExecQuery(language.get(), query.get(), WBEM_FLAG_FORWARD_ONLY, nullptr,
+                                                  m_enumerator.put())))
+            return;
+        m_next = *reinterpret_cast<ULONG_PTR**>(m_enumerator.get()) + 4; // after IUnknown's three and Reset
+        m_real = WriteImportSlot(m_next, reinterpret_cast<ULONG_PTR>(&SilentNext));
+    }
+    ~SilentWmi()
+    {
+        if (m_next != nullptr)
+            WriteImportSlot(m_next, m_real);
+    }
+    bool Active() const { return m_next != nullptr; }
+
+private:
+    MultithreadedApartment m_apartment;
+    QLibComOwner<IWbemLocator> m_locator;
+    QLibComOwner<IWbemServices> m_services;
+    QLibComOwner<IEnumWbemClassObject> m_enumerator;
+    ULONG_PTR* m_next = nullptr;
+    ULONG_PTR m_real = 0;
+};
+
+QLibStatus SilentWmiQuery()
+{
+    SilentWmi silent;
+    EXPECT_TRUE(silent.Active());
+    QLibProcess process(GetCurrentProcessId(), FALSE, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+    wchar_t* text = nullptr;
+    QLibStatus status = process.GetWMICmdLine(&text);
+    HeapText owned(text);
+    return status;
+}
+
+// The output runs take no limit: the clock passes their bound while the child still runs.
+QLibStatus RunPastTheBound(QLibStatus (*run)(const wchar_t* line))
+{
+    ClockHook clock(GetModuleHandleW(nullptr));
+    std::wstring started = TestChild::UniqueName(L"Bounded");
+    QLibHandleOwner event(CreateEventW(nullptr, TRUE, FALSE, started.c_str()));
+    std::thread late([&] {
+        if (WaitForSingleObject(event.get(), 30000) == WAIT_OBJECT_0)
+            clock.Advance(10 * 60 * 1000);
+    });
+    QLibStatus status = run(Child(L"--signal " + started + L" --sleep 20000").c_str());
+    late.join();
+    return status;
 }
 
 TEST_F(QLibProcessCreateTest, FailedStartLeavesTheObjectsAlone)
@@ -118,6 +202,55 @@ TEST_F(QLibProcessCreateTest, CreateAsUserLogsOnFirst)
     }
 }
 
+// Windows takes a null command line as the application name alone: it is passed on as null.
+TEST_F(QLibProcessCreateTest, NullCommandLineRunsTheApplicationAlone)
+{
+    LogonHook logon(GetModuleHandleW(nullptr), L"sapadm", L"DOM", Password);
+    using Creator = QLibStatus (*)(const wchar_t*, QLibProcess&, QLibThread&);
+    const struct {
+        const char* function;
+        Creator create;
+        const wchar_t* failure;
+    } rows[] = {
+        {"QLibProcess::Create",
+         [](const wchar_t* program, QLibProcess& process, QLibThread& thread) {
+             return QLibProcess::Create(program, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, Startup(),
+                                        process, thread);
+         },
+         L") CreateProcess failed. CmdLine=(null)"},
+        {"QLibProcess::Create",
+         [](const wchar_t* program, QLibProcess& process, QLibThread& thread) {
+             QLibStatus status = QLibProcess::CreateSuspended(program, nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                                                              nullptr, Startup(), 0, process, thread);
+             if (status.IsOK())
+                 ResumeThread(thread.GetHandle());
+             return status;
+         },
+         L") CreateProcess failed. CmdLine=(null)"},
+        {"QLibProcess::CreateAsUser",
+         [](const wchar_t* program, QLibProcess& process, QLibThread& thread) {
+             return QLibProcess::CreateAsUser(L"DOM", L"sapadm", Password, program, nullptr, nullptr, nullptr, FALSE, 0,
+                                              nullptr, Startup(), process, thread);
+         },
+         L") CreateProcessAsUser failed. CmdLine = (null). "},
+    };
+    std::wstring program = TestChild::Path();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.failure));
+        QLibProcess process;
+        QLibThread thread;
+        ASSERT_TRUE(row.create(program.c_str(), process, thread).IsOK());
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.GetHandle(), 10000));
+        DWORD exitCode = 0xDEAD;
+        EXPECT_TRUE(GetExitCodeProcess(process.GetHandle(), &exitCode));
+        EXPECT_EQ(0u, exitCode) << "no option reached the child";
+
+        QLibStatus status = row.create(L"Z:\\nowhere\\missing.exe", process, thread);
+        EXPECT_EQ(QLIB_ERR_WIN32, status.GetType());
+        EXPECT_TRUE(Traced(row.function, L"(" + std::to_wstring(status.GetCode()) + row.failure));
+    }
+}
+
 TEST_F(QLibProcessCreateTest, OutputFillsTheBufferAndTheExitCodeIsTheEnd)
 {
     const struct {
@@ -172,6 +305,45 @@ TEST_F(QLibProcessCreateTest, OutputOfAUserIsTheTextReadAndNoMore)
         EXPECT_EQ(c.exitCode, exitCode);
         if (output != nullptr)
             VirtualFree(output, 0, MEM_RELEASE);
+    }
+}
+
+// No wait of the library is endless: each ends with its time-out once its bound has passed.
+TEST_F(QLibProcessCreateTest, WaitsWithoutALimitOfTheCallerEndAtTheirBound)
+{
+    LogonHook logon(GetModuleHandleW(nullptr), L"sapadm", L"DOM", Password);
+    const struct {
+        const char* function;
+        QLibStatus (*wait)();
+        uint32_t type;
+        const wchar_t* message;
+    } rows[] = {
+        {"QLibProcess::GetWMICmdLine", SilentWmiQuery, QLIB_ERR_WIN32,
+         L"GetWMIGetCmdLine: Failed to execute Enumerator Next\n"},
+        {"QLibProcess::CreateAndGetOutput",
+         [] {
+             return RunPastTheBound([](const wchar_t* line) {
+                 uint8_t buffer[16];
+                 return QLibProcess::CreateAndGetOutput(line, nullptr, buffer, sizeof(buffer), nullptr);
+             });
+         },
+         QLIB_ERR_PROCESS_WAIT, L"(258) The program has not ended within 600000 ms."},
+        {"QLibProcess::CreateAsUserAndGetOutput",
+         [] {
+             return RunPastTheBound([](const wchar_t* line) {
+                 wchar_t* output = nullptr;
+                 uint32_t size = 0;
+                 return QLibProcess::CreateAsUserAndGetOutput(L"DOM", L"sapadm", Password, line, nullptr, &output,
+                                                              &size, nullptr, 0, 0);
+             });
+         },
+         QLIB_ERR_PROCESS_WAIT, L"(258) The program has not ended within 600000 ms."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.function);
+        QLibStatus status = row.wait();
+        EXPECT_TRUE(status.Is(row.type, WAIT_TIMEOUT)) << status.GetType() << ", " << status.GetCode();
+        EXPECT_TRUE(Traced(row.function, row.message));
     }
 }
 

@@ -266,6 +266,42 @@ TEST_F(QLibServiceEnvironment, RefusedVariableFailsTheWriteAndStoresNothing)
     EXPECT_TRUE(Stored().empty());
 }
 
+// Without a service the object has no key: the key of all services is neither written, read nor emptied.
+TEST(QLibServiceWithoutService, EnvironmentOperationsFailAndTouchNothing)
+{
+    const wchar_t* services = L"System\\CurrentControlSet\\Services";
+    const std::wstring planted = std::wstring(L"COMPUTERNAME=vh") + L'\0' + L"_CLUSTER_NETWORK_NAME_=vh" + L'\0'
+        + L"_CLUSTER_NETWORK_HOSTNAME_=vh" + L'\0' + L'\0';
+    using Emptying = void (*)(QLibService&);
+    const struct {
+        const char* how;
+        Emptying empty;
+    } rows[] = {
+        {"Close", [](QLibService& object) { (void)object.Close(); }},
+        {"Detach", [](QLibService& object) { CloseServiceHandle(static_cast<SC_HANDLE>(object.Detach())); }},
+        {"DeleteService", [](QLibService& object) { (void)object.DeleteService(); }},
+        {"failed Open",
+         [](QLibService& object) { (void)object.Open(L"QLibNoSuchService", SERVICE_ALL_ACCESS, nullptr); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.how);
+        TestService service;
+        QLibService object(service.Name(), SERVICE_ALL_ACCESS, nullptr);
+        row.empty(object);
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetKeyValueW(HKEY_LOCAL_MACHINE, services, L"Environment", REG_MULTI_SZ, planted.data(),
+                                  static_cast<DWORD>(planted.size() * sizeof(wchar_t))));
+        EXPECT_TRUE(IsStatus(object.SetVirtualNameEnvironment(L"other"), QLIB_ERR_DNS, 1));
+        EXPECT_EQ(0u, object.VNameMatched(L"vh"));
+        EXPECT_TRUE(IsStatus(object.RemoveVirtualNameEnvironment(), QLIB_ERR_DNS, 1));
+        wchar_t stored[256] = {};
+        DWORD bytes = sizeof(stored);
+        RegGetValueW(HKEY_LOCAL_MACHINE, services, L"Environment", RRF_RT_REG_MULTI_SZ, nullptr, stored, &bytes);
+        EXPECT_EQ(planted, std::wstring(stored, bytes / sizeof(wchar_t)));
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, services, L"Environment");
+    }
+}
+
 TEST_F(QLibServiceEnvironment, VirtualNameMustCarryAllThreeNames)
 {
     StoreStrings({L"COMPUTERNAME=vh", L"_CLUSTER_NETWORK_NAME_=vh", L"_CLUSTER_NETWORK_HOSTNAME_=other"});
