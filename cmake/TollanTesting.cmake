@@ -1,3 +1,10 @@
+# The 32-bit build's cases run beside the 64-bit ones under the same names, told apart by this prefix.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(TOLLAN_TEST_PREFIX "")
+else()
+    set(TOLLAN_TEST_PREFIX "${CMAKE_SYSTEM_PROCESSOR}.")
+endif()
+
 # tollan_add_test(NAME SOURCES ... [LIBS ...] [DEPENDS ...] [LOCK resource ...])
 # One GoogleTest program; each of its cases becomes one ctest test, listed under Wine at test time.
 # LOCK keeps the program's cases from running beside any other test holding one of the same resources.
@@ -14,6 +21,7 @@ function(tollan_add_test name)
         add_dependencies(${name} ${T_DEPENDS})
     endif()
     gtest_discover_tests(${name}
+        TEST_PREFIX "${TOLLAN_TEST_PREFIX}"
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 120
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
@@ -40,6 +48,10 @@ function(tollan_add_bench name)
     cmake_parse_arguments(B "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
     if(NOT name MATCHES "_bench$")
         message(FATAL_ERROR "benchmark ${name}: the name must end in _bench")
+    endif()
+    # scripts/bench.sh times the 64-bit build only.
+    if(NOT TOLLAN_64BIT)
+        return()
     endif()
     add_executable(${name} ${B_SOURCES})
     target_link_libraries(${name} PRIVATE ${B_LIBS})

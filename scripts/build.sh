@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Configures and builds both architectures: build/x64 (everything) and build/i686 (the 32-bit deliverable).
+# Configures and builds both architectures: build/x64 (everything) and build/i686 (the 32-bit deliverable and its tests).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}

@@ -26,10 +26,12 @@ std::wstring longPath(const std::wstring& path)
     return L"\\\\?\\" + path;
 }
 
+const bool is64BitProcess = sizeof(void*) == 8;
+
+// Every root in either view, by its name below HKEY_LOCAL_MACHINE.
 std::vector<std::wstring> registryRoots()
 {
-    std::vector<std::wstring> roots = {L"SOFTWARE\\Osmark", L"SOFTWARE\\Wow6432Node\\Osmark",
-                                       std::wstring(uninstallKey) + L"\\" + neighbourUninstall};
+    std::vector<std::wstring> roots = {L"SOFTWARE\\Osmark", std::wstring(uninstallKey) + L"\\" + neighbourUninstall};
     for (const wchar_t* code : kito40ProductCodes)
         roots.push_back(std::wstring(uninstallKey) + L"\\" + code);
     return roots;
@@ -37,35 +39,81 @@ std::vector<std::wstring> registryRoots()
 
 std::vector<std::wstring> fileRoots()
 {
-    return {commonFiles() + L"\\Osmark Shared", victimFolder(), destination()};
+    return {commonFiles() + L"\\Osmark Shared", otherCommonFiles() + L"\\Osmark Shared", victimFolder(), destination()};
 }
 
-void setKey(const std::wstring& path)
+REGSAM viewFlag(View view)
+{
+    if (view == View::Own)
+        return 0;
+    return is64BitProcess ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+}
+
+// The key's name as the 64-bit view shows it: the 32-bit view's "SOFTWARE" lies below "SOFTWARE\Wow6432Node".
+std::wstring physicalName(const std::wstring& path, View view)
+{
+    const std::wstring software = L"SOFTWARE\\";
+    const std::wstring wow = software + L"Wow6432Node";
+    bool in32BitView = (view == View::Own) != is64BitProcess;
+    if (!in32BitView || _wcsnicmp(path.c_str(), software.c_str(), software.size()) != 0
+        || _wcsnicmp(path.c_str(), wow.c_str(), wow.size()) == 0)
+        return path;
+    return wow + path.substr(software.size() - 1);
+}
+
+void setKey(View view, const std::wstring& path)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | viewFlag(view), nullptr, &key,
+                        nullptr)
         == ERROR_SUCCESS)
         RegCloseKey(key);
 }
 
-void setValue(const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size)
+void setValue(View view, const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | viewFlag(view), nullptr, &key,
+                        nullptr)
         != ERROR_SUCCESS)
         return;
     RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
 }
 
-void setString(const std::wstring& path, const wchar_t* name, const std::wstring& text)
+void setString(View view, const std::wstring& path, const wchar_t* name, const std::wstring& text)
 {
-    setValue(path, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    setValue(view, path, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-void setDword(const std::wstring& path, const wchar_t* name, DWORD number)
+void setDword(View view, const std::wstring& path, const wchar_t* name, DWORD number)
 {
-    setValue(path, name, REG_DWORD, &number, sizeof number);
+    setValue(view, path, name, REG_DWORD, &number, sizeof number);
+}
+
+std::vector<std::wstring> subKeys(View view, const std::wstring& path)
+{
+    std::vector<std::wstring> children;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | viewFlag(view), &key) != ERROR_SUCCESS)
+        return children;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        children.push_back(name);
+    }
+    RegCloseKey(key);
+    return children;
+}
+
+// RegDeleteTreeW would open the sub-keys through the process's own view.
+void deleteTree(View view, const std::wstring& path)
+{
+    for (const std::wstring& child : subKeys(view, path))
+        deleteTree(view, path + L"\\" + child);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), viewFlag(view), 0);
 }
 
 std::wstring hexBytes(const BYTE* data, size_t size)
@@ -80,31 +128,24 @@ std::wstring hexBytes(const BYTE* data, size_t size)
     return text;
 }
 
-void snapshotKey(HKEY parent, const std::wstring& path, Snapshot& out)
+void snapshotKey(View view, const std::wstring& path, Snapshot& out)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | viewFlag(view), &key) != ERROR_SUCCESS)
         return;
-    out[L"R:" + path] = L"key";
+    const std::wstring entry = L"R:" + physicalName(path, view);
+    out[entry] = L"key";
     for (DWORD i = 0;; ++i) {
         wchar_t name[16384];
         BYTE data[8192];
         DWORD nameLength = 16384, size = sizeof data, type = 0;
         if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
             break;
-        out[L"R:" + path + L"|" + name] = std::to_wstring(type) + L":" + hexBytes(data, size);
-    }
-    std::vector<std::wstring> children;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD nameLength = 256;
-        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        children.push_back(name);
+        out[entry + L"|" + name] = std::to_wstring(type) + L":" + hexBytes(data, size);
     }
     RegCloseKey(key);
-    for (const std::wstring& child : children)
-        snapshotKey(parent, path + L"\\" + child, out);
+    for (const std::wstring& child : subKeys(view, path))
+        snapshotKey(view, path + L"\\" + child, out);
 }
 
 std::wstring fileContent(const std::wstring& path)
@@ -248,6 +289,17 @@ std::wstring commonFiles()
     return path;
 }
 
+std::wstring otherCommonFiles()
+{
+    wchar_t path[MAX_PATH] = {};
+    // A 32-bit process has no folder id for the 64-bit folder, only the variable.
+    if (is64BitProcess)
+        SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMONX86, nullptr, 0, path);
+    else
+        GetEnvironmentVariableW(L"CommonProgramW6432", path, MAX_PATH);
+    return path;
+}
+
 std::wstring kitoFiles()
 {
     return commonFiles() + L"\\Osmark Shared\\Kito";
@@ -261,21 +313,28 @@ std::wstring victimFolder()
     return commonFiles() + L"\\qzVictim";
 }
 
-std::wstring registryEntry(const std::wstring& path)
+std::wstring registryEntry(const std::wstring& path, View view)
 {
-    return L"R:" + path;
+    return L"R:" + physicalName(path, view);
 }
-std::wstring fileEntry(const std::wstring& relative)
+std::wstring fileEntry(const std::wstring& relative, View view)
 {
-    return L"F:" + commonFiles() + L"\\" + relative;
+    return L"F:" + (view == View::Own ? commonFiles() : otherCommonFiles()) + L"\\" + relative;
 }
 
 Machine::Machine(const Layout& layout)
 {
     removeAll();
     writeProductInformation(layout);
-    buildRegistry(layout);
-    buildFiles(layout);
+    buildRegistry(layout, View::Own);
+    buildFiles(layout, View::Own);
+    if (layout.otherInstallation) {
+        buildRegistry(layout, View::Other);
+        buildFiles(layout, View::Other);
+    } else {
+        buildOtherViewLeftovers(layout);
+    }
+    addFile(victimFolder() + L"\\victim.txt", FILE_ATTRIBUTE_NORMAL, "must stay");
     if (layout.service)
         createService();
 }
@@ -287,9 +346,10 @@ Machine::~Machine()
 
 void Machine::removeAll()
 {
-    for (const std::wstring& root : registryRoots())
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, registryRoots()[0].c_str());
+    for (View view : {View::Own, View::Other}) {
+        for (const std::wstring& root : registryRoots())
+            deleteTree(view, root);
+    }
     for (const std::wstring& root : fileRoots())
         removeFiles(root);
     removeService();
@@ -319,48 +379,47 @@ void Machine::writeProductInformation(const Layout& layout)
     installertest::writeNodeFile(destination() + L"\\productInformation.xml", root);
 }
 
-void Machine::buildRegistry(const Layout& layout)
+void Machine::buildRegistry(const Layout& layout, View view)
 {
     const std::wstring osmark = L"SOFTWARE\\Osmark";
     const std::wstring kito = osmark + L"\\Kito";
     const std::wstring release = kito + L"\\" + releaseGuid;
     if (layout.osmarkKey) {
-        setString(osmark, L"Vendor", L"Osmark");
+        setString(view, osmark, L"Vendor", L"Osmark");
         if (layout.kitoKey) {
-            setString(kito, L"DestinationPath", destination());
-            setString(kito, L"InstallerLanguage", L"en");
-            setString(release, L"Version", L"4.3");
+            setString(view, kito, L"DestinationPath", destination());
+            setString(view, kito, L"InstallerLanguage", L"en");
+            setString(view, release, L"Version", L"4.3");
             if (layout.otherUpdates)
-                setString(release + L"\\RollupPatches\\Solutions\\rp.sol", L"Name", L"rp.sol");
+                setString(view, release + L"\\RollupPatches\\Solutions\\rp.sol", L"Name", L"rp.sol");
             if (layout.releaseKey) {
-                setString(release + L"\\MaintenancePacks", L"Pack", L"MP1");
-                setDword(release + L"\\MaintenancePacks\\Options", L"Level", 3);
+                setString(view, release + L"\\MaintenancePacks", L"Pack", L"MP1");
+                setDword(view, release + L"\\MaintenancePacks\\Options", L"Level", 3);
                 if (layout.releaseSolutions >= 0)
-                    setKey(release + L"\\MaintenancePacks\\Solutions");
+                    setKey(view, release + L"\\MaintenancePacks\\Solutions");
                 for (int i = 0; i < layout.releaseSolutions; ++i)
-                    setDword(release + L"\\MaintenancePacks\\Solutions\\sol" + std::to_wstring(i), L"InstallStatus", 3);
+                    setDword(view, release + L"\\MaintenancePacks\\Solutions\\sol" + std::to_wstring(i),
+                             L"InstallStatus", 3);
             }
-            setString(kito + L"\\Solutions\\old40.sol", L"Name", L"old40.sol");
-            setDword(kito + L"\\Solutions\\old40.sol\\Parts", L"Count", 2);
+            setString(view, kito + L"\\Solutions\\old40.sol", L"Name", L"old40.sol");
+            setDword(view, kito + L"\\Solutions\\old40.sol\\Parts", L"Count", 2);
             if (layout.kito40Solution)
-                setString(kito + L"\\Solutions\\plov.sol.mesaw", L"Name", L"plov.sol.mesaw");
+                setString(view, kito + L"\\Solutions\\plov.sol.mesaw", L"Name", L"plov.sol.mesaw");
         }
         if (layout.neighbours)
-            setString(osmark + L"\\OtherProduct", L"Setting", L"keep");
+            setString(view, osmark + L"\\OtherProduct", L"Setting", L"keep");
     }
-    setKey(L"SOFTWARE\\Wow6432Node\\Osmark\\Kito");
-    if (layout.neighbours)
-        setString(L"SOFTWARE\\Wow6432Node\\Osmark\\Neighbour", L"Setting", L"keep");
     std::wstring uninstall = uninstallKey;
-    setString(uninstall + L"\\" + kito40ProductCodes[0], L"DisplayName", L"Kito 4.0");
-    setString(uninstall + L"\\" + kito40ProductCodes[1] + L"\\Patches", L"DisplayName", L"Kito 4.0 patch");
-    setString(uninstall + L"\\" + neighbourUninstall, L"DisplayName", L"Neighbour");
+    setString(view, uninstall + L"\\" + kito40ProductCodes[0], L"DisplayName", L"Kito 4.0");
+    setString(view, uninstall + L"\\" + kito40ProductCodes[1] + L"\\Patches", L"DisplayName", L"Kito 4.0 patch");
+    setString(view, uninstall + L"\\" + neighbourUninstall, L"DisplayName", L"Neighbour");
 }
 
-void Machine::buildFiles(const Layout& layout)
+void Machine::buildFiles(const Layout& layout, View view)
 {
-    auto addShared = [](const std::wstring& relative, DWORD attributes, const std::string& bytes) {
-        Machine::addFile(commonFiles() + L"\\" + relative, attributes, bytes);
+    const std::wstring folder = view == View::Own ? commonFiles() : otherCommonFiles();
+    auto addShared = [&folder](const std::wstring& relative, DWORD attributes, const std::string& bytes) {
+        Machine::addFile(folder + L"\\" + relative, attributes, bytes);
     };
     addShared(L"Osmark Shared\\Kito\\MaintenancePacks\\mp.dll", FILE_ATTRIBUTE_READONLY, "MZ pack");
     addShared(L"Osmark Shared\\Kito\\MaintenancePacks\\hidden.dat", FILE_ATTRIBUTE_HIDDEN, "hidden");
@@ -374,9 +433,16 @@ void Machine::buildFiles(const Layout& layout)
         addShared(L"Osmark Shared\\Kito\\SolFolder\\a.txt", FILE_ATTRIBUTE_READONLY, "solution");
         addShared(L"Osmark Shared\\Kito\\SolFolder\\Nested\\b.txt", FILE_ATTRIBUTE_NORMAL, "nested");
     }
-    addShared(L"qzVictim\\victim.txt", FILE_ATTRIBUTE_NORMAL, "must stay");
     if (layout.neighbours)
         addShared(L"Osmark Shared\\OtherProduct\\keep.txt", FILE_ATTRIBUTE_NORMAL, "neighbour");
+}
+
+void Machine::buildOtherViewLeftovers(const Layout& layout)
+{
+    // An installer of the other bitness emptied its key; a neighbour stays.
+    setKey(View::Other, L"SOFTWARE\\Osmark\\Kito");
+    if (layout.neighbours)
+        setString(View::Other, L"SOFTWARE\\Osmark\\Neighbour", L"Setting", L"keep");
 }
 
 void Machine::addFolder(const std::wstring& path)
@@ -415,8 +481,10 @@ bool Machine::addFolderLink(const std::wstring& relativeLink, const std::wstring
 Snapshot Machine::snapshot()
 {
     Snapshot out;
-    for (const std::wstring& root : registryRoots())
-        snapshotKey(HKEY_LOCAL_MACHINE, root, out);
+    for (View view : {View::Own, View::Other}) {
+        for (const std::wstring& root : registryRoots())
+            snapshotKey(view, root, out);
+    }
     for (const std::wstring& root : fileRoots())
         snapshotFiles(root, out);
     if (serviceExists())

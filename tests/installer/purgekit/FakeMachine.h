@@ -39,16 +39,25 @@ struct Layout {
     bool kito40File = true;
     // The service "qzInstaller".
     bool service = true;
+    // The same installation in the other registry view and the other common files folder, as an installer of
+    // the other bitness leaves it; else that view holds only an emptied "Kito" key and a neighbour.
+    bool otherInstallation = false;
 };
+
+// The registry view and common files folder of the running process (what Purgekit of the same build writes
+// through), or those of the other bitness.
+enum class View { Own, Other };
 
 // Paths of the fixture as the product sees them.
 std::wstring commonFiles(); // the common program files folder
+std::wstring otherCommonFiles(); // that of the other bitness
 std::wstring kitoFiles(); // <common files>\Osmark Shared\Kito
 std::wstring destination(); // "DestinationPath": folder of productInformation.xml
 std::wstring victimFolder(); // a folder outside "Osmark Shared" that nothing may delete
 
 // Everything that a run may change, as path -> content: registry keys and values below the
-// fixture's roots, files and folders with attributes and bytes, the service.
+// fixture's roots in both views, files and folders with attributes and bytes in both common files
+// folders, the service.
 using Snapshot = std::map<std::wstring, std::wstring>;
 
 class Machine {
@@ -74,8 +83,9 @@ public:
 
 private:
     static void writeProductInformation(const Layout& layout);
-    static void buildRegistry(const Layout& layout);
-    static void buildFiles(const Layout& layout);
+    static void buildRegistry(const Layout& layout, View view);
+    static void buildFiles(const Layout& layout, View view);
+    static void buildOtherViewLeftovers(const Layout& layout);
 };
 
 // Runs a program to its end (60 s at most) with the given environment changes (an empty value
@@ -86,9 +96,11 @@ DWORD runProgram(const std::wstring& commandLine, const std::map<std::wstring, s
 // The unix path of a Windows path, for Unix-side helpers.
 std::string unixPath(const std::wstring& windowsPath);
 
-// Named registry entries of the fixture, as used in snapshots.
-std::wstring registryEntry(const std::wstring& path);
-std::wstring fileEntry(const std::wstring& relativeToCommonFiles);
+// Named entries of the fixture, as used in snapshots. A registry entry is named as the 64-bit view shows it
+// (the 32-bit view's "SOFTWARE" below "SOFTWARE\Wow6432Node"); a path naming "Wow6432Node" itself is taken as
+// it stands, as a process of either bitness reaches the 32-bit view's key through it.
+std::wstring registryEntry(const std::wstring& path, View view = View::Own);
+std::wstring fileEntry(const std::wstring& relativeToCommonFiles, View view = View::Own);
 extern const wchar_t* const serviceEntry;
 
 } // namespace fakemachine

@@ -23,7 +23,11 @@ const std::wstring maintenanceFiles = fileEntry(L"Osmark Shared\\Kito\\Maintenan
 const std::wstring solutionFolder = fileEntry(L"Osmark Shared\\Kito\\SolFolder");
 const std::wstring kito40File = fileEntry(L"Osmark Shared\\Kito\\kito40.ini");
 const std::wstring maintenanceKey = registryEntry(releaseKeyPath + L"\\MaintenancePacks");
+// The cleanup list's "Software\Wow6432Node\Osmark" names the 32-bit view's key from either build: for the
+// 64-bit one that is the other view's emptied "Kito", which goes; the 32-bit one reaches its own "Kito"
+// through it, which still holds the release key, and the 64-bit view's stays.
 const std::wstring wowKitoKey = registryEntry(L"SOFTWARE\\Wow6432Node\\Osmark\\Kito");
+const bool wowKitoIsOtherView = wowKitoKey == registryEntry(L"SOFTWARE\\Osmark\\Kito", View::Other);
 const std::wstring kito40Solutions = registryEntry(L"SOFTWARE\\Osmark\\Kito\\Solutions");
 
 std::vector<std::wstring> kito40Leftovers()
@@ -44,12 +48,14 @@ std::vector<std::wstring> except(std::vector<std::wstring> all, const std::wstri
     return all;
 }
 
-// What a cleanable machine loses: the maintenance packs (files and key), the emptied 32-bit view key,
-// the solution's folder, the 4.0 leftovers and the service.
+// What a cleanable machine loses: the maintenance packs (files and key), the other view's emptied key
+// when the list reaches it, the solution's folder, the 4.0 leftovers and the service.
 std::vector<std::wstring> cleanedMachine()
 {
-    return std::vector<std::wstring>{maintenanceFiles, solutionFolder, maintenanceKey, wowKitoKey, serviceEntry}
-    + kito40Leftovers();
+    std::vector<std::wstring> lost{maintenanceFiles, solutionFolder, maintenanceKey, serviceEntry};
+    if (wowKitoIsOtherView)
+        lost.push_back(wowKitoKey);
+    return lost + kito40Leftovers();
 }
 
 // What a machine that must not be cleaned loses.
@@ -483,16 +489,63 @@ TEST_F(PurgekitRemoval, UncheckableKito40SolutionKeepsItsLeftovers)
     expectRemoved({serviceEntry});
 }
 
+bool keyReached(const std::wstring& path, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// Installers of both bitnesses left the same installation: the removal takes what its own view and
+// common files folder hold, and nothing of the other's.
+TEST_F(PurgekitRemoval, OnlyTheOwnViewAndCommonFilesFolderAreCleaned)
+{
+    Layout layout;
+    layout.otherInstallation = true;
+    build(layout);
+    ASSERT_EQ(0u, purge(L"MaintenancePacks"));
+    const Snapshot after = Machine::snapshot();
+    struct Row {
+        bool registry;
+        std::wstring path;
+        bool goesFromOwn;
+    };
+    const Row rows[] = {
+        {true, releaseKeyPath + L"\\MaintenancePacks", true},    {true, L"SOFTWARE\\Osmark\\Kito\\Solutions", true},
+        {true, uninstallPath + kito40ProductCodes[0], true},     {true, releaseKeyPath + L"\\RollupPatches", false},
+        {false, L"Osmark Shared\\Kito\\MaintenancePacks", true}, {false, L"Osmark Shared\\Kito\\SolFolder", true},
+        {false, L"Osmark Shared\\Kito\\kito40.ini", true},       {false, L"Osmark Shared\\Kito\\RollupPatches", false},
+    };
+    for (const Row& row : rows) {
+        for (View view : {View::Own, View::Other}) {
+            std::wstring entry = row.registry ? registryEntry(row.path, view) : fileEntry(row.path, view);
+            ASSERT_EQ(1u, before.count(entry)) << narrow(entry);
+            EXPECT_EQ(row.goesFromOwn && view == View::Own, after.count(entry) == 0) << narrow(entry);
+        }
+    }
+    // The name with "Wow6432Node" reaches the 32-bit view's key from either build: the 32-bit build's own.
+    const std::wstring packs = L"\\Osmark\\Kito\\" + std::wstring(releaseGuid) + L"\\MaintenancePacks";
+    EXPECT_EQ(keyReached(L"SOFTWARE" + packs, KEY_WOW64_32KEY), keyReached(L"SOFTWARE\\Wow6432Node" + packs, 0));
+}
+
 TEST_F(PurgekitRemoval, Rundll32CallsTheExport)
 {
     build();
     std::wstring library = programFolder() + L"\\Purgekit.dll";
     std::map<std::wstring, std::wstring> environment = {{L"ALLUSERSPROFILE", logFolder}};
+    // The host of the library's own bitness: a 32-bit process's system folder is "syswow64".
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
     // rundll32 always ends with 0, so the machine and the log tell what happened.
-    runProgram(L"rundll32.exe \"" + library + L"\",Purgekit MaintenancePacks", environment, programFolder());
+    runProgram(L"\"" + std::wstring(system) + L"\\rundll32.exe\" \"" + library + L"\",Purgekit MaintenancePacks",
+               environment, programFolder());
     expectRemoved(cleanedMachine());
     expectLogged(L"CommandLine is : MaintenancePacks");
     expectLogged(L"The system can be cleaned\r\n");
+    // Either build runs on a 64-bit system.
+    expectLogged(L"_64BitOS_=\"1\"");
 }
 
 } // namespace

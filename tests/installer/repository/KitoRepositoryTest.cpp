@@ -89,7 +89,7 @@ TEST_F(RepositoryRoot, FilledFromProductInformation)
     EXPECT_EQ(0u, repository()->initFromProdInfoXML(nullptr, dir.path().c_str(), nullptr));
 
     EXPECT_EQ(L"Kito", root->getName());
-    EXPECT_EQ(L"1", textOf(root.get(), L"64BitOS")) << "a 64-bit library runs on a 64-bit system";
+    EXPECT_EQ(L"1", textOf(root.get(), L"64BitOS")) << "either build runs on a 64-bit system";
     EXPECT_EQ(L"6", textOf(root.get(), L"KeyType"));
     EXPECT_EQ(L"{A1}", repository()->getGuid());
     EXPECT_EQ(250, repository()->getKitoCacheSpaceRequired());
