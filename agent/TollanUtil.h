@@ -25,7 +25,8 @@ class CTollanAttrib;
 class CTollanUtil {
 public:
     static QLibStatus DoesExistFile(const std::wstring& path, uint8_t* exists);
-    // A network path (leading backslash) is opened as the user; the thread is never left impersonating.
+    // A network path (leading backslash) is opened as the user; the thread is never left impersonating. An
+    // empty password (one that could not be deciphered) is refused without a logon, as a wrong one would be.
     static QLibStatus DoesExistInstProfile(const std::wstring& path, const std::wstring& user,
                                            const std::wstring& domain, const wchar_t* password, uint8_t* exists);
     static QLibStatus DoesExistDir(const std::wstring& path, uint8_t* exists);

@@ -183,6 +183,38 @@ TEST_F(AttribTest, OtherKindsCheckTheirShare)
             });
 }
 
+// A password attribute that deciphers to nothing costs no logon: a failed logon every cycle locks accounts.
+TEST_F(AttribTest, NetworkProfileIsCheckedWithALogonOnlyForADecipheredPassword)
+{
+    SKIP_OUTSIDE_TEST_BED();
+    CheckFiles files;
+    ADsOpenHook directory(GetModuleHandleW(nullptr));
+    LogonHook logon(GetModuleHandleW(nullptr), L"prdadm", L"test.example", L"Secr3t!");
+    ASSERT_TRUE(directory.Active() && logon.Active());
+    const struct {
+        std::string password;
+        uint32_t type, code;
+        size_t logons;
+    } rows[] = {
+        {"", Bad, ERROR_LOGON_FAILURE, 0},
+        {"ak", Bad, ERROR_LOGON_FAILURE, 0}, // too short
+        {"aaa", Bad, ERROR_LOGON_FAILURE, 0}, // deciphers to a control character
+        {"akdMfmDocGdoEe", Bad, ERROR_LOGON_FAILURE, 0}, // the last pair cut short
+        {"aka", Bad, ERROR_LOGON_FAILURE, 1}, // deciphers to P, a wrong password
+        {"akdMfmDocGdoEeb", 0, 0, 1},
+    };
+    for (const auto& row : rows) {
+        Args args;
+        NetworkJava(args, files);
+        args.password = row.password;
+        size_t before = logon.Journal().size();
+        CTollanAttrib attrib;
+        EXPECT_TRUE(IsStatus(ParseValues(attrib, TOLLAN_EP_ONLINE, args.Values(), 1), row.type, row.code))
+            << row.password;
+        EXPECT_EQ(row.logons, logon.Journal().size() - before) << row.password;
+    }
+}
+
 TEST(TollanUtilUser, AccountsInTheDirectory)
 {
     SKIP_OUTSIDE_TEST_BED();
