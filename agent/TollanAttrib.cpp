@@ -164,28 +164,28 @@ void CTollanAttrib::Normalise()
     QLIB_TRACE(ParseFn, L"InstType [%s] is invalid.", m_InstType.c_str());
 }
 
-QLibStatus CTollanAttrib::_FindTimeout(uint32_t* timeout, uint32_t kind)
+uint32_t CTollanAttrib::TimeoutOf(uint32_t kind)
 {
     switch (kind) {
     case 1:
-        *timeout = g_OnlineTimeout.load();
-        break;
+        return g_OnlineTimeout.load();
     case 2:
-        *timeout = g_OfflineTimeout.load();
-        break;
+        return g_OfflineTimeout.load();
     case 4:
-        *timeout = g_CleanTimeout.load();
-        break;
+        return g_CleanTimeout.load();
     case 3:
     case 5:
     case 6:
     case 7:
-        *timeout = g_MonitorTimeout.load();
-        break;
+        return g_MonitorTimeout.load();
     default:
-        *timeout = 600;
-        break;
+        return 600;
     }
+}
+
+QLibStatus CTollanAttrib::_FindTimeout(uint32_t* timeout, uint32_t kind)
+{
+    *timeout = TimeoutOf(kind);
     QLIB_TRACE("CTollanAttrib::_FindTimeout", L"Got timeout for the entry point from cluster [%d].", *timeout);
     return QLibOk();
 }
@@ -276,6 +276,11 @@ std::wstring CTollanAttrib::GetInstNumber() const
 
 int64_t CTollanAttrib::GetTimeBudget() const
 {
-    int64_t seconds = static_cast<int64_t>(m_Timeout) - m_EPProgramTimeout;
+    return BudgetOf(m_Timeout, m_EPProgramTimeout);
+}
+
+int64_t CTollanAttrib::BudgetOf(uint32_t timeout, int32_t epProgramTimeout)
+{
+    int64_t seconds = static_cast<int64_t>(timeout) - epProgramTimeout;
     return seconds <= 0 ? 0 : seconds * 1000;
 }

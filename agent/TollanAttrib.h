@@ -87,6 +87,12 @@ protected:
 
 private:
     class ArgReader;
+    // The entry point's timeout in seconds (the module-wide value of its kind, 600 for an unknown kind).
+    static uint32_t TimeoutOf(uint32_t kind);
+    // (timeout - EPProgramTimeout) x 1000 milliseconds, never below 0.
+    static int64_t BudgetOf(uint32_t timeout, int32_t epProgramTimeout);
+    // What is left of the entry point's budget since validation began: the account checks share it.
+    int64_t CheckTimeLeft() const;
     bool ReadArgs(ArgReader& args);
     void Normalise();
 
@@ -128,4 +134,6 @@ private:
     int32_t m_EPProgramTimeout = 0;
     std::vector<std::wstring> m_ProcMon;
     uint32_t m_Timeout = 0;
+    uint64_t m_CheckStart = 0;
+    int64_t m_CheckBudget = 0;
 };

@@ -3,6 +3,7 @@
 
 #include <cwchar>
 
+#include "Tollan.h"
 #include "TollanAttrib.h"
 #include "TollanLog.h"
 #include "TollanUtil.h"
@@ -181,6 +182,9 @@ QLibStatus CTollanAttrib::_CheckArgs(int32_t kind)
         {Online, &CTollanAttrib::CheckEnqSrvResName},
         {Online, &CTollanAttrib::CheckMonitorProgram},
     };
+    // The directory lookups of the checks may take no longer than the entry point has.
+    m_CheckStart = CTollan::_GetCurrentTimeMs();
+    m_CheckBudget = BudgetOf(TimeoutOf(static_cast<uint32_t>(kind)), m_EPProgramTimeout);
     uint32_t bit = kind >= 0 && kind < 32 ? KindBit(kind) : 0;
     for (const auto& entry : checks) {
         if ((entry.kinds & bit) == 0)
@@ -190,6 +194,11 @@ QLibStatus CTollanAttrib::_CheckArgs(int32_t kind)
             return status;
     }
     return QLibOk();
+}
+
+int64_t CTollanAttrib::CheckTimeLeft() const
+{
+    return CTollan::_GetTimeLeft(m_CheckStart, m_CheckBudget);
 }
 
 QLibStatus CTollanAttrib::CheckSAPSID()
@@ -332,7 +341,7 @@ QLibStatus CTollanAttrib::CheckSAPServiceUser()
         return status;
     }
     uint8_t exists = 0;
-    QLibStatus status = CTollanUtil::DoesExistUser(m_SAPServiceUser, m_SAPAdminDomain, &exists);
+    QLibStatus status = CTollanUtil::DoesExistUser(m_SAPServiceUser, m_SAPAdminDomain, &exists, CheckTimeLeft());
     return Judge(status, exists != 0, m_SAPServiceUser.c_str(),
                  {L"CTollanUtil::DoesExistUser", L"SAPServiceUser [%s] does NOT exist [%d, 0x%.08X].", 10040,
                   L"SAPServiceUser [%s] does NOT exist.", L"SAPServiceUser [%s] does NOT exist [%d, 0x%.08X].", 10041,
@@ -363,7 +372,7 @@ QLibStatus CTollanAttrib::CheckSAPAdmin()
     if (m_SAPAdmin.empty())
         return Empty(10045, L"SAPAdmin is NULL.");
     uint8_t exists = 0;
-    QLibStatus status = CTollanUtil::DoesExistUser(m_SAPAdmin, m_SAPAdminDomain, &exists);
+    QLibStatus status = CTollanUtil::DoesExistUser(m_SAPAdmin, m_SAPAdminDomain, &exists, CheckTimeLeft());
     return Judge(status, exists != 0, m_SAPAdmin.c_str(),
                  {L"CTollanUtil::DoesExistUser()", L"SAPAdmin [%s] does NOT exist [%d, 0x%.08X].", 10046,
                   L"SAPAdmin [%s] does NOT exist.", L"SAPAdmin [%s] does NOT exist [%d, 0x%.08X].", 10047,

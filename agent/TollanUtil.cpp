@@ -109,9 +109,12 @@ QLibStatus CTollanUtil::DoesExistInstProfile(const std::wstring& path, const std
     }
 
     QLibHandleOwner token;
-    if (!LogonUserW(user.c_str(), domain.c_str(), password, LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT,
-                    token.put())) {
-        QLibStatus status = QLibLastError();
+    // A password that could not be deciphered would fail the logon in every cycle and could lock the account.
+    bool noPassword = password == nullptr || password[0] == L'\0';
+    if (noPassword
+        || !LogonUserW(user.c_str(), domain.c_str(), password, LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT,
+                       token.put())) {
+        QLibStatus status = noPassword ? QLibWin32Failure(ERROR_LOGON_FAILURE) : QLibLastError();
         QLIB_TRACE(function, L"User [%s] for Domain [%s] could not logon.", user.c_str(), domain.c_str());
         return status;
     }

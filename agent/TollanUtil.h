@@ -25,15 +25,19 @@ class CTollanAttrib;
 class CTollanUtil {
 public:
     static QLibStatus DoesExistFile(const std::wstring& path, uint8_t* exists);
-    // A network path (leading backslash) is opened as the user; the thread is never left impersonating.
+    // A network path (leading backslash) is opened as the user; the thread is never left impersonating. An
+    // empty password (one that could not be deciphered) is refused without a logon, as a wrong one would be.
     static QLibStatus DoesExistInstProfile(const std::wstring& path, const std::wstring& user,
                                            const std::wstring& domain, const wchar_t* password, uint8_t* exists);
     static QLibStatus DoesExistDir(const std::wstring& path, uint8_t* exists);
     static QLibStatus IsDirectory(const std::wstring& path, uint8_t* isDirectory);
     static QLibStatus IsNull(const std::wstring& text, uint8_t* isNull);
     static QLibStatus DoesExistTarnResource(std::wstring resourceName, uint8_t* exists);
-    // An unknown user is a failure (directory, 3) with the flag cleared.
-    static QLibStatus DoesExistUser(const std::wstring& user, const std::wstring& domain, uint8_t* exists);
+    // An unknown user is a failure (directory, 3) with the flag cleared. timeLeft: the entry point's signed
+    // time left in milliseconds; a directory that has not answered by then is a time-out (2, 258), and the
+    // lookup still running ends on its own.
+    static QLibStatus DoesExistUser(const std::wstring& user, const std::wstring& domain, uint8_t* exists,
+                                    int64_t timeLeft);
     static QLibStatus IsValidHostName(const std::wstring& name, uint8_t* valid);
     static QLibStatus IsValidDomainName(const std::wstring& name, uint8_t* valid);
     static QLibStatus IsServiceRunning(const std::wstring& service, uint32_t* running);

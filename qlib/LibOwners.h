@@ -92,6 +92,9 @@ struct QLibDestroyEnvironmentBlock : QLibNonNull {
 struct QLibSysFreeString : QLibNonNull {
     static void Close(BSTR text) { SysFreeString(text); }
 };
+struct QLibFreeLibrary : QLibNonNull {
+    static void Close(HMODULE module) { FreeLibrary(module); }
+};
 struct QLibComRelease : QLibNonNull {
     static void Close(IUnknown* object) { object->Release(); }
 };
@@ -124,5 +127,6 @@ using QLibEnvironmentOwner = QLibUnique<void*, QLibDestroyEnvironmentBlock>;
 using QLibBstrOwner = QLibUnique<BSTR, QLibSysFreeString>;
 template <typename T>
 using QLibComOwner = QLibUnique<T*, QLibComRelease>;
+using QLibModuleOwner = QLibUnique<HMODULE, QLibFreeLibrary>;
 using QLibVariantOwner = QLibUnique<VARIANT, QLibVariantClear>;
 using QLibProfileOwner = QLibUnique<QLibLoadedProfile, QLibUnloadUserProfile>;

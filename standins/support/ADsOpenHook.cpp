@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <utility>
+
 namespace {
 
 ADsOpenHook* g_adsOpenHook = nullptr;
@@ -9,8 +11,8 @@ ADsOpenHook* g_adsOpenHook = nullptr;
 using OpenFunction = HRESULT(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, REFIID, void**);
 constexpr DWORD SecureAuthentication = 0x1;
 
-// "LDAP://rootDSE" and "LDAP://<dn>" name no server: the bed's goes in front of what follows the scheme.
-std::wstring WithServer(const std::wstring& path)
+// "LDAP://rootDSE" and "LDAP://<dn>" name no server: the hook's goes in front of what follows the scheme.
+std::wstring WithServer(const std::wstring& path, const std::wstring& server)
 {
     const std::wstring scheme = L"LDAP://";
     if (path.size() <= scheme.size() || _wcsnicmp(path.c_str(), scheme.c_str(), scheme.size()) != 0)
@@ -18,7 +20,7 @@ std::wstring WithServer(const std::wstring& path)
     std::wstring first = path.substr(scheme.size(), path.find(L'/', scheme.size()) - scheme.size());
     if (first.find(L'=') == std::wstring::npos && _wcsicmp(first.c_str(), L"rootDSE") != 0)
         return path;
-    return scheme + L"127.0.0.1/" + path.substr(scheme.size());
+    return scheme + server + L"/" + path.substr(scheme.size());
 }
 
 std::wstring InterfaceName(REFIID iid)
@@ -30,7 +32,8 @@ std::wstring InterfaceName(REFIID iid)
 
 } // namespace
 
-ADsOpenHook::ADsOpenHook(HMODULE module) : m_hook(module, "ADsOpenObject", reinterpret_cast<const void*>(&Open))
+ADsOpenHook::ADsOpenHook(HMODULE module, std::wstring server)
+    : m_server(std::move(server)), m_hook(module, "ADsOpenObject", reinterpret_cast<const void*>(&Open))
 {
     g_adsOpenHook = this;
 }
@@ -48,7 +51,7 @@ HRESULT WINAPI ADsOpenHook::Open(LPCWSTR path, LPCWSTR user, LPCWSTR password, D
     std::wstring given = path ? path : L"";
     hook->m_journal.Add(L"path=" + given + L" user=" + (user ? user : L"") + L" flags=" + std::to_wstring(flags)
                         + L" iid=" + InterfaceName(iid));
-    std::wstring bound = WithServer(given);
+    std::wstring bound = WithServer(given, hook->m_server);
     auto open = hook->m_hook.Original<OpenFunction>();
     std::shared_ptr<ADsFakeObject> fake = hook->m_fakes->Find(bound);
     if (fake == nullptr)

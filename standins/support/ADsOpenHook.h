@@ -5,6 +5,7 @@
 // clears ADS_SECURE_AUTHENTICATION, puts 127.0.0.1 into such paths and calls the real one. The journal holds
 // "path=P user=U flags=F iid={...}" per call as the module made it, never the password. One at a time per process.
 // Paths a test describes (with the bed's server in them) bind to fakes of the test's making (ADsFake.h).
+// Another server ("host:port") may stand in for the bed's, such as one of the test's that never answers.
 
 #include <windows.h>
 
@@ -17,7 +18,7 @@
 
 class ADsOpenHook {
 public:
-    explicit ADsOpenHook(HMODULE module);
+    explicit ADsOpenHook(HMODULE module, std::wstring server = L"127.0.0.1");
     ~ADsOpenHook();
     ADsOpenHook(const ADsOpenHook&) = delete;
     ADsOpenHook& operator=(const ADsOpenHook&) = delete;
@@ -34,6 +35,7 @@ public:
 private:
     static HRESULT WINAPI Open(LPCWSTR path, LPCWSTR user, LPCWSTR password, DWORD flags, REFIID iid, void** object);
 
+    const std::wstring m_server;
     HookJournal m_journal;
     std::shared_ptr<ADsFakeWorld> m_fakes = std::make_shared<ADsFakeWorld>();
     ImportHook m_hook;

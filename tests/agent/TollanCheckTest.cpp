@@ -183,32 +183,72 @@ TEST_F(AttribTest, OtherKindsCheckTheirShare)
             });
 }
 
+// A password attribute that deciphers to nothing costs no logon: a failed logon every cycle locks accounts.
+TEST_F(AttribTest, NetworkProfileIsCheckedWithALogonOnlyForADecipheredPassword)
+{
+    SKIP_OUTSIDE_TEST_BED();
+    CheckFiles files;
+    ADsOpenHook directory(GetModuleHandleW(nullptr));
+    LogonHook logon(GetModuleHandleW(nullptr), L"prdadm", L"test.example", L"Secr3t!");
+    ASSERT_TRUE(directory.Active() && logon.Active());
+    const struct {
+        std::string password;
+        uint32_t type, code;
+        size_t logons;
+    } rows[] = {
+        {"", Bad, ERROR_LOGON_FAILURE, 0},
+        {"ak", Bad, ERROR_LOGON_FAILURE, 0}, // too short
+        {"aaa", Bad, ERROR_LOGON_FAILURE, 0}, // deciphers to a control character
+        {"akdMfmDocGdoEe", Bad, ERROR_LOGON_FAILURE, 0}, // the last pair cut short
+        {"aka", Bad, ERROR_LOGON_FAILURE, 1}, // deciphers to P, a wrong password
+        {"akdMfmDocGdoEeb", 0, 0, 1},
+    };
+    for (const auto& row : rows) {
+        Args args;
+        NetworkJava(args, files);
+        args.password = row.password;
+        size_t before = logon.Journal().size();
+        CTollanAttrib attrib;
+        EXPECT_TRUE(IsStatus(ParseValues(attrib, TOLLAN_EP_ONLINE, args.Values(), 1), row.type, row.code))
+            << row.password;
+        EXPECT_EQ(row.logons, logon.Journal().size() - before) << row.password;
+    }
+}
+
 TEST(TollanUtilUser, AccountsInTheDirectory)
 {
     SKIP_OUTSIDE_TEST_BED();
     ADsOpenHook directory(GetModuleHandleW(nullptr));
     ASSERT_TRUE(directory.Active());
+    const int64_t Enough = 30000;
     const struct {
         const wchar_t* user;
+        int64_t timeLeft;
         uint32_t type, code;
         uint8_t exists;
     } rows[] = {
-        {L"prdadm", QLIB_ERR_NONE, 0, 1},
-        {L"prdadm2", QLIB_ERR_NONE, 0, 1},
-        {L"nobody", QLIB_ERR_DIRECTORY, 3, 0},
-        {L"prd*2", QLIB_ERR_DIRECTORY, 3, 0}, // a pattern matches no account, not even prdadm2
-        {L"prdadm)(cn=*", QLIB_ERR_DIRECTORY, 3, 0},
+        {L"prdadm", Enough, QLIB_ERR_NONE, 0, 1},
+        {L"prdadm2", Enough, QLIB_ERR_NONE, 0, 1},
+        {L"nobody", Enough, QLIB_ERR_DIRECTORY, 3, 0},
+        {L"prd*2", Enough, QLIB_ERR_DIRECTORY, 3, 0}, // a pattern matches no account, not even prdadm2
+        {L"prdadm)(cn=*", Enough, QLIB_ERR_DIRECTORY, 3, 0},
+        // Without time nothing is looked up.
+        {L"prdadm", 0, QLIB_ERR_WIN32, WAIT_TIMEOUT, 7},
+        {L"prdadm", -5000, QLIB_ERR_WIN32, WAIT_TIMEOUT, 7},
     };
     for (const auto& row : rows) {
         uint8_t exists = 7;
-        EXPECT_TRUE(IsStatus(CTollanUtil::DoesExistUser(row.user, L"test.example", &exists), row.type, row.code))
+        size_t binds = directory.Journal().size();
+        EXPECT_TRUE(
+            IsStatus(CTollanUtil::DoesExistUser(row.user, L"test.example", &exists, row.timeLeft), row.type, row.code))
             << row.user;
         EXPECT_EQ(row.exists, exists) << row.user;
+        EXPECT_EQ(row.timeLeft > 0, directory.Journal().size() > binds) << row.user;
     }
     // A thread already in the multithreaded apartment keeps it.
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     uint8_t exists = 7;
-    EXPECT_TRUE(IsOK(CTollanUtil::DoesExistUser(L"prdadm", L"", &exists)));
+    EXPECT_TRUE(IsOK(CTollanUtil::DoesExistUser(L"prdadm", L"", &exists, Enough)));
     EXPECT_EQ(1, exists);
     APTTYPE type = APTTYPE_STA;
     APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;

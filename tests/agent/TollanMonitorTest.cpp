@@ -89,8 +89,8 @@ TEST(Monitor, ThirdLevelReadsTheProgramsExitCodeWithinTheTimeLeft)
             {level3, "sapmonitor exit=100", 0, {10157, 10119}, 1, nullptr},
             {level3, "sapmonitor exit=2", 2, {10158, 10119}, 1, L"exitcode [2]"},
             {with("EPProgramTimeout", "58"), "sapmonitor exit=0 delay=hang", 2, {10156, 10118, 10006}, 1, L"timed out"},
-            // No time left: an immediate time-out, the program never started.
-            {with("EPProgramTimeout", "60"), "sapmonitor exit=0 delay=0", 2, {10156, 10118, 10006}, 0, nullptr},
+            // No time left: the first step that needs time, the account check, times out; nothing is started.
+            {with("EPProgramTimeout", "60"), "sapmonitor exit=0 delay=0", 2, {10040, 10012, 10005}, 0, nullptr},
             {with("MonitorProgram", " \t "), "sapmonitor exit=0", 1, {}, 0, nullptr},
             {with("MonitorProgram", "\"" + spaced + "\\sapmonitor.exe\" -v"), "sapmonitor exit=0", 1, {}, 1, nullptr},
             {with("MonitorProgram", missing + " -v"),
