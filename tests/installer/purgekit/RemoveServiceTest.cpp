@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "ImportRedirect.h"
 #include "ServiceTestSupport.h"
@@ -61,6 +63,24 @@ TEST_F(RemoveServiceExportTest, OpenFailureOtherThanAbsenceIsReturned)
     ASSERT_TRUE(redirect.active());
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), removeService())
         << "a service that could not be looked at is never reported removed";
+}
+
+bool g_failNext = false;
+
+// The library's next allocation fails; those of the C runtime after it (the exception's) succeed again.
+void* __cdecl failOnce(size_t size)
+{
+    if (!std::exchange(g_failNext, false))
+        return std::malloc(size);
+    return nullptr;
+}
+
+TEST_F(RemoveServiceExportTest, AllocationFailureIsAnsweredNotThrown)
+{
+    g_failNext = true;
+    ImportRedirect redirect(library, "malloc", reinterpret_cast<void*>(failOnce));
+    ASSERT_TRUE(redirect.active());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), removeService());
 }
 
 } // namespace

@@ -1,14 +1,17 @@
-// Runs the allocating operations of the key tree and its text form with the n-th allocation failing,
-// for every n until one run succeeds: none may throw, and none may leak what it had built.
+// Runs the allocating operations of the key tree, its text form and its views with the n-th allocation
+// failing, for every n until one run succeeds: none may throw, and none may leak what it had built.
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <new>
 
+#include "component.h"
+#include "kitorepository.h"
 #include "nodetextform.h"
 #include "repositorykey.h"
 #include "solution.h"
+#include "userinput.h"
 
 namespace {
 
@@ -140,4 +143,87 @@ TEST(AllocationFailure, CopyWriteAndMergeGiveNullEmptyOrFailure)
         },
         [](RepositoryKey* root) { return root && root->getSubKey(L"a\\b\\c"); }, releaseTree);
     RepositoryKey::releaseTree(source);
+}
+
+TEST(AllocationFailure, TypedCopiesGiveNullOrTheTree)
+{
+    Solution* source = makeKey<Solution>(std::wstring(L"S1"));
+    ASSERT_TRUE(source);
+    source->setStringValue(L"SolutionID", L"X");
+    source->createSubKey(L"Components")->addSubKey(makeKey<Component>(std::wstring(L"C1")));
+    const std::wstring text = writeKey(source);
+    failEachAllocation<RepositoryKey*>([source] { return source->clone(); },
+                                       [&text](RepositoryKey* copy) { return copy && writeKey(copy) == text; },
+                                       releaseTree);
+    failEachAllocation<RepositoryKey*>([source]() -> RepositoryKey* { return makeKey<Component>(*source); },
+                                       [](RepositoryKey* copy) {
+                                           int32_t type = 0;
+                                           return copy && copy->getIntValue(RepositoryKey::KeyTypeValue, type) == 0
+                                               && type == KeyTypeComponent && copy->getSubKey(L"Components\\C1");
+                                       },
+                                       releaseTree);
+    RepositoryKey::releaseTree(source);
+}
+
+// A repository root in KitoDb with one solution, the user's choices and a component.
+RepositoryKey* choiceFixture()
+{
+    KitoRepository* root = makeKey<KitoRepository>(std::wstring(L"KitoRepository"));
+    root->createSubKey(L"Solutions\\S1")->setStringValue(L"SolutionID", L"X");
+    root->addSubKey(makeKey<UserInput>(std::wstring(L"UserInput")));
+    root->addSubKey(makeKey<Component>(std::wstring(L"C1")));
+    KitoDb = root;
+    return root;
+}
+
+struct ChoiceCase {
+    const char* name;
+    // Texts short enough to need no allocation of their own.
+    uint32_t (*operation)(RepositoryKey& userInput, RepositoryKey& component);
+};
+
+const ChoiceCase ChoiceCases[] = {
+    {"addSolution", [](RepositoryKey& userInput, RepositoryKey&) { return UserInput::addSolution(userInput, L"S1"); }},
+    {"addHosts", [](RepositoryKey& userInput, RepositoryKey&) { return UserInput::addHosts(userInput, L"a,b,c"); }},
+    {"setGuid",
+     [](RepositoryKey&, RepositoryKey& component) { return Component::setGuid(component, L"{G}", 7, 1, 3); }},
+};
+
+// With the n-th allocation failing for every n: the out-of-memory answer with the tree as it was, or
+// success; the run without a failure succeeds and changes the tree.
+TEST(AllocationFailure, ChoicesAnswerOutOfMemoryAndChangeNothing)
+{
+    for (const ChoiceCase& c : ChoiceCases) {
+        for (long n = 0;; ++n) {
+            long before = g_live;
+            RepositoryKey* root = choiceFixture();
+            std::wstring text = writeKey(root);
+            RepositoryKey* userInput = root->getSubKey(L"UserInput");
+            RepositoryKey* component = root->getSubKey(L"C1");
+            g_failAfter = n;
+            uint32_t rc = 0;
+            try {
+                rc = c.operation(*userInput, *component);
+            } catch (...) {
+                g_failAfter = -1;
+                FAIL() << c.name << ": exception with allocation " << n << " failing";
+            }
+            bool exhausted = g_failAfter != 0;
+            g_failAfter = -1;
+            if (rc == KITO_NO_MEMORY) {
+                EXPECT_EQ(text, writeKey(root)) << c.name << " with allocation " << n << " failing";
+            } else {
+                EXPECT_EQ(0u, rc) << c.name << " with allocation " << n << " failing";
+            }
+            if (exhausted) {
+                EXPECT_NE(text, writeKey(root)) << c.name;
+            }
+            KitoDb = nullptr;
+            RepositoryKey::releaseTree(root);
+            releaseText(text);
+            ASSERT_EQ(before, g_live) << c.name << ": leak with allocation " << n << " failing";
+            if (exhausted)
+                break;
+        }
+    }
 }
