@@ -1,6 +1,5 @@
 #include "keyvalues.h"
 
-#include "component.h"
 #include "kitorepository.h"
 #include "stringutils.h"
 
