@@ -225,24 +225,30 @@ RepositoryKey* KitoRepository::_initFromInstallXML(const RepositoryKey* key)
         const RepositoryKey* source;
         RepositoryKey* parent;
     };
-    std::vector<Pending> pending;
-    auto pushChildren = [&pending](const RepositoryKey* source, RepositoryKey* parent) {
+    auto pushChildren = [](std::vector<Pending>& pending, const RepositoryKey* source, RepositoryKey* parent) {
         const KeyList& children = source->subKeys();
         for (auto child = children.rbegin(); child != children.rend(); ++child) {
             pending.push_back({*child, parent});
         }
     };
-    pushChildren(key, top);
-    while (!pending.empty()) {
-        Pending next = pending.back();
-        pending.pop_back();
-        RepositoryKey* rebuilt = rebuiltKey(*next.source);
-        RepositoryKey* holder = rebuilt ? next.parent->addSubKey(rebuilt) : nullptr;
-        if (!holder) {
-            RepositoryKey::releaseTree(rebuilt);
-            continue;
+    try {
+        std::vector<Pending> pending;
+        pushChildren(pending, key, top);
+        while (!pending.empty()) {
+            Pending next = pending.back();
+            pending.pop_back();
+            RepositoryKey* rebuilt = rebuiltKey(*next.source);
+            RepositoryKey* holder = rebuilt ? next.parent->addSubKey(rebuilt) : nullptr;
+            if (!holder) {
+                RepositoryKey::releaseTree(rebuilt);
+                throw std::bad_alloc();
+            }
+            pushChildren(pending, next.source, holder);
         }
-        pushChildren(next.source, holder);
+    } catch (const std::bad_alloc&) {
+        // A tree with a key missing is never handed out as the file's.
+        RepositoryKey::releaseTree(top);
+        return nullptr;
     }
     return top;
 }

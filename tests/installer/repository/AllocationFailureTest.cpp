@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <cstdlib>
 #include <new>
 
 #include "component.h"
 #include "kitorepository.h"
+#include "logger.h"
 #include "nodetextform.h"
 #include "repositorykey.h"
 #include "solution.h"
@@ -167,6 +170,29 @@ TEST(AllocationFailure, TypedCopiesGiveNullOrTheTree)
                                        },
                                        releaseTree, true);
     RepositoryKey::releaseTree(source);
+}
+
+// An install file's tree rebuilt as views, with every function traced into an open log: tracing and
+// logging drop what they cannot format, and the tree comes back whole or not at all.
+TEST(AllocationFailure, TracedRebuildOfViewsGivesNullOrTheTree)
+{
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring logName = L"kitoalloc-" + std::to_wstring(GetCurrentProcessId()) + L".log";
+    ASSERT_EQ(0u, g_logger.init(logName.c_str(), 13, folder, LOG_DBG_10));
+    RepositoryKey* source = parseText(sampleText());
+    ASSERT_TRUE(source);
+    source->getSubKey(L"Solutions\\S2")->setIntValue(RepositoryKey::KeyTypeValue, KeyTypeSolution);
+    source->getSubKey(L"Solutions\\S2\\Components\\C1")->setIntValue(RepositoryKey::KeyTypeValue, KeyTypeComponent);
+    const std::wstring text = writeKey(source);
+    KitoRepository* repository = makeKey<KitoRepository>(std::wstring(L"KitoRepository"));
+    failEachAllocation<RepositoryKey*>([&] { return repository->_initFromInstallXML(source); },
+                                       [&text](RepositoryKey* rebuilt) { return rebuilt && writeKey(rebuilt) == text; },
+                                       releaseTree, true);
+    RepositoryKey::releaseTree(repository);
+    RepositoryKey::releaseTree(source);
+    g_logger.init(L"", 13, L"", 5);
+    DeleteFileW((folder + logName).c_str());
 }
 
 // A repository root in KitoDb with one solution, the user's choices and a component.

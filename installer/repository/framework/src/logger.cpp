@@ -273,8 +273,14 @@ uint32_t Logger::writeLine(FILE* stream, const std::wstring& text)
 
 void Logger::writeRequested(const wchar_t* filePath, const LineRequest& request, const wchar_t* format, va_list args)
 {
+    // A line that cannot be formatted, for want of memory as well, is dropped: logging never changes
+    // what its caller does.
     std::wstring line;
-    if (formatLine(line, request, format, args) != 0) {
+    try {
+        if (formatLine(line, request, format, args) != 0) {
+            return;
+        }
+    } catch (const std::bad_alloc&) {
         return;
     }
     if (!filePath) {
@@ -383,8 +389,13 @@ uint32_t Logger::saveKeyToUniqueFile(RepositoryKey* key, std::wstring& outPath, 
     return 0;
 }
 
-ScopeTracer::ScopeTracer(const wchar_t* name, Logger* logger) : m_name(name ? name : L""), m_logger(logger)
+ScopeTracer::ScopeTracer(const wchar_t* name, Logger* logger) : m_logger(logger)
 {
+    // Tracing never ends the traced function: without memory for the name it traces an empty one.
+    try {
+        m_name = name ? name : L"";
+    } catch (const std::bad_alloc&) {
+    }
     if (m_logger) {
         m_logger->logDebug(LOG_DBG_10, m_name.c_str(), KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0,
                            L">> Entering %s", m_name.c_str());
