@@ -64,6 +64,17 @@ int PlaceGroup(const std::string& system, const std::string& group, const char* 
     return TriggerOther;
 }
 
+// Nothing leaves the trigger as an exception: the C runtime would end it with 3, which the engine reads
+// as no decision at all. An allocation failure is one more outcome that is not a placement: 99.
+int PlaceGroupOrFail(const char* system, const char* group, const char* reason, const char* faultedSystem)
+{
+    try {
+        return PlaceGroup(system, group, reason, faultedSystem);
+    } catch (...) {
+        return TriggerOther;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -77,7 +88,7 @@ int main(int argc, char** argv)
     if (!TriggerOpenCluster())
         return TriggerOther;
 
-    int exitCode = PlaceGroup(argv[1], argv[2], argv[3], argc > 4 ? argv[4] : nullptr);
+    int exitCode = PlaceGroupOrFail(argv[1], argv[2], argv[3], argc > 4 ? argv[4] : nullptr);
 
     TriggerLog({50017, 'N', "Closing the Cluster with TarnClusterClose"});
     TriggerCloseCluster();

@@ -9,24 +9,54 @@ namespace {
 
 TarnHandle g_TriggerCluster = nullptr;
 
+// One object the API handed out, released by its own release call when the owner goes, whichever
+// way the helper is left: after a failed call that handed it out all the same, or by an exception.
+template <typename T, void (*Release)(T*)>
+class ApiObject {
+public:
+    ApiObject() = default;
+    ApiObject(const ApiObject&) = delete;
+    ApiObject& operator=(const ApiObject&) = delete;
+    ~ApiObject()
+    {
+        if (m_Object)
+            Release(m_Object);
+    }
+    T** Put() { return &m_Object; }
+    T* Get() const { return m_Object; }
+
+private:
+    T* m_Object = nullptr;
+};
+
+// The API's releases that take the address of the pointer.
+void FreeAttr(TarnAttr* attr)
+{
+    TarnFreeAttr(&attr);
+}
+void FreeStr(char* text)
+{
+    TarnFreeStr(&text);
+}
+
+using AttrObject = ApiObject<TarnAttr, FreeAttr>;
+using TextObject = ApiObject<char, FreeStr>;
+using NamesObject = ApiObject<TarnNameList, TarnFreeObjNames>;
+using StateObject = ApiObject<TarnStateInfo, TarnFreeStateInfo>;
+
 // Control info built for one call and released when the call is done.
 class CntlInfo {
 public:
-    ~CntlInfo()
-    {
-        if (m_Cntl)
-            TarnFreeCntlInfo(m_Cntl);
-    }
     bool Fill(uint32_t kind, const std::vector<const char*>& values)
     {
         return TarnFillCntlInfo(kind, values.empty() ? nullptr : values.data(), static_cast<uint32_t>(values.size()),
-                                &m_Cntl)
+                                m_Cntl.Put())
             == 0;
     }
-    const TarnCntlInfo* Get() const { return m_Cntl; }
+    const TarnCntlInfo* Get() const { return m_Cntl.Get(); }
 
 private:
-    TarnCntlInfo* m_Cntl = nullptr;
+    ApiObject<TarnCntlInfo, TarnFreeCntlInfo> m_Cntl;
 };
 
 } // namespace
@@ -79,8 +109,9 @@ bool TriggerSameText(const std::string& left, const std::string& right)
 bool TriggerReadAttribute(const std::string& resource, const char* attribute, uint32_t attrFailId, uint32_t strFailId,
                           const TriggerAttrFailures& failures, std::string& value)
 {
-    TarnAttr* attr = nullptr;
-    if (TarnObjGetAttribute(g_TriggerCluster, TARN_OBJ_RESOURCE, resource.c_str(), attribute, nullptr, &attr, 0) != 0) {
+    AttrObject attr;
+    if (TarnObjGetAttribute(g_TriggerCluster, TARN_OBJ_RESOURCE, resource.c_str(), attribute, nullptr, attr.Put(), 0)
+        != 0) {
         TriggerCallFailed({attrFailId, 'E', failures.attrFormat}, resource);
         return false;
     }
@@ -88,24 +119,21 @@ bool TriggerReadAttribute(const std::string& resource, const char* attribute, ui
     // failed one: nothing is compared against a guessed value.
     TriggerMessage textFailed = {strFailId, 'E', failures.strFormat};
     const char* textFailedArg = failures.strNamesAttribute ? attribute : resource.c_str();
-    if (!attr) {
+    if (!attr.Get()) {
         TriggerLog(textFailed, textFailedArg);
         return false;
     }
-    char* text = nullptr;
-    bool read = false;
-    if (TarnAttrGetStr(attr, 0, 0, &text, 0) != 0)
+    TextObject text;
+    if (TarnAttrGetStr(attr.Get(), 0, 0, text.Put(), 0) != 0) {
         TriggerCallFailed(textFailed, textFailedArg);
-    else if (!text)
-        TriggerLog(textFailed, textFailedArg);
-    else {
-        value = text;
-        read = true;
+        return false;
     }
-    if (text)
-        TarnFreeStr(&text);
-    TarnFreeAttr(&attr);
-    return read;
+    if (!text.Get()) {
+        TriggerLog(textFailed, textFailedArg);
+        return false;
+    }
+    value = text.Get();
+    return true;
 }
 
 bool TriggerGetNames(uint32_t cntlKind, const std::vector<const char*>& values, const TriggerMessage& fillFailed,
@@ -116,20 +144,16 @@ bool TriggerGetNames(uint32_t cntlKind, const std::vector<const char*>& values, 
         TriggerCallFailed(fillFailed, arg);
         return false;
     }
-    TarnNameList* list = nullptr;
-    if (TarnObjGetNames(g_TriggerCluster, TARN_OBJ_RESOURCE, 0, &list, cntl.Get()) != 0) {
+    NamesObject list;
+    if (TarnObjGetNames(g_TriggerCluster, TARN_OBJ_RESOURCE, 0, list.Put(), cntl.Get()) != 0) {
         TriggerCallFailed(namesFailed, arg);
-        if (list)
-            TarnFreeObjNames(list);
         return false;
     }
     names.clear();
-    if (list && list->names) {
-        for (uint32_t i = 0; i < list->count; ++i)
-            names.push_back(TriggerArg(list->names[i]));
+    if (list.Get() && list.Get()->names) {
+        for (uint32_t i = 0; i < list.Get()->count; ++i)
+            names.push_back(TriggerArg(list.Get()->names[i]));
     }
-    if (list)
-        TarnFreeObjNames(list);
     return true;
 }
 
@@ -142,22 +166,19 @@ bool TriggerGetStates(uint32_t objectKind, const std::string& object, const char
         TriggerCallFailed(fillFailed);
         return false;
     }
-    TarnStateInfo* info = nullptr;
-    if (TarnObjGetState(g_TriggerCluster, objectKind, object.c_str(), 0, &info, cntl.Get()) != 0) {
+    StateObject info;
+    if (TarnObjGetState(g_TriggerCluster, objectKind, object.c_str(), 0, info.Put(), cntl.Get()) != 0) {
         TriggerCallFailed(stateFailed, object);
-        if (info)
-            TarnFreeStateInfo(info);
         return false;
     }
     states.clear();
     // Only the first object entry is ours; an answer without one holds no system.
-    if (info && info->objects && info->count > 0) {
-        const TarnObjState& entry = info->objects[0];
+    const TarnStateInfo* answer = info.Get();
+    if (answer && answer->objects && answer->count > 0) {
+        const TarnObjState& entry = answer->objects[0];
         for (uint32_t i = 0; entry.systems && i < entry.count; ++i)
             states.push_back({TriggerArg(entry.systems[i].system), entry.systems[i].state});
     }
-    if (info)
-        TarnFreeStateInfo(info);
     return true;
 }
 

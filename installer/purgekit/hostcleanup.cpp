@@ -150,7 +150,7 @@ bool HostCleanUp::canBeCleaned()
                    reinterpret_cast<uintptr_t>(KitoDb));
     std::wstring sourcePath;
     if (!KitoDb) {
-        KitoDb = new (std::nothrow) KitoRepository(L"KitoRepository");
+        KitoDb = makeKey<KitoRepository>(L"KitoRepository");
         if (!KitoDb)
             return false;
         sourcePath = readDestinationPath();

@@ -1,13 +1,16 @@
 #include "removeservice.h"
 
+#include <new>
 #include <string>
 
 #include "logger.h"
 #include "servicemanager.h"
 #include "stringutils.h"
 
+namespace {
+
 // A running service is not stopped: Windows removes it once it stops.
-extern "C" DWORD WINAPI removeService()
+DWORD deleteInstallerService()
 {
     ScopeTracer tracer(L"removeService", &g_logger);
     const wchar_t serviceName[] = L"qzInstaller";
@@ -40,4 +43,18 @@ extern "C" DWORD WINAPI removeService()
         return result;
     }
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+// The installer calls this export on its own as well: nothing may leave it as an exception.
+extern "C" DWORD WINAPI removeService()
+{
+    try {
+        return deleteInstallerService();
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return ERROR_INTERNAL_ERROR;
+    }
 }

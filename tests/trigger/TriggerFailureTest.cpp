@@ -176,4 +176,23 @@ TEST(TriggerFailureOutsidePlacement, ClosingFailuresKeepTheExitCode)
     EXPECT_EQ(1u, exit.Count("release TarnFreeError error TarnApiExit"));
 }
 
+// What no described cluster does, made by the shim: the trigger exits 99 as for any other outcome that is
+// no placement, ends its run as always (50017, cluster closed) and leaves nothing unreleased.
+TEST(TriggerFailureOutsidePlacement, AllocationFailureAndAnAttributeFromAFailedRead)
+{
+    struct Row {
+        const char* shim;
+        int failedReadId; // 0: none
+    };
+    const Row rows[] = {{"names-nomemory", 0}, {"attr-handed:ENQ.InstType", 50107}};
+    for (const Row& row : rows) {
+        TriggerRun run(EnqueueCluster(), {"N1", "ASCS", "FAULT"}, row.shim);
+        run.ExpectOutcome(99, "");
+        EXPECT_EQ(50017, run.LastLogId()) << row.shim;
+        if (row.failedReadId) {
+            EXPECT_TRUE(run.Logged('E', row.failedReadId)) << row.shim;
+        }
+    }
+}
+
 } // namespace

@@ -21,9 +21,39 @@ bool StartsWith(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-int RunChild(const std::vector<std::string>& args)
+// The folder of the running test program, with its trailing backslash.
+std::string ProgramFolder()
 {
-    std::string commandLine = "tollanpreonline.exe";
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path - 1);
+    std::string folder(path);
+    return folder.substr(0, folder.rfind('\\') + 1);
+}
+
+// A folder of its own holding a copy of the trigger, the shim as tarnapi_mt.dll and the stand-in as
+// tarnapi_orig.dll, for which the shim stands; the path of the copy.
+std::string ShimmedTrigger(const std::string& folder)
+{
+    const std::string bin = ProgramFolder();
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::pair<std::string, const char*> copies[] = {{bin + "tollanpreonline.exe", "tollanpreonline.exe"},
+                                                          {bin + "triggershim\\tarnapi_mt.dll", "tarnapi_mt.dll"},
+                                                          {bin + "tarnapi_mt.dll", "tarnapi_orig.dll"}};
+    for (const auto& copy : copies)
+        EXPECT_TRUE(CopyFileA(copy.first.c_str(), (folder + "\\" + copy.second).c_str(), FALSE)) << copy.first;
+    return folder + "\\tollanpreonline.exe";
+}
+
+void RemoveShimFolder(const std::string& folder)
+{
+    for (const char* file : {"tollanpreonline.exe", "tarnapi_mt.dll", "tarnapi_orig.dll"})
+        DeleteFileA((folder + "\\" + file).c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+int RunChild(const std::string& program, const std::vector<std::string>& args)
+{
+    std::string commandLine = "\"" + program + "\"";
     for (const std::string& arg : args)
         commandLine += " \"" + arg + "\"";
     STARTUPINFOA startup = {};
@@ -101,7 +131,7 @@ ClusterText ReplicaCluster(const std::string& enqueueStates, const std::string& 
     return cluster.Resource("REP", "ERS", "ENQREP", "PRD", {}, "ENQ");
 }
 
-TriggerRun::TriggerRun(const ClusterText& cluster, const std::vector<std::string>& args)
+TriggerRun::TriggerRun(const ClusterText& cluster, const std::vector<std::string>& args, const std::string& shim)
 {
     std::string description = ScratchPath(".desc");
     std::string journalPath = ScratchPath(".journal");
@@ -110,7 +140,11 @@ TriggerRun::TriggerRun(const ClusterText& cluster, const std::vector<std::string
     SetEnvironmentVariableA("TARN_CLUSTER_DESC", description.c_str());
     SetEnvironmentVariableA("TARN_JOURNAL", journalPath.c_str());
 
-    exitCode = RunChild(args);
+    SetEnvironmentVariableA("TRIGGER_SHIM", shim.c_str());
+    const std::string shimFolder = ScratchPath(".shim");
+    exitCode = RunChild(shim.empty() ? ProgramFolder() + "tollanpreonline.exe" : ShimmedTrigger(shimFolder), args);
+    if (!shim.empty())
+        RemoveShimFolder(shimFolder);
 
     std::ifstream in(journalPath, std::ios::binary);
     for (std::string line; std::getline(in, line);) {

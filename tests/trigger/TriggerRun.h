@@ -40,8 +40,9 @@ struct TriggerLogLine {
 
 class TriggerRun {
 public:
-    // Runs the trigger with `args` and keeps its exit code and the journal.
-    TriggerRun(const ClusterText& cluster, const std::vector<std::string>& args);
+    // Runs the trigger with `args` and keeps its exit code and the journal; with a `shim` mode, a copy of
+    // the trigger runs beside the shim of the cluster API (TriggerShim.cpp) in that mode.
+    TriggerRun(const ClusterText& cluster, const std::vector<std::string>& args, const std::string& shim = "");
 
     int exitCode = -1;
     std::vector<std::string> journal;

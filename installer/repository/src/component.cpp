@@ -197,13 +197,24 @@ std::wstring Component::getGuid(const RepositoryKey& key, int32_t osLevel, int32
 uint32_t Component::setGuid(RepositoryKey& key, const std::wstring& guid, int32_t osLevel, int32_t is64Bit,
                             int32_t arch)
 {
-    RepositoryKey* guids = key.createSubKey(L"Guid");
-    std::wstring slot;
-    if (!guidSlot(key, osLevel, is64Bit, arch, slot))
-        return ERROR_INVALID_PARAMETER;
-    if (guids)
-        guids->setStringValue(slot, guid);
-    return 0;
+    return orNoMemory([&]() -> uint32_t {
+        // The slot's name first: nothing is made when it cannot be built for want of memory.
+        std::wstring slot;
+        const bool named = guidSlot(key, osLevel, is64Bit, arch, slot);
+        const bool guidsWereThere = key.getSubKey(L"Guid") != nullptr;
+        RepositoryKey* guids = key.createSubKey(L"Guid");
+        if (!guids)
+            return KITO_NO_MEMORY;
+        // An unknown platform leaves the "Guid" child behind all the same.
+        if (!named)
+            return ERROR_INVALID_PARAMETER;
+        if (guids->setStringValue(slot, guid) != 0) {
+            if (!guidsWereThere)
+                RepositoryKey::releaseTree(guids);
+            return KITO_NO_MEMORY;
+        }
+        return 0;
+    });
 }
 
 std::wstring Component::getRepairable(const RepositoryKey& key)

@@ -65,7 +65,8 @@ public:
     {
         return getGuid(*this, osLevel, is64Bit, arch);
     }
-    // 87 (nothing stored) when the levels name no slot.
+    // 87 (nothing stored) when the levels name no slot; KITO_NO_MEMORY (nothing changed) when memory
+    // runs out.
     static uint32_t setGuid(RepositoryKey& key, const std::wstring& guid, int32_t osLevel, int32_t is64Bit,
                             int32_t arch);
     uint32_t setGuid(const std::wstring& guid, int32_t osLevel, int32_t is64Bit, int32_t arch)

@@ -197,6 +197,11 @@ bool DiscoveryInfo::isOneName(const std::wstring& name)
     return !name.empty() && name.find(L'\\') == std::wstring::npos;
 }
 
+bool DiscoveryInfo::isMachineName(const std::wstring& name)
+{
+    return isOneName(name) && name.find(L'/') == std::wstring::npos && name.find(L"..") == std::wstring::npos;
+}
+
 std::wstring DiscoveryInfo::nodeKeyPath(const std::wstring& domain, const std::wstring& node)
 {
     if (!isOneName(node) || !isOneName(domainKeyName(domain)))
@@ -802,7 +807,7 @@ int32_t DiscoveryInfo::GetFreeDiskSpace(const std::wstring& path, uint64_t& free
         KITO_LOG_DEBUG(LOG_DBG_1, tracer, kNoSysKey);
         return 1;
     }
-    if (!isOneName(nodeKey->name())) {
+    if (!isMachineName(nodeKey->name())) {
         KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Node name %s is not a machine name\n", nodeKey->name().c_str());
         return 1;
     }

@@ -116,6 +116,8 @@ public:
     static std::wstring domainKeyName(const std::wstring& domain);
     // Whether a text can stand for one key name in a path: not empty, no backslash.
     static bool isOneName(const std::wstring& name);
+    // Whether a text names one machine in a UNC path: one name, and no "/" or ".." to step elsewhere.
+    static bool isMachineName(const std::wstring& name);
     // The node key's path below the repository root; empty when the domain (when given) or the node is
     // not one name.
     static std::wstring nodeKeyPath(const std::wstring& domain, const std::wstring& node);

@@ -18,6 +18,8 @@ namespace {
 
 const wchar_t FolderStamp[] = L"%m_%d_%Y %H.%M.%S";
 const size_t LanguageChars = MAX_PATH;
+// A folder's path leaves room for an 8.3 file name below it: under 248 characters.
+const size_t FolderChars = MAX_PATH - 12;
 const size_t TimeChars = 128;
 const int32_t InstallerCatalogue = 13;
 const uint32_t InstallerLogLevel = 5;
@@ -77,7 +79,7 @@ uint32_t initInstallerLog(const std::wstring& logFileName, std::wstring& startTi
     const std::wstring stamp = formatTime(now, FolderStamp);
     const std::wstring folder = std::wstring(appData) + L"\\Osmark\\Kito\\log\\" + stamp;
     const size_t fileChars = logFileName.empty() ? 0 : folder.size() + 1 + logFileName.size();
-    if (folder.size() >= MAX_PATH || fileChars >= MAX_PATH)
+    if (folder.size() >= FolderChars || fileChars >= MAX_PATH)
         return ERROR_FILENAME_EXCED_RANGE;
 
     std::wstring level = appData;

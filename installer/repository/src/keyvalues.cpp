@@ -1,6 +1,5 @@
 #include "keyvalues.h"
 
-#include "component.h"
 #include "kitorepository.h"
 #include "stringutils.h"
 
@@ -49,9 +48,36 @@ uint32_t setFlag(RepositoryKey& key, const wchar_t* name, bool on)
 
 uint32_t setSelectedWith(RepositoryKey& key, const RepositoryKey::KeyList& components, bool selected)
 {
-    setFlag(key, L"Selected", selected);
+    const int32_t flagValue = selected ? 1 : 0;
+    // The flags that are missing are made first, where memory may run out and they can still be taken
+    // back; setting the ones that exist then needs no memory.
+    std::wstring flagName;
+    RepositoryKey::KeyList made;
+    try {
+        flagName = L"Selected";
+        made.reserve(components.size() + 1);
+    } catch (const std::bad_alloc&) {
+        return KITO_NO_MEMORY;
+    }
+    auto makeFlag = [&](RepositoryKey* target) {
+        if (target->values().count(flagName) != 0)
+            return true;
+        if (target->setIntValue(flagName, flagValue) != 0)
+            return false;
+        made.push_back(target);
+        return true;
+    };
+    bool complete = makeFlag(&key);
+    for (size_t i = 0; complete && i < components.size(); ++i)
+        complete = makeFlag(components[i]);
+    if (!complete) {
+        for (RepositoryKey* target : made)
+            target->removeValue(flagName);
+        return KITO_NO_MEMORY;
+    }
+    key.setIntValue(flagName, flagValue);
     for (RepositoryKey* component : components)
-        Component::setSelected(*component, selected);
+        component->setIntValue(flagName, flagValue);
     return 0;
 }
 

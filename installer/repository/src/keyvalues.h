@@ -3,6 +3,7 @@
 // a missing number as the view's default (each read starts from it, so no earlier read leaks in), a flag
 // is true exactly when its number is 1; setters ignore the node's result and return 0.
 
+#include <new>
 #include <string>
 
 #include "repositorykey.h"
@@ -19,11 +20,23 @@ uint32_t setText(RepositoryKey& key, const wchar_t* name, const std::wstring& te
 uint32_t setNumber(RepositoryKey& key, const wchar_t* name, int32_t number);
 uint32_t setFlag(RepositoryKey& key, const wchar_t* name, bool on);
 
+// The result of body, or KITO_NO_MEMORY when an allocation on its way failed.
+template <class Body>
+uint32_t orNoMemory(Body body)
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return KITO_NO_MEMORY;
+    }
+}
+
 // A name that stands for one key: not empty and without a backslash, so that it cannot walk a path.
 bool isOneName(const std::wstring& name);
 // The child of parent with that one name; null for a null parent or a name that is not one name.
 RepositoryKey* childNamed(const RepositoryKey* parent, const std::wstring& name);
-// Sets "Selected" on key, then on each of components in order.
+// Sets "Selected" on key and on each of components, all or none: KITO_NO_MEMORY, with every flag as it
+// was, when memory runs out.
 uint32_t setSelectedWith(RepositoryKey& key, const RepositoryKey::KeyList& components, bool selected);
 
 // The children of the key at path below key; empty when it is missing.

@@ -51,19 +51,20 @@ RepositoryKey* rebuiltKey(const RepositoryKey& source)
     copy->getIntValue(RepositoryKey::KeyTypeValue, type);
     switch (type) {
     case KeyTypeComponent:
-        return new (std::nothrow) Component(*copy);
+        return makeKey<Component>(*copy);
     case KeyTypeSolution:
-        return new (std::nothrow) Solution(*copy);
+        return makeKey<Solution>(*copy);
     case KeyTypeSolutionOption:
-        return new (std::nothrow) SolutionOption(*copy);
+        return makeKey<SolutionOption>(*copy);
     case KeyTypeUserInput:
-        return new (std::nothrow) UserInput(*copy);
+        return makeKey<UserInput>(*copy);
     case KeyTypeRepositoryInitParams:
-        return new (std::nothrow) RepositoryInitParams(*copy);
+        return makeKey<RepositoryInitParams>(*copy);
     default: {
         RepositoryKey* plain = RepositoryKey::create(copy->getName());
-        if (plain) {
-            plain->mergeKey(*copy);
+        if (plain && plain->mergeKey(*copy) != 0) {
+            RepositoryKey::releaseTree(plain);
+            return nullptr;
         }
         return plain;
     }
@@ -75,7 +76,7 @@ template <class View>
 void addViews(KitoRepository& root, const wchar_t* name, const RepositoryKey& part)
 {
     for (const RepositoryKey* child : part.subKeys()) {
-        View* view = new (std::nothrow) View(*child);
+        View* view = makeKey<View>(*child);
         if (view) {
             addOrRelease(root.addSubKeyAt(name, view), view);
         }
@@ -133,7 +134,7 @@ uint32_t KitoRepository::initFromProdInfoXML(const wchar_t* fileName, const wcha
     ScopeTracer tracer(L"KitoRepository::initFromProdInfoXML", &g_logger);
     // A 64-bit library runs on a 64-bit system only; a 32-bit one learns it from the WOW64 probe.
     setIntValue(L"64BitOS", sizeof(void*) == 8 || isWow64() ? 1 : 0);
-    UserInput* userInput = new (std::nothrow) UserInput(std::wstring(L"UserInput"));
+    UserInput* userInput = makeKey<UserInput>(std::wstring(L"UserInput"));
     if (userInput) {
         addOrRelease(addSubKey(userInput), userInput);
     }
@@ -224,24 +225,30 @@ RepositoryKey* KitoRepository::_initFromInstallXML(const RepositoryKey* key)
         const RepositoryKey* source;
         RepositoryKey* parent;
     };
-    std::vector<Pending> pending;
-    auto pushChildren = [&pending](const RepositoryKey* source, RepositoryKey* parent) {
+    auto pushChildren = [](std::vector<Pending>& pending, const RepositoryKey* source, RepositoryKey* parent) {
         const KeyList& children = source->subKeys();
         for (auto child = children.rbegin(); child != children.rend(); ++child) {
             pending.push_back({*child, parent});
         }
     };
-    pushChildren(key, top);
-    while (!pending.empty()) {
-        Pending next = pending.back();
-        pending.pop_back();
-        RepositoryKey* rebuilt = rebuiltKey(*next.source);
-        RepositoryKey* holder = rebuilt ? next.parent->addSubKey(rebuilt) : nullptr;
-        if (!holder) {
-            RepositoryKey::releaseTree(rebuilt);
-            continue;
+    try {
+        std::vector<Pending> pending;
+        pushChildren(pending, key, top);
+        while (!pending.empty()) {
+            Pending next = pending.back();
+            pending.pop_back();
+            RepositoryKey* rebuilt = rebuiltKey(*next.source);
+            RepositoryKey* holder = rebuilt ? next.parent->addSubKey(rebuilt) : nullptr;
+            if (!holder) {
+                RepositoryKey::releaseTree(rebuilt);
+                throw std::bad_alloc();
+            }
+            pushChildren(pending, next.source, holder);
         }
-        pushChildren(next.source, holder);
+    } catch (const std::bad_alloc&) {
+        // A tree with a key missing is never handed out as the file's.
+        RepositoryKey::releaseTree(top);
+        return nullptr;
     }
     return top;
 }

@@ -89,18 +89,32 @@ public:
 
 RepositoryKey* RepositoryKey::create(const std::wstring& name)
 {
-    try {
-        return new RepositoryKey(name);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return makeKey<RepositoryKey>(name);
 }
 
 RepositoryKey::RepositoryKey(const std::wstring& name) : keyName(name) {}
 
+// A partial copy is never handed out: what was copied goes, and makeKey answers null.
 RepositoryKey::RepositoryKey(const RepositoryKey& from)
 {
-    mergeKey(from);
+    if (mergeKey(from) != 0) {
+        releaseChildren();
+        throw std::bad_alloc();
+    }
+}
+
+void RepositoryKey::stampKeyType(int32_t type)
+{
+    if (setIntValue(KeyTypeValue, type) != 0) {
+        releaseChildren();
+        throw std::bad_alloc();
+    }
+}
+
+void RepositoryKey::releaseChildren()
+{
+    while (!children.empty())
+        releaseTree(children.back());
 }
 
 RepositoryKey::~RepositoryKey()
@@ -408,7 +422,8 @@ RepositoryKey* RepositoryKey::addSubKey(RepositoryKey* key)
             KeyList pending;
             size_t next;
         };
-        existing->setValues(key->valueMap);
+        if (existing->setValues(key->valueMap) != 0)
+            return nullptr;
         std::vector<Level> open;
         open.push_back({existing, key, key->children, 0});
         while (!open.empty()) {
@@ -421,7 +436,8 @@ RepositoryKey* RepositoryKey::addSubKey(RepositoryKey* key)
             RepositoryKey* child = level.pending[level.next++];
             RepositoryKey* namesake = level.target->getSubKey(child->keyName);
             if (namesake && namesake != child) {
-                namesake->setValues(child->valueMap);
+                if (namesake->setValues(child->valueMap) != 0)
+                    throw std::bad_alloc();
                 open.push_back({namesake, child, child->children, 0});
             } else {
                 level.target->appendChild(child);
@@ -473,9 +489,10 @@ bool RepositoryKey::isSameName(const RepositoryKey* key) const
 
 uint32_t RepositoryKey::mergeKey(const RepositoryKey& from)
 {
-    rename(from.keyName);
     try {
-        setValues(from.valueMap);
+        rename(from.keyName);
+        if (setValues(from.valueMap) != 0)
+            return E_KITO_FAILED;
         const KeyList sources = from.children;
         for (const RepositoryKey* source : sources) {
             RepositoryKey* copy = source->clone();
@@ -496,17 +513,25 @@ uint32_t RepositoryKey::setStringValue(const std::wstring& name, const std::wstr
 {
     if (name.empty())
         return E_KITO_INVALIDARG;
-    auto it = firstMatch(valueMap, name);
-    if (it != valueMap.end())
-        it->second = text;
-    else
-        valueMap.emplace(name, text);
+    try {
+        auto it = firstMatch(valueMap, name);
+        if (it != valueMap.end())
+            it->second = text;
+        else
+            valueMap.emplace(name, text);
+    } catch (const std::bad_alloc&) {
+        return KITO_NO_MEMORY;
+    }
     return 0;
 }
 
 uint32_t RepositoryKey::setIntValue(const std::wstring& name, int32_t number)
 {
-    return setValueExactly(name, std::to_wstring(number));
+    try {
+        return setValueExactly(name, std::to_wstring(number));
+    } catch (const std::bad_alloc&) {
+        return KITO_NO_MEMORY;
+    }
 }
 
 uint32_t RepositoryKey::getStringValue(const std::wstring& name, std::wstring& text) const
@@ -536,7 +561,11 @@ uint32_t RepositoryKey::setValueExactly(const std::wstring& name, const std::wst
 {
     if (name.empty())
         return E_KITO_INVALIDARG;
-    valueMap.insert_or_assign(name, text);
+    try {
+        valueMap.insert_or_assign(name, text);
+    } catch (const std::bad_alloc&) {
+        return KITO_NO_MEMORY;
+    }
     return 0;
 }
 
@@ -558,8 +587,12 @@ bool RepositoryKey::hasValue(const std::wstring& name) const
 
 uint32_t RepositoryKey::setValues(const ValueMap& values)
 {
-    for (const auto& value : values)
-        valueMap.insert_or_assign(value.first, value.second);
+    try {
+        for (const auto& value : values)
+            valueMap.insert_or_assign(value.first, value.second);
+    } catch (const std::bad_alloc&) {
+        return KITO_NO_MEMORY;
+    }
     return 0;
 }
 

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "kitoresult.h"
@@ -22,6 +24,18 @@ enum CompareKind : int32_t {
 
 // Whether "a kind b" holds; an unknown kind never holds.
 bool compareByKind(int32_t a, int32_t kind, int32_t b);
+
+// A new key of class Key, or null when memory runs out. Constructors copy texts and may throw, so
+// every key and view is made through here: nothing leaves the framework as an exception.
+template <class Key, class... Args>
+Key* makeKey(Args&&... args)
+{
+    try {
+        return new Key(std::forward<Args>(args)...);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 class RepositoryKey {
 public:
@@ -88,6 +102,7 @@ public:
     bool hasValue(const std::wstring& name) const;
     ValueMap getValues() const { return valueMap; }
     const ValueMap& values() const { return valueMap; }
+    // KITO_NO_MEMORY when a value cannot be stored (the ones stored before it stay).
     uint32_t setValues(const ValueMap& values);
     std::vector<std::wstring> getValueNames() const;
     // First entry in map order whose name matches ignoring case; end() for none or an empty name.
@@ -109,6 +124,9 @@ public:
     uint32_t notifyListeners(int32_t event);
 
 protected:
+    // Stamps "KeyType" on a key under construction; when memory runs out, what was copied into it is
+    // released and std::bad_alloc leaves the constructor, for makeKey to answer null.
+    void stampKeyType(int32_t type);
     // A childless copy of this key that keeps its class: the step from which deep copies are built.
     virtual RepositoryKey* copyOfKind() const;
 
@@ -118,6 +136,7 @@ private:
     // Leaves the list of the key that link names (through leave), then links key instead.
     uint32_t relink(RepositoryKey*& link, RepositoryKey* key, uint32_t (RepositoryKey::*leave)(RepositoryKey*));
     RepositoryKey* findChild(std::wstring_view name) const;
+    void releaseChildren();
     void appendChild(RepositoryKey* key);
     void forgetIndex();
     static RepositoryKey* copyTree(const RepositoryKey& from);

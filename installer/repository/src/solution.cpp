@@ -35,7 +35,7 @@ bool Solution::isSelected(const RepositoryKey& key)
 
 uint32_t Solution::setSelected(RepositoryKey& key, bool selected)
 {
-    return setSelectedWith(key, getComponents(key), selected);
+    return orNoMemory([&] { return setSelectedWith(key, getComponents(key), selected); });
 }
 
 int32_t Solution::getInstallStatus(const RepositoryKey& key)

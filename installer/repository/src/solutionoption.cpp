@@ -32,7 +32,7 @@ bool SolutionOption::isSelected(const RepositoryKey& key)
 
 uint32_t SolutionOption::setSelected(RepositoryKey& key, bool selected)
 {
-    return keyValues::setSelectedWith(key, getComponents(key), selected);
+    return keyValues::orNoMemory([&] { return keyValues::setSelectedWith(key, getComponents(key), selected); });
 }
 
 int32_t SolutionOption::getInstallStatus(const RepositoryKey& key)

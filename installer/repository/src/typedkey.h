@@ -2,8 +2,6 @@
 // Typed views: keys of a fixed kind, told apart by their "KeyType" value. A view has no data of its
 // own; its constructors stamp the kind, and its copies keep its class.
 
-#include <new>
-
 #include "repositorykey.h"
 
 enum KeyTypeCode : int32_t {
@@ -23,9 +21,10 @@ class KindStampedKey : public RepositoryKey {
 public:
     static constexpr int32_t keyType = Type;
 
-    explicit KindStampedKey(const std::wstring& name) : RepositoryKey(name) { setIntValue(KeyTypeValue, Type); }
+    // Both throw std::bad_alloc when memory runs out: make views through makeKey.
+    explicit KindStampedKey(const std::wstring& name) : RepositoryKey(name) { stampKeyType(Type); }
     // Deep copy of from; a copied "KeyType" is replaced.
-    explicit KindStampedKey(const RepositoryKey& from) : RepositoryKey(from) { setIntValue(KeyTypeValue, Type); }
+    explicit KindStampedKey(const RepositoryKey& from) : RepositoryKey(from) { stampKeyType(Type); }
 };
 
 // A view whose clone is again a View.
@@ -37,10 +36,11 @@ public:
 protected:
     RepositoryKey* copyOfKind() const override
     {
-        View* copy = new (std::nothrow) View(this->name());
-        if (copy) {
-            copy->setValues(this->values());
-            copy->setIntValue(RepositoryKey::KeyTypeValue, Type);
+        View* copy = makeKey<View>(this->name());
+        if (copy
+            && (copy->setValues(this->values()) != 0 || copy->setIntValue(RepositoryKey::KeyTypeValue, Type) != 0)) {
+            delete copy;
+            return nullptr;
         }
         return copy;
     }

@@ -40,6 +40,31 @@ uint32_t setHostText(RepositoryKey& key, const std::wstring& host, const wchar_t
     return 0;
 }
 
+// All of the hosts' keys or, when one cannot be made, none: what was made here is taken back.
+uint32_t addHostKeys(RepositoryKey& key, const UserInput::Names& names)
+{
+    RepositoryKey* list = key.getSubKey(L"Hosts");
+    const bool listWasThere = list != nullptr;
+    RepositoryKey::KeyList made;
+    made.reserve(names.size());
+    for (const std::wstring& host : names) {
+        if (host.empty() || (list && list->getSubKey(host)))
+            continue;
+        if (!list)
+            list = key.createSubKey(L"Hosts");
+        RepositoryKey* created = list ? list->createSubKey(host) : nullptr;
+        if (!created) {
+            if (!listWasThere)
+                made.assign(1, list);
+            for (RepositoryKey* taken : made)
+                RepositoryKey::releaseTree(taken);
+            return KITO_NO_MEMORY;
+        }
+        made.push_back(created);
+    }
+    return 0;
+}
+
 void appendValueNames(const RepositoryKey& key, UserInput::Names& names)
 {
     for (const auto& value : key.values())
@@ -111,14 +136,28 @@ uint32_t UserInput::addSolution(RepositoryKey& key, const std::wstring& name)
 {
     if (!isOneName(name))
         return E_KITO_INVALIDARG;
-    RepositoryKey* chosen = key.createSubKey(L"Solutions");
-    RepositoryKey* solution = rootEntry(L"Solutions", name);
-    if (!solution)
-        return E_KITO_INVALIDARG;
-    Solution::setSelected(*solution, true);
-    if (chosen)
-        chosen->addValue(Solution::getSolutionID(*solution));
-    return 0;
+    return orNoMemory([&]() -> uint32_t {
+        RepositoryKey* solution = rootEntry(L"Solutions", name);
+        const std::wstring id = solution ? Solution::getSolutionID(*solution) : std::wstring();
+        RepositoryKey* chosen = key.getSubKey(L"Solutions");
+        const bool chosenWasThere = chosen != nullptr;
+        const bool idWasThere = chosen && !id.empty() && chosen->hasValue(id);
+        if (!chosen && !(chosen = key.createSubKey(L"Solutions")))
+            return KITO_NO_MEMORY;
+        if (!solution)
+            return E_KITO_INVALIDARG;
+        // Recorded first, and taken back when the selection cannot be made: all of the choice or none.
+        uint32_t result = id.empty() ? 0 : chosen->addValue(id);
+        if (result == 0)
+            result = Solution::setSelected(*solution, true);
+        if (result == 0)
+            return 0;
+        if (!chosenWasThere)
+            RepositoryKey::releaseTree(chosen);
+        else if (!idWasThere && !id.empty())
+            chosen->removeValue(id);
+        return KITO_NO_MEMORY;
+    });
 }
 
 uint32_t UserInput::removeSolution(RepositoryKey& key, const std::wstring& name)
@@ -168,18 +207,16 @@ uint32_t UserInput::removeSolutionOption(RepositoryKey& key, const std::wstring&
 
 uint32_t UserInput::addHosts(RepositoryKey& key, const std::wstring& hosts)
 {
-    Names names;
-    if (splitList(hosts, names) != 0)
-        return 0;
-    for (const std::wstring& host : names) {
-        if (!host.empty() && !isOneName(host))
-            return E_KITO_INVALIDARG;
-    }
-    for (const std::wstring& host : names) {
-        if (!host.empty())
-            hostKey(key, host);
-    }
-    return 0;
+    return orNoMemory([&]() -> uint32_t {
+        Names names;
+        if (splitList(hosts, names) != 0)
+            return 0;
+        for (const std::wstring& host : names) {
+            if (!host.empty() && !isOneName(host))
+                return E_KITO_INVALIDARG;
+        }
+        return addHostKeys(key, names);
+    });
 }
 
 uint32_t UserInput::setHostDomain(RepositoryKey& key, const std::wstring& host, const std::wstring& domain)

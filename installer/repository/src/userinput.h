@@ -38,7 +38,8 @@ public:
     static uint32_t setRemoteAutoReboot(RepositoryKey& key, int32_t number);
     uint32_t setRemoteAutoReboot(int32_t number) { return setRemoteAutoReboot(*this, number); }
 
-    // The root's solution key of that name, selected with its components and recorded by its id.
+    // The root's solution key of that name, selected with its components and recorded by its id;
+    // KITO_NO_MEMORY, with nothing selected or recorded, when memory runs out.
     static uint32_t addSolution(RepositoryKey& key, const std::wstring& name);
     uint32_t addSolution(const std::wstring& name) { return addSolution(*this, name); }
     // Deselected; components that another selected solution names stay selected.
@@ -50,7 +51,8 @@ public:
     static uint32_t removeSolutionOption(RepositoryKey& key, const std::wstring& id);
     uint32_t removeSolutionOption(const std::wstring& id) { return removeSolutionOption(*this, id); }
 
-    // A comma list; empty items are skipped, a list that cannot be split adds nothing (both 0).
+    // A comma list; empty items are skipped, a list that cannot be split adds nothing (both 0);
+    // KITO_NO_MEMORY, with no host added, when memory runs out.
     static uint32_t addHosts(RepositoryKey& key, const std::wstring& hosts);
     uint32_t addHosts(const std::wstring& hosts) { return addHosts(*this, hosts); }
     static uint32_t setHostDomain(RepositoryKey& key, const std::wstring& host, const std::wstring& domain);

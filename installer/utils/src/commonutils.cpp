@@ -10,6 +10,7 @@
 #include "registryhelper.h"
 #include "repositorykey.h"
 #include "stringutils.h"
+#include "structuredguard.h"
 
 namespace {
 
@@ -47,6 +48,39 @@ struct PackageSection {
 PackageSection sectionBelow(RepositoryKey* parent, const std::wstring& parentPath, const wchar_t* name)
 {
     return {parent->getSubKey(name), parentPath + L"\\" + name};
+}
+
+// One command run: what runCommandLine asks for and what it has read so far.
+struct CommandRun {
+    // CreateProcessW may write into the command line, so it gets a buffer of its own.
+    wchar_t commandLine[kCommandLineChars];
+    bool wait;
+    int show;
+    PROCESS_INFORMATION process;
+    DWORD exitCode;
+};
+
+void startAndWait(void* context)
+{
+    CommandRun& run = *static_cast<CommandRun*>(context);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (run.show == 0) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
+    // No handle of this process is meant for the command: none is inherited.
+    if (!CreateProcessW(nullptr, run.commandLine, nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
+                        &startup, &run.process)) {
+        return;
+    }
+    if (run.wait) {
+        WaitForSingleObject(run.process.hProcess, runCommandLineWaitMs);
+    }
+    DWORD exitCode = 0;
+    if (GetExitCodeProcess(run.process.hProcess, &exitCode)) {
+        run.exitCode = exitCode;
+    }
 }
 
 } // namespace
@@ -296,31 +330,18 @@ uint32_t GetPkgs(const std::wstring& solutionName, int osKind, int, int archKind
 
 uint32_t runCommandLine(const std::wstring& commandLine, bool wait, int show)
 {
-    // CreateProcessW may write into the command line, so it gets a buffer of its own.
-    wchar_t buffer[kCommandLineChars] = {};
+    CommandRun run = {};
     if (commandLine.size() >= kCommandLineChars) {
         return 0;
     }
-    std::copy(commandLine.begin(), commandLine.end(), buffer);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    if (show == 0) {
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-    }
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, buffer, nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
-                        &process)) {
-        return 0;
-    }
-    const HandleOwner thread(process.hThread);
-    const HandleOwner child(process.hProcess);
-    if (wait) {
-        WaitForSingleObject(child.get(), INFINITE);
-    }
-    DWORD exitCode = 0;
-    GetExitCodeProcess(child.get(), &exitCode);
-    return exitCode;
+    std::copy(commandLine.begin(), commandLine.end(), run.commandLine);
+    run.wait = wait;
+    run.show = show;
+    // The handles are owned out here, so that they are closed after an exception in the run as well.
+    runGuarded(startAndWait, &run);
+    const HandleOwner thread(run.process.hThread);
+    const HandleOwner child(run.process.hProcess);
+    return run.exitCode;
 }
 
 uint32_t splitPath(const std::wstring& path, std::wstring& directory, std::wstring& fileName)

@@ -309,6 +309,11 @@ TEST_F(ServiceControlTest, InstalledCheckLeavesTheFlagOnOtherFailures)
     }
     EXPECT_TRUE(logged(L"ServiceControl::IsServiceInstalled: error 123 opening service 'bad\\name'"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), control.OpenServiceHandle(name.c_str()));
+    bool installed = true;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME),
+              FGetServiceInformation(nullptr, L"bad\\name", installed, nullptr, nullptr))
+        << "a service that could not be looked at is never reported absent";
+    EXPECT_FALSE(installed);
 }
 
 TEST_F(ServiceControlTest, ServiceInformationOfAbsentDisabledAndUnreadableServices)

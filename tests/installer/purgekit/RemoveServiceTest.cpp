@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "ImportRedirect.h"
@@ -61,6 +62,31 @@ TEST_F(RemoveServiceExportTest, OpenFailureOtherThanAbsenceIsReturned)
     ASSERT_TRUE(redirect.active());
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), removeService())
         << "a service that could not be looked at is never reported removed";
+}
+
+long g_allocationsBeforeFailure = -1;
+
+// The library's allocation after the counted ones fails; all others succeed, the C runtime's own among them.
+void* __cdecl failCountedAllocation(size_t size)
+{
+    return g_allocationsBeforeFailure-- == 0 ? nullptr : std::malloc(size);
+}
+
+// An allocation failure at any point of the export is answered: the trace goes without its name and the
+// removal goes on, or the export answers 8; nothing is thrown out of it.
+TEST_F(RemoveServiceExportTest, AllocationFailureIsAnsweredNotThrown)
+{
+    ImportRedirect redirect(library, "malloc", reinterpret_cast<void*>(failCountedAllocation));
+    ASSERT_TRUE(redirect.active());
+    for (long n = 0;; ++n) {
+        g_allocationsBeforeFailure = n;
+        const DWORD result = removeService();
+        const bool failed = g_allocationsBeforeFailure < 0;
+        EXPECT_TRUE(result == 0 || result == ERROR_NOT_ENOUGH_MEMORY)
+            << result << " with allocation " << n << " failing";
+        if (!failed)
+            break;
+    }
 }
 
 } // namespace

@@ -427,6 +427,8 @@ TEST(FreeDiskSpace, AsksTheShareRootAndRefusesNodeNames)
         {L"HOST1", L"", L"\\\\HOST1\\$\\", 0},
         {L"", L"C:\\", L"-", 1},
         {L"HOST1\\C$\\..\\OTHER", L"C:\\", L"-", 1},
+        {L"HOST1/C$/../OTHER", L"C:\\", L"-", 1},
+        {L"..", L"C:\\", L"-", 1},
     };
     for (const Row& row : rows) {
         RepositoryKey node(row.node);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "InstallerTestSupport.h"
 #include "RepositoryTestSupport.h"
 #include "kitoresult.h"
@@ -86,6 +88,23 @@ TEST(DumpForm, KeySavedToUniqueFile)
     EXPECT_EQ(L".txt", first.substr(first.size() - 4));
     EXPECT_EQ(writeKey(root.get()) + L"\r\n", readUtf16(first));
     EXPECT_EQ(E_KITO_INVALIDARG, g_logger.saveKeyToUniqueFile(nullptr, first, dir.path()));
+}
+
+TEST(DumpForm, KeyNameThatIsNoFileNameIsRefused)
+{
+    ScratchDir dir;
+    const std::wstring inner = dir.file(L"inner");
+    ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
+    for (const wchar_t* name : {L"..\\Up", L"../Up", L"Down\\Deeper", L"Data:Stream", L"Ask?", L"Line\nBreak"}) {
+        TreeGuard root(RepositoryKey::create(name));
+        std::wstring path = L"unchanged";
+        EXPECT_EQ(E_KITO_INVALIDARG, g_logger.saveKeyToUniqueFile(root.get(), path, inner)) << name;
+        EXPECT_EQ(L"unchanged", path) << name;
+    }
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+        entries += entry.path() != inner;
+    EXPECT_EQ(0u, entries) << "nothing written beside, above or below the folder";
 }
 
 } // namespace

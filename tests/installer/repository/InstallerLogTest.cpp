@@ -98,21 +98,38 @@ TEST_F(InstallerLog, EmptyFileNameLeavesTheLogClosedAndRecordsTheFolder)
     EXPECT_TRUE(std::filesystem::is_empty(stampedFolder()));
 }
 
-TEST_F(InstallerLog, PathsBeyondMaxPathAreRefusedBeforeAnythingIsMade)
+// Windows refuses a folder path of 248 characters or more (room for an 8.3 name); Wine does not.
+BOOL WINAPI folderWithinWindowsLimit(const wchar_t* path, SECURITY_ATTRIBUTES* security)
 {
+    if (wcslen(path) >= MAX_PATH - 12) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    static const auto create = reinterpret_cast<decltype(&CreateDirectoryW)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "CreateDirectoryW")));
+    return create(path, security);
+}
+
+TEST_F(InstallerLog, PathsBeyondTheLimitsAreRefusedBeforeAnythingIsMade)
+{
+    ImportHook folders(GetModuleHandleW(nullptr), "CreateDirectoryW",
+                       reinterpret_cast<const void*>(&folderWithinWindowsLimit));
+    ASSERT_TRUE(folders.Active());
     const std::wstring base = scratch.path();
     struct Row {
-        size_t folderChars;
+        size_t appDataChars;
         std::wstring fileName;
     };
-    // The stamped folder adds 36 characters below the application-data folder.
-    const Row rows[] = {{240 - base.size(), L"install.log"}, {MAX_PATH - 50 - base.size(), L"a-log-file-name.log"}};
+    // The stamped folder adds 36 characters below the application-data folder: 276, 246 with a file
+    // path of 266, and 250 with a file path of 256.
+    const Row rows[] = {{240, L"install.log"}, {MAX_PATH - 50, L"a-log-file-name.log"}, {214, L"a.log"}};
     for (const Row& row : rows) {
-        g_appData = base + L"\\" + std::wstring(row.folderChars - 1, L'x');
+        g_appData = base + L"\\" + std::wstring(row.appDataChars - base.size() - 1, L'x');
+        ASSERT_TRUE(CreateDirectoryW(g_appData.c_str(), nullptr));
         std::wstring startTime = L"untouched";
         EXPECT_EQ(static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE), initInstallerLog(row.fileName, startTime));
         EXPECT_EQ(L"untouched", startTime);
-        EXPECT_FALSE(std::filesystem::exists(g_appData));
+        EXPECT_FALSE(std::filesystem::exists(g_appData + L"\\Osmark")) << row.appDataChars;
         EXPECT_EQ(L"", logPath());
     }
 }

@@ -65,9 +65,27 @@ TEST(StringUtils, NarrowAndWideConversions)
 {
     EXPECT_EQ(L"", toWide(nullptr));
     EXPECT_EQ(L"Kito 4.3", toWide("Kito 4.3"));
-    std::unique_ptr<char[]> narrow(toNarrow(L"Kito 4.3"));
-    ASSERT_TRUE(narrow);
-    EXPECT_STREQ("Kito 4.3", narrow.get());
+
+    // Narrow texts whole in the locale's code page (null: the text has no form there).
+    struct Row {
+        const char* locale;
+        const wchar_t* wide;
+        const char* narrow;
+    };
+    const Row rows[] = {
+        {"C", L"Kito 4.3", "Kito 4.3"},
+        {".932", L"Kito \u65E5\u672C", "Kito \x93\xFA\x96\x7B"},
+        {".932", L"\u65E5\u672C\u65E5\u672C", "\x93\xFA\x96\x7B\x93\xFA\x96\x7B"},
+        {"C", L"Kito \u65E5", nullptr},
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(std::setlocale(LC_CTYPE, row.locale));
+        std::unique_ptr<char[]> narrow(toNarrow(row.wide));
+        if (row.narrow)
+            EXPECT_STREQ(row.narrow, narrow.get()) << row.locale;
+        else
+            EXPECT_EQ(nullptr, narrow.get()) << row.locale;
+    }
 
     // In a double-byte code page a lead byte at the end is no character: nothing half converted.
     ASSERT_TRUE(std::setlocale(LC_CTYPE, ".932"));

@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "ImportHook.h"
 #include "InstallerTestSupport.h"
 #include "logger.h"
 #include "nodetextform.h"
+#include "owners.h"
 #include "repositorykey.h"
 #include "stringutils.h"
 
@@ -133,6 +135,65 @@ TEST(RunCommandLine, ExitCodeAndRefusals)
     std::wstring tooLong = L"cmd.exe /c exit 9 " + std::wstring(240, L' ');
     EXPECT_EQ(0u, runCommandLine(tooLong, true, 0)) << "refused, not truncated";
     EXPECT_EQ(9u, runCommandLine(tooLong.substr(0, 255), true, 1));
+}
+
+DWORD g_waitLimit = 0;
+
+DWORD WINAPI timedOutWait(HANDLE, DWORD milliseconds)
+{
+    g_waitLimit = milliseconds;
+    return WAIT_TIMEOUT;
+}
+
+DWORD WINAPI faultingWait(HANDLE, DWORD)
+{
+    static int* volatile nowhere = nullptr;
+    *nowhere = 0;
+    return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI raisingExitCode(HANDLE, DWORD*)
+{
+    RaiseException(0xE0000001, 0, 0, nullptr);
+    return FALSE;
+}
+
+// A child of the test's own folder that runs a little while.
+const wchar_t RunningChild[] = L"testchild.exe --sleep 2000";
+
+TEST(RunCommandLine, WaitIsBoundedAndStructuredExceptionsEndTheRun)
+{
+    struct Row {
+        const char* import;
+        const void* replacement;
+        bool child;
+        uint32_t exitCode;
+    };
+    const Row rows[] = {
+        {"WaitForSingleObject", reinterpret_cast<const void*>(&timedOutWait), true, STILL_ACTIVE},
+        {"WaitForSingleObject", reinterpret_cast<const void*>(&faultingWait), false, 0},
+        {"GetExitCodeProcess", reinterpret_cast<const void*>(&raisingExitCode), false, 0},
+    };
+    g_waitLimit = 0;
+    for (const Row& row : rows) {
+        ImportHook hook(GetModuleHandleW(nullptr), row.import, row.replacement);
+        ASSERT_TRUE(hook.Active()) << row.import;
+        EXPECT_EQ(row.exitCode, runCommandLine(row.child ? RunningChild : L"cmd.exe /c exit 7", true, 0)) << row.import;
+    }
+    EXPECT_EQ(runCommandLineWaitMs, g_waitLimit) << "the bound, never INFINITE";
+}
+
+TEST(RunCommandLine, CommandInheritsNoHandle)
+{
+    HandleOwner readEnd, writeEnd;
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    ASSERT_TRUE(CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0));
+    EXPECT_EQ(static_cast<uint32_t>(STILL_ACTIVE), runCommandLine(RunningChild, false, 0));
+    // Our write end gone, only a child that inherited it could keep the pipe whole.
+    writeEnd.reset();
+    DWORD waiting = 0;
+    EXPECT_FALSE(PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &waiting, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BROKEN_PIPE), GetLastError());
 }
 
 // A files section of packages.xml: each named entry a file, an entry without "src" a directory.

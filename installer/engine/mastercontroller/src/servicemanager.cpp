@@ -544,12 +544,15 @@ DWORD FGetServiceInformation(const wchar_t* machineName, const wchar_t* serviceN
         SERVICE_LOG(L"%hs: unable to connect to SCM on '%ws'", scope.name, shownMachine);
         return result;
     }
-    result = control.IsServiceInstalled(serviceName, installed);
+    // Installed until shown otherwise: a check that failed for another reason than "does not exist"
+    // leaves it so, and the open below then returns that failure instead of "not installed".
+    bool present = true;
+    result = control.IsServiceInstalled(serviceName, present);
     if (result != ERROR_SUCCESS) {
         SERVICE_LOG(L"%hs: unable to determine if SNMP service is installed on '%ws'", scope.name, shownMachine);
         return result;
     }
-    if (installed) {
+    if (present) {
         // A service that is installed but cannot be read is a failure, never an answer of "disabled, stopped".
         DWORD startKind = SERVICE_DISABLED, state = SERVICE_STOPPED - 1;
         result = control.OpenServiceHandle(serviceName);
@@ -558,6 +561,7 @@ DWORD FGetServiceInformation(const wchar_t* machineName, const wchar_t* serviceN
                         shownMachine);
             return result;
         }
+        installed = true;
         result = control.GetServiceConfig(nullptr, nullptr, nullptr, nullptr, &startKind);
         if (result != ERROR_SUCCESS) {
             SERVICE_LOG(L"%hs: error getting config info for service '%ws' on '%ws'", scope.name, shownService,

@@ -19,3 +19,6 @@ constexpr uint32_t E_KITO_PRODINFO = 0xC006000B;
 constexpr uint32_t KITO_NOT_IN_LIST = 9;
 constexpr uint32_t KITO_NO_SUCH_VALUE = 10;
 constexpr uint32_t KITO_NAME_TAKEN = 11;
+// An allocation that failed: the Windows code ERROR_NOT_ENOUGH_MEMORY, as every code-returning
+// operation of the framework answers it (the ones handing out keys answer null).
+constexpr uint32_t KITO_NO_MEMORY = 8;

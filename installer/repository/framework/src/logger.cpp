@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <rpc.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <new>
@@ -30,6 +31,14 @@ const wchar_t kBannerRule[] = L"////////////////////////////////////////////////
 const wchar_t* const kSeverityNames[] = {L"CRITICAL", L"ERROR", L"WARNING", L"NOTICE", L"INFO"};
 const wchar_t* const kDebugLevelNames[] = {L"DBG_1", L"DBG_2", L"DBG_3", L"DBG_4", L"DBG_5",
                                            L"DBG_6", L"DBG_7", L"DBG_8", L"DBG_9", L"DBG_10"};
+
+// A text that can be part of one file name: no folder separator, drive or stream colon, wildcard,
+// quote, pipe or control character.
+bool isOneFileName(const std::wstring& name)
+{
+    return std::all_of(name.begin(), name.end(),
+                       [](wchar_t c) { return c >= L' ' && !std::wcschr(L"\\/:*?\"<>|", c); });
+}
 
 // True when the whole text and its terminator fit; the va_list stays usable for another try.
 bool formatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args)
@@ -264,8 +273,14 @@ uint32_t Logger::writeLine(FILE* stream, const std::wstring& text)
 
 void Logger::writeRequested(const wchar_t* filePath, const LineRequest& request, const wchar_t* format, va_list args)
 {
+    // A line that cannot be formatted, for want of memory as well, is dropped: logging never changes
+    // what its caller does.
     std::wstring line;
-    if (formatLine(line, request, format, args) != 0) {
+    try {
+        if (formatLine(line, request, format, args) != 0) {
+            return;
+        }
+    } catch (const std::bad_alloc&) {
         return;
     }
     if (!filePath) {
@@ -352,7 +367,8 @@ uint32_t Logger::formatParts(std::wstring& message, std::wstring& product, std::
 
 uint32_t Logger::saveKeyToUniqueFile(RepositoryKey* key, std::wstring& outPath, const std::wstring& directory)
 {
-    if (!key) {
+    // The key's name becomes part of a file name: it may neither leave the folder nor name a stream.
+    if (!key || !isOneFileName(key->name())) {
         return E_KITO_INVALIDARG;
     }
     UUID uuid;
@@ -373,8 +389,13 @@ uint32_t Logger::saveKeyToUniqueFile(RepositoryKey* key, std::wstring& outPath, 
     return 0;
 }
 
-ScopeTracer::ScopeTracer(const wchar_t* name, Logger* logger) : m_name(name ? name : L""), m_logger(logger)
+ScopeTracer::ScopeTracer(const wchar_t* name, Logger* logger) : m_logger(logger)
 {
+    // Tracing never ends the traced function: without memory for the name it traces an empty one.
+    try {
+        m_name = name ? name : L"";
+    } catch (const std::bad_alloc&) {
+    }
     if (m_logger) {
         m_logger->logDebug(LOG_DBG_10, m_name.c_str(), KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0,
                            L">> Entering %s", m_name.c_str());

@@ -42,7 +42,7 @@ enum : uint32_t {
 #define KITO_LOG_DEBUG_NAMED(level, functionName, ...)                                                                 \
     g_logger.logDebug((level), (functionName), KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0, __VA_ARGS__)
 // The same, named by the caller's scope tracer.
-#define KITO_LOG_DEBUG(level, tracer, ...) KITO_LOG_DEBUG_NAMED((level), (tracer).getName().c_str(), __VA_ARGS__)
+#define KITO_LOG_DEBUG(level, tracer, ...) KITO_LOG_DEBUG_NAMED((level), (tracer).name().c_str(), __VA_ARGS__)
 
 const wchar_t* severityName(uint32_t index);
 const wchar_t* debugLevelName(uint32_t index);
@@ -117,6 +117,8 @@ public:
     ScopeTracer& operator=(const ScopeTracer&) = delete;
 
     std::wstring getName() const { return m_name; }
+    // Empty when there was no memory to keep the name.
+    const std::wstring& name() const { return m_name; }
 
 private:
     std::wstring m_name;

@@ -109,9 +109,16 @@ std::wstring toWide(const char* text)
 
 char* toNarrow(const std::wstring& text)
 {
-    char* narrow = new (std::nothrow) char[text.size() + 1]();
-    if (narrow)
-        std::wcstombs(narrow, text.c_str(), text.size());
+    // Sized by the locale itself: a character may take more than one byte, and one the code page
+    // cannot hold fails the whole conversion instead of cutting the text.
+    const size_t size = std::wcstombs(nullptr, text.c_str(), 0);
+    if (size == static_cast<size_t>(-1))
+        return nullptr;
+    char* narrow = new (std::nothrow) char[size + 1]();
+    if (narrow && std::wcstombs(narrow, text.c_str(), size + 1) != size) {
+        delete[] narrow;
+        return nullptr;
+    }
     return narrow;
 }
 

@@ -19,8 +19,8 @@ bool equalsText(const std::wstring& a, const std::wstring& b, int ignoreCase);
 void splitText(const std::wstring& text, const std::wstring& separator, std::vector<std::wstring>& pieces);
 std::wstring repeatChar(int count, wchar_t c);
 std::wstring toUpper(const std::wstring& text);
-// Current-locale conversions. toNarrow returns a zero-filled buffer the caller frees with delete[],
-// or null when it cannot be allocated.
+// Current-locale conversions. toNarrow returns a terminated buffer the caller frees with delete[],
+// or null when it cannot be allocated or the locale's code page cannot hold the text.
 std::wstring toWide(const char* text);
 char* toNarrow(const std::wstring& text);
 int indexOfText(const std::vector<std::wstring>& list, const std::wstring& text, int ignoreCase);
