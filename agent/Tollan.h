@@ -54,8 +54,9 @@ public:
     // handles opened when they were matched.
     QLibStatus Kill(const CTollanAttrib& attrib, int64_t timeLeft, uint32_t* failed);
     // SAP's kill tool, a wait for the processes to go, the service's stop and a kill of what is left, then
-    // the log record. *failed as Kill gives it; a failed Kill is also the result.
-    QLibStatus Clean(const CTollanAttrib& attrib, uint32_t* failed);
+    // the log record. *failed as Kill gives it; a failed Kill is also the result. The framework's clean reason
+    // plays no part.
+    QLibStatus Clean(const CTollanAttrib& attrib, uint32_t reason, uint32_t* failed);
     // The stop command, the service's stop and a kill of what is left, then the log record. *result stays 0.
     QLibStatus Offline(const CTollanAttrib& attrib, uint32_t* result);
     // Leftovers killed, the service and the start command run, the counter reset, then SAP's own check until

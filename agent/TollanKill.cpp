@@ -194,7 +194,7 @@ bool CTollan::WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring
     return ended;
 }
 
-QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
+QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t /*reason*/, uint32_t* killFailed)
 {
     const char* function = CleanFunction;
     operation = TOLLAN_OP_CLEAN;
@@ -229,7 +229,13 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
         bool built = CTollanUtil::GetToolCommand(CTollanTool::SapSrvKill, attrib, &tool, &directory, &command);
         if (!built)
             tool = home + L"\\sapsrvkill.exe";
-        if (!built || (CTollanUtil::DoesExistFile(tool, &toolExists).IsOK() && !toolExists)) {
+        QLibStatus check = built ? CTollanUtil::DoesExistFile(tool, &toolExists) : QLibOk();
+        if (check.IsFailed()) {
+            QLIB_TRACE_FAILED(function, L"CTollanUtil::DoesExistFile", check);
+            TOLLAN_TRACE_MSG(TARNAG_SEV_WARNING, function, Source, 10126,
+                             L"File [%s] NOT found. Continueing the clean operation.", tool.c_str());
+            graceful = false;
+        } else if (!toolExists) {
             QLIB_TRACE_FAILED(function, L"CTollanUtil::DoesExistFile.", QLibWin32Failure(ERROR_FILE_NOT_FOUND));
             QLIB_TRACE(function, L"File [%s] does NOT exist. Continueing the clean operation.", tool.c_str());
             TOLLAN_MSG(TARNAG_SEV_WARNING, function, Source, 10127,

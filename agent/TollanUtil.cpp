@@ -16,15 +16,26 @@
 namespace {
 
 // Readable by the agent: a wide open, so that no name is cut by a code page, and without backup
-// semantics, so that a directory never passes for a file.
-bool CanReadFile(const std::wstring& path)
+// semantics, so that a directory never passes for a file. A file that opens but cannot tell what it is
+// fails the check: nobody knows then whether it is there to use.
+QLibStatus QueryReadableFile(const std::wstring& path, uint8_t* readable)
 {
+    *readable = 0;
     QLibHandleOwner file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
-        return false;
+        return QLibOk();
     BY_HANDLE_FILE_INFORMATION info = {};
-    return GetFileInformationByHandle(file.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (!GetFileInformationByHandle(file.get(), &info))
+        return QLibLastError();
+    *readable = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 1 : 0;
+    return QLibOk();
+}
+
+bool CanReadFile(const std::wstring& path)
+{
+    uint8_t readable = 0;
+    return QueryReadableFile(path, &readable).IsOK() && readable;
 }
 
 QLibStatus OpenService(const char* function, const std::wstring& name, QLibService& service)
@@ -93,8 +104,7 @@ bool CTollanUtil::ToAnsi(const std::wstring& text, std::string* ansi)
 QLibStatus CTollanUtil::DoesExistFile(const std::wstring& path, uint8_t* exists)
 {
     QLIB_TRACE("CTollanUtil::DoesExistFile", L"DoesExistFile called with file [%s].", path.c_str());
-    *exists = CanReadFile(path) ? 1 : 0;
-    return QLibOk();
+    return QueryReadableFile(path, exists);
 }
 
 QLibStatus CTollanUtil::DoesExistInstProfile(const std::wstring& path, const std::wstring& user,
