@@ -47,20 +47,28 @@ QLibStatus OpenService(const char* function, const std::wstring& name, QLibServi
 }
 
 using ServiceStep = std::pair<const wchar_t*, QLibStatus (*)(QLibService&, uint32_t)>;
+using ServiceTest = std::pair<const wchar_t*, QLibStatus (QLibService::*)(uint32_t*)>;
 
-// Starting or stopping needs time: with none left nothing is started, and the caller hears a time-out.
-QLibStatus ChangeServiceState(const char* function, const std::wstring& name, int64_t timeLeft, ServiceStep change,
-                              ServiceStep wait)
+// A service already in the wanted state needs no time. Any other needs it: with none left nothing is
+// started or stopped, and the caller hears a time-out.
+QLibStatus ChangeServiceState(const char* function, const std::wstring& name, int64_t timeLeft, ServiceTest reached,
+                              ServiceStep change, ServiceStep wait)
 {
-    if (timeLeft <= 0) {
-        QLIB_TRACE(function, L"No time is left for service [%s].", name.c_str());
-        return QLibWin32Failure(WAIT_TIMEOUT);
-    }
-    uint32_t timeout = QLibService::TimeoutFromTimeLeft(timeLeft);
     QLibService service;
     QLibStatus status = OpenService(function, name, service);
-    for (const ServiceStep& step : {change, wait}) {
+    uint32_t already = 0;
+    if (status.IsOK()) {
+        status = (service.*reached.second)(&already);
         if (status.IsFailed())
+            QLIB_TRACE_FAILED(function, reached.first, status);
+    }
+    if (status.IsOK() && !already && timeLeft <= 0) {
+        QLIB_TRACE(function, L"No time is left for service [%s].", name.c_str());
+        status = QLibWin32Failure(WAIT_TIMEOUT);
+    }
+    uint32_t timeout = QLibService::TimeoutFromTimeLeft(timeLeft);
+    for (const ServiceStep& step : {change, wait}) {
+        if (status.IsFailed() || already)
             break;
         status = step.second(service, timeout);
         if (status.IsFailed())
@@ -281,6 +289,7 @@ QLibStatus CTollanUtil::StartService(const std::wstring& service, int64_t timeLe
     const char* function = "CTollanUtil::StartServiceW";
     QLIB_TRACE(function, L"StartService called with service [%s] and timeout [%I64d].", service.c_str(), timeLeft);
     return ChangeServiceState(function, service, timeLeft,
+                              {L"QLibService::IsServiceRunning", &QLibService::IsServiceRunning},
                               {L"QLibService::Start", [](QLibService& s, uint32_t) { return s.Start(); }},
                               {L"QLibService::WaitForStart",
                                [](QLibService& s, uint32_t timeout) { return s.WaitForStart(timeout); }});
@@ -291,6 +300,7 @@ QLibStatus CTollanUtil::StopService(const std::wstring& service, int64_t timeLef
     const char* function = "CTollanUtil::StopService";
     QLIB_TRACE(function, L"StopService called with service [%s] and timeout [%I64d].", service.c_str(), timeLeft);
     return ChangeServiceState(function, service, timeLeft,
+                              {L"QLibService::IsServiceStopped", &QLibService::IsServiceStopped},
                               {L"QLibService::Stop", [](QLibService& s, uint32_t) { return s.Stop(); }},
                               {L"QLibService::WaitForStop",
                                [](QLibService& s, uint32_t timeout) { return s.WaitForStop(timeout); }});
