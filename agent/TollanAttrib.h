@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,9 @@ private:
     std::vector<wchar_t> m_Text; // terminated
 };
 
-// The program a MonitorProgram names: a quoted path without its quotes, else the text up to the first blank
-// or tab. Empty when the value holds only blanks and tabs.
-std::wstring TollanProgramOf(const std::wstring& command);
+// The program a MonitorProgram names: a quoted path without its quotes (an empty one names a program that does
+// not exist), else the text up to the first blank or tab. None when the value holds only blanks and tabs.
+std::optional<std::wstring> TollanProgramOf(const std::wstring& command);
 // 'A'-'Z' and 'a'-'z' trade case; every other character stays.
 char SwapCaseChar(char c);
 // At most size - 1 characters and a terminator (when size is non-zero); the source's whole length.

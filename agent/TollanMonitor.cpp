@@ -3,6 +3,7 @@
 // instance online, and every program run gets only what is left of the monitor's time.
 
 #include <climits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -458,12 +459,13 @@ QLibStatus CTollan::_ThirdLevelMonitor(const CTollanAttrib& attrib, uint32_t* st
     uint64_t start = _GetCurrentTimeMs();
     CTollanPassword password = attrib.GetSAPAdminPassword();
     const std::wstring& command = attrib.GetMonitorProgram();
-    // Only blanks and tabs name no program: as good as empty.
-    std::wstring program = TollanProgramOf(command);
-    if (program.empty()) {
+    // Only blanks and tabs name no program: as good as empty. A quoted empty path names one that does not exist.
+    std::optional<std::wstring> named = TollanProgramOf(command);
+    if (!named) {
         QLIB_TRACE(ThirdFn, L"MonitorProgram attribute is null, skipping Third Level Monitor.");
         return QLibOk();
     }
+    const std::wstring& program = *named;
     QLIB_TRACE(ThirdFn, L"mpname [%s] from MonitorProgram [%s].", program.c_str(), command.c_str());
     QLIB_TRACE(ThirdFn, L"Got the exe name [%s] from the MonitorProgram [%s].", program.c_str(), command.c_str());
     QLIB_TRACE(ThirdFn, L"tmpexe [%s] from exename [%s].", program.c_str(), program.c_str());
