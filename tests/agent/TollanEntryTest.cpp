@@ -53,6 +53,32 @@ TEST(EntryPoints, NullResourceNameIsAParseFailureWithADump)
     TarnAgHostStop();
 }
 
+// The framework's "success" that hands back no name or no list is the entry point's parse failure, never a
+// read of null.
+TEST(EntryPoints, FrameworkSuccessWithNothingInItIsAParseFailure)
+{
+    const struct {
+        const char* call;
+        uint32_t id;
+    } rows[] = {{"TarnAgEncodeString", 10010}, {"TarnAgGetEncodedArgList", 10011}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.call);
+        TarnTestCluster files(BareCluster() + "fail " + row.call + " * null\n");
+        TarnTestAgentModule agent(L"Tollan.dll");
+        ASSERT_EQ(0, TarnAgHostStart(L"Tollan.dll"));
+        for (const EntryRow& entry : Entries) {
+            TarnAgHostLogClear();
+            uint32_t result = 99;
+            ASSERT_EQ(0, TarnAgHostCall(entry.op, "R1", &result));
+            EXPECT_EQ(entry.initial, result);
+            EXPECT_EQ((std::vector<uint32_t>{row.id, entry.parseFailedId}), MessageIds());
+            EXPECT_NE(std::wstring::npos, MessageText(entry.parseFailedId).find(L"[1, 0x00000057]"));
+        }
+        TarnAgHostStop();
+        EXPECT_EQ(0u, TarnAgHostUnreleased());
+    }
+}
+
 // Tollan.dll's larger allocations fail while armed, so that an entry point meets std::bad_alloc. Small ones
 // go on: the runtime's per-thread blocks and the exception object itself are small.
 std::atomic<bool> g_FailAllocations{false};
