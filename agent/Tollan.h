@@ -25,6 +25,20 @@ enum CTollanOperation : uint32_t {
     TOLLAN_OP_CLEAN = 4,
 };
 
+// An operation's time left, counted on the agent's clock from the moment the object is made: the budget less
+// the time since, and never more than it was at the last reading, so that a clock set back gives nothing back.
+class CTollanTimeLeft {
+public:
+    explicit CTollanTimeLeft(int64_t budget);
+    // Signed milliseconds; zero or less means none is left.
+    int64_t Get();
+
+private:
+    uint64_t m_Start;
+    int64_t m_Budget;
+    int64_t m_Left;
+};
+
 class CTollan {
 public:
     // Which of the instance's processes run: one walk of the process list. Fails when the list cannot be
@@ -71,8 +85,6 @@ public:
                               uint32_t action);
     // Milliseconds of the system clock (since 1601, UTC).
     static uint64_t _GetCurrentTimeMs();
-    // The budget less the time since start, never more than the budget, even when the clock was set back.
-    static int64_t _GetTimeLeft(uint64_t start, int64_t budget);
     // "DD-Mon-YYYY hh:mm:ss" in UTC.
     static std::wstring _GetDateTimeString();
     // The month's English three-letter name, "???" outside 1 to 12.
@@ -100,11 +112,11 @@ private:
     bool AnyProcessRunning() const;
     QLibStatus CheckProcesses(const CTollanAttrib& attrib, uint32_t* architecture);
     bool OnlineAs(uint32_t architecture) const;
-    QLibStatus RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, uint64_t start, int64_t timeLeft,
+    QLibStatus RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, CTollanTimeLeft& timeLeft,
                               uint32_t* state, Recheck* outcome);
-    // No process of the instance runs any more: within the time left, until start + budget.
-    bool WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring& command, uint64_t start, int64_t budget);
-    QLibStatus RecheckJcontrol(const CTollanAttrib& attrib, uint64_t start, int64_t timeLeft, uint32_t* state);
+    // No process of the instance runs any more, within the time left.
+    bool WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring& command, CTollanTimeLeft& timeLeft);
+    QLibStatus RecheckJcontrol(const CTollanAttrib& attrib, CTollanTimeLeft& timeLeft, uint32_t* state);
 
     // Every distinct name of the working ProcMon list was matched by a process in the last check.
     bool m_AllNamesRunning = false;
