@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <atomic>
 #include <set>
 #include <string>
@@ -200,33 +202,75 @@ TEST(EntryPoints, TwoResourcesAtOnceDumpTheirOwnTraces)
     }
 }
 
-// Bytes in use on every heap of the process, block by block: Wine reports no private usage.
-size_t HeapBytesInUse()
-{
-    std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 8);
-    heaps.resize(std::min<size_t>(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()), heaps.size()));
-    size_t bytes = 0;
-    for (HANDLE heap : heaps) {
-        if (!HeapLock(heap))
-            continue;
-        PROCESS_HEAP_ENTRY entry{};
-        while (HeapWalk(heap, &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                bytes += entry.cbData;
-        HeapUnlock(heap);
+// The agent's own heap use, weighed through its C runtime imports: the bytes of the blocks it took and has not
+// given back. Wine reports no private usage, and the bytes in use on the process's heaps also grow with every
+// thread the framework stand-in starts for a call. Armed with a planted leak, the agent's frees free nothing.
+class AgentAllocations {
+public:
+    explicit AgentAllocations(HMODULE agent)
+        : m_Malloc(agent, "malloc", reinterpret_cast<const void*>(&Malloc)),
+          m_Realloc(agent, "realloc", reinterpret_cast<const void*>(&Realloc)),
+          m_Free(agent, "free", reinterpret_cast<const void*>(&Free))
+    {
+        s_Self = this;
     }
-    return bytes;
-}
+    ~AgentAllocations() { s_Self = nullptr; }
+    bool Active() const { return m_Malloc.Active() && m_Free.Active(); }
+    void PlantLeak(bool leak) { m_Leak = leak; }
+    size_t LiveBytes()
+    {
+        std::lock_guard<std::mutex> hold(m_Lock);
+        return m_Bytes;
+    }
 
-// The planted leak: while armed, Tollan.dll's frees free nothing.
-std::atomic<bool> g_Leak{false};
-ImportHook* g_Free = nullptr;
+private:
+    static void* __cdecl Malloc(size_t size)
+    {
+        return s_Self->Took(s_Self->m_Malloc.Original<void*(__cdecl*)(size_t)>()(size), size);
+    }
+    static void* __cdecl Realloc(void* block, size_t size)
+    {
+        void* moved = s_Self->m_Realloc.Original<void*(__cdecl*)(void*, size_t)>()(block, size);
+        if (moved != nullptr || size == 0)
+            s_Self->Gave(block);
+        return s_Self->Took(moved, size);
+    }
+    static void __cdecl Free(void* block)
+    {
+        if (s_Self->m_Leak)
+            return;
+        s_Self->Gave(block);
+        s_Self->m_Free.Original<void(__cdecl*)(void*)>()(block);
+    }
+    void* Took(void* block, size_t size)
+    {
+        std::lock_guard<std::mutex> hold(m_Lock);
+        if (block != nullptr) {
+            m_Blocks[block] = size;
+            m_Bytes += size;
+        }
+        return block;
+    }
+    // Blocks taken before the weighing began are not counted.
+    void Gave(void* block)
+    {
+        std::lock_guard<std::mutex> hold(m_Lock);
+        auto it = m_Blocks.find(block);
+        if (it == m_Blocks.end())
+            return;
+        m_Bytes -= it->second;
+        m_Blocks.erase(it);
+    }
 
-void __cdecl LeakingFree(void* block)
-{
-    if (!g_Leak)
-        g_Free->Original<void(__cdecl*)(void*)>()(block);
-}
+    static inline AgentAllocations* s_Self = nullptr;
+    std::mutex m_Lock;
+    std::map<void*, size_t> m_Blocks;
+    size_t m_Bytes = 0;
+    std::atomic<bool> m_Leak{false};
+    ImportHook m_Malloc;
+    ImportHook m_Realloc;
+    ImportHook m_Free;
+};
 
 TEST(EntryPoints, SoakOfMonitorCyclesLeavesNothingBehind)
 {
@@ -236,9 +280,8 @@ TEST(EntryPoints, SoakOfMonitorCyclesLeavesNothingBehind)
     ASSERT_TRUE(a.started) << a.sap.Error();
     ASSERT_TRUE(a.Run());
     a.Own();
-    ImportHook free(a.agent->Get(), "free", reinterpret_cast<const void*>(&LeakingFree));
-    ASSERT_TRUE(free.Active());
-    g_Free = &free;
+    AgentAllocations allocations(a.agent->Get());
+    ASSERT_TRUE(allocations.Active());
     // As the framework calls it: several resources' monitors at once, each call on a thread of its own.
     auto cycles = [&](int threads, int count) {
         std::vector<std::thread> callers;
@@ -263,11 +306,11 @@ TEST(EntryPoints, SoakOfMonitorCyclesLeavesNothingBehind)
         int count;
     } rows[] = {{"as built", false, 1600}, {"planted leak", true, 200}};
     for (const auto& row : rows) {
-        g_Leak = row.leak;
-        size_t before = HeapBytesInUse();
+        allocations.PlantLeak(row.leak);
+        size_t before = allocations.LiveBytes();
         EXPECT_EQ(row.count, cycles(8, row.count)) << row.name;
-        size_t after = HeapBytesInUse();
-        g_Leak = false;
+        size_t after = allocations.LiveBytes();
+        allocations.PlantLeak(false);
         EXPECT_EQ(row.leak, after >= before + (1u << 20)) << row.name << ": " << before << " -> " << after;
     }
     // The ledger matches releases to creations by handle value, which calls on other threads may reuse in
@@ -275,7 +318,6 @@ TEST(EntryPoints, SoakOfMonitorCyclesLeavesNothingBehind)
     LedgerHook ledger(a.agent->Get());
     EXPECT_EQ(200, cycles(1, 200));
     EXPECT_EQ(std::vector<std::wstring>(), ledger.Outstanding());
-    g_Free = nullptr;
 }
 
 } // namespace
