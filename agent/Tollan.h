@@ -8,6 +8,7 @@
 
 #include "LibStatus.h"
 #include "TollanAttrib.h"
+#include "TollanTimeLeft.h"
 
 // The framework's resource states.
 enum CTollanState : uint32_t {
@@ -54,8 +55,9 @@ public:
     // handles opened when they were matched.
     QLibStatus Kill(const CTollanAttrib& attrib, int64_t timeLeft, uint32_t* failed);
     // SAP's kill tool, a wait for the processes to go, the service's stop and a kill of what is left, then
-    // the log record. *failed as Kill gives it; a failed Kill is also the result.
-    QLibStatus Clean(const CTollanAttrib& attrib, uint32_t* failed);
+    // the log record. *failed as Kill gives it; a failed Kill is also the result. The framework's clean reason
+    // plays no part.
+    QLibStatus Clean(const CTollanAttrib& attrib, uint32_t reason, uint32_t* failed);
     // The stop command, the service's stop and a kill of what is left, then the log record. *result stays 0.
     QLibStatus Offline(const CTollanAttrib& attrib, uint32_t* result);
     // Leftovers killed, the service and the start command run, the counter reset, then SAP's own check until
@@ -70,8 +72,6 @@ public:
                               uint32_t action);
     // Milliseconds of the system clock (since 1601, UTC).
     static uint64_t _GetCurrentTimeMs();
-    // The budget less the time since start, never more than the budget, even when the clock was set back.
-    static int64_t _GetTimeLeft(uint64_t start, int64_t budget);
     // "DD-Mon-YYYY hh:mm:ss" in UTC.
     static std::wstring _GetDateTimeString();
     // The month's English three-letter name, "???" outside 1 to 12.
@@ -101,12 +101,12 @@ private:
     bool NamedProcessRunning() const { return m_NamedRunning; }
     QLibStatus CheckProcesses(const CTollanAttrib& attrib, uint32_t* architecture);
     bool OnlineAs(uint32_t architecture) const;
-    QLibStatus RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, uint64_t start, int64_t timeLeft,
+    QLibStatus RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, CTollanTimeLeft& timeLeft,
                               uint32_t* state, Recheck* outcome);
-    // No process of the instance that a ProcMon name matches runs any more: within the time left, until
-    // start + budget. Others of its accounts (the SAP service's own program) go with the service and the kill.
-    bool WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring& command, uint64_t start, int64_t budget);
-    QLibStatus RecheckJcontrol(const CTollanAttrib& attrib, uint64_t start, int64_t timeLeft, uint32_t* state);
+    // No process of the instance that a ProcMon name matches runs any more, within the time left. Others of its
+    // accounts (the SAP service's own program) go with the service and the kill.
+    bool WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring& command, CTollanTimeLeft& timeLeft);
+    QLibStatus RecheckJcontrol(const CTollanAttrib& attrib, CTollanTimeLeft& timeLeft, uint32_t* state);
 
     // Every distinct name of the working ProcMon list was matched by a process in the last check.
     bool m_AllNamesRunning = false;

@@ -40,6 +40,12 @@ std::string CookieName(const std::wstring& resourceName, bool* converted)
     return name + "_tollan_slmcounter";
 }
 
+// The framework's own code, or an invalid parameter when it answered success without an answer.
+QLibStatus FrameworkFailure(int32_t result)
+{
+    return QLibFailure(QLIB_ERR_FRAMEWORK, result != 0 ? static_cast<uint32_t>(result) : ERROR_INVALID_PARAMETER);
+}
+
 } // namespace
 
 // The framework's list, read one value at a time and never past its closing null entry.
@@ -78,8 +84,9 @@ QLibStatus CTollanAttrib::Parse(uint32_t kind, const char* resourceName, TarnAgA
     uint32_t length = 0;
     int32_t result = TarnAgEncodeString(0, resourceName, static_cast<uint32_t>(strlen(resourceName) + 1),
                                         TARNAG_TO_WIDE, wideName.put(), &length);
-    if (result != 0) {
-        QLibStatus status = QLibFailure(QLIB_ERR_FRAMEWORK, static_cast<uint32_t>(result));
+    // A success that hands back nothing is as unreadable as a failure.
+    if (result != 0 || !wideName) {
+        QLibStatus status = FrameworkFailure(result);
         TOLLAN_FAILED_MSG(ParseFn, Source, 10010, L"Failed to convert(encode) resource name.", status);
         return status;
     }
@@ -87,8 +94,8 @@ QLibStatus CTollanAttrib::Parse(uint32_t kind, const char* resourceName, TarnAgA
 
     QLibUnique<wchar_t**, QLibTarnArgListFree> list;
     result = TarnAgGetEncodedArgList(0, args, TARNAG_TO_WIDE, list.put());
-    if (result != 0) {
-        QLibStatus status = QLibFailure(QLIB_ERR_FRAMEWORK, static_cast<uint32_t>(result));
+    if (result != 0 || !list) {
+        QLibStatus status = FrameworkFailure(result);
         TOLLAN_FAILED_MSG(ParseFn, Source, 10011, L"Failed to convert(encode) the argument list.", status);
         return status;
     }

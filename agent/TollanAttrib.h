@@ -5,11 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "LibStatus.h"
 #include "TarnAgfw.h"
+#include "TollanTimeLeft.h"
 
 // The entry points' kinds, as Parse and the checks take them.
 enum CTollanEntryKind : uint32_t {
@@ -35,9 +37,9 @@ private:
     std::vector<wchar_t> m_Text; // terminated
 };
 
-// The program a MonitorProgram names: a quoted path without its quotes, else the text up to the first blank
-// or tab. Empty when the value holds only blanks and tabs.
-std::wstring TollanProgramOf(const std::wstring& command);
+// The program a MonitorProgram names: a quoted path without its quotes (an empty one names a program that does
+// not exist), else the text up to the first blank or tab. None when the value holds only blanks and tabs.
+std::optional<std::wstring> TollanProgramOf(const std::wstring& command);
 // 'A'-'Z' and 'a'-'z' trade case; every other character stays.
 char SwapCaseChar(char c);
 // At most size - 1 characters and a terminator (when size is non-zero); the source's whole length.
@@ -134,6 +136,6 @@ private:
     int32_t m_EPProgramTimeout = 0;
     std::vector<std::wstring> m_ProcMon;
     uint32_t m_Timeout = 0;
-    uint64_t m_CheckStart = 0;
-    int64_t m_CheckBudget = 0;
+    // Read by the const checks; each reading may only lower it.
+    mutable CTollanTimeLeft m_CheckTime{0};
 };

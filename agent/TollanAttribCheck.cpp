@@ -142,13 +142,13 @@ constexpr uint32_t Every = Online | Offline | Clean | Monitor;
 
 } // namespace
 
-// The program a MonitorProgram names: a quoted path without its quotes, else the text up to the
-// first blank or tab. Empty when the value holds only blanks and tabs.
-std::wstring TollanProgramOf(const std::wstring& command)
+// The program a MonitorProgram names: a quoted path without its quotes (an empty one names a program that does
+// not exist), else the text up to the first blank or tab. None when the value holds only blanks and tabs.
+std::optional<std::wstring> TollanProgramOf(const std::wstring& command)
 {
     size_t start = command.find_first_not_of(L" \t");
     if (start == std::wstring::npos)
-        return std::wstring();
+        return std::nullopt;
     if (command[start] == L'"') {
         size_t close = command.find(L'"', start + 1);
         return command.substr(start + 1, close == std::wstring::npos ? std::wstring::npos : close - start - 1);
@@ -183,8 +183,7 @@ QLibStatus CTollanAttrib::_CheckArgs(int32_t kind)
         {Online, &CTollanAttrib::CheckMonitorProgram},
     };
     // The directory lookups of the checks may take no longer than the entry point has.
-    m_CheckStart = CTollan::_GetCurrentTimeMs();
-    m_CheckBudget = BudgetOf(TimeoutOf(static_cast<uint32_t>(kind)), m_EPProgramTimeout);
+    m_CheckTime = CTollanTimeLeft(BudgetOf(TimeoutOf(static_cast<uint32_t>(kind)), m_EPProgramTimeout));
     uint32_t bit = kind >= 0 && kind < 32 ? KindBit(kind) : 0;
     for (const auto& entry : checks) {
         if ((entry.kinds & bit) == 0)
@@ -198,7 +197,7 @@ QLibStatus CTollanAttrib::_CheckArgs(int32_t kind)
 
 int64_t CTollanAttrib::CheckTimeLeft() const
 {
-    return CTollan::_GetTimeLeft(m_CheckStart, m_CheckBudget);
+    return m_CheckTime.Get();
 }
 
 QLibStatus CTollanAttrib::CheckSAPSID()
@@ -464,17 +463,17 @@ QLibStatus CTollanAttrib::CheckEnqSrvResName()
 QLibStatus CTollanAttrib::CheckMonitorProgram()
 {
     const wchar_t* command = m_MonitorProgram.c_str();
-    std::wstring program = TollanProgramOf(m_MonitorProgram);
-    if (program.empty()) {
+    std::optional<std::wstring> program = TollanProgramOf(m_MonitorProgram);
+    if (!program) {
         CHECK_TRACE(L"MonitorProgram [%s] is null.", command);
         return QLibOk();
     }
-    const wchar_t* name = program.c_str();
+    const wchar_t* name = program->c_str();
     CHECK_TRACE(L"mpname [%s] from MonitorProgram [%s].", name, command);
     CHECK_TRACE(L"Got the exe name [%s] from the MonitorProgram [%s].", name, command);
     CHECK_TRACE(L"tmpexe [%s] from exename [%s].", name, name);
     uint8_t exists = 0;
-    QLibStatus status = CTollanUtil::DoesExistFile(program, &exists);
+    QLibStatus status = CTollanUtil::DoesExistFile(*program, &exists);
     return Judge(status, exists != 0, name,
                  {L"CTollanUtil::DoesExistFile", nullptr, 10060, L"Failed to check MonitorProgram [%s] exist or not.",
                   L"MonitorProgram [%s] does NOT exist [%d, 0x%.08X].", 10061, L"MonitorProgram [%s] does NOT exist.",

@@ -89,13 +89,13 @@ struct EntryPoint {
     uint32_t initial; // the result until the operation sets it; also the answer when none ran
 };
 
-using Operation = QLibStatus (*)(CTollanAttrib& attrib, uint32_t* result);
-
 bool WantsDump(const std::wstring& level)
 {
     return level == L"TRACE" || level == L"TRACETRACE";
 }
 
+// operation: QLibStatus (CTollanAttrib& attrib, uint32_t* result).
+template <typename Operation>
 uint32_t RunOperation(const EntryPoint& entry, const char* resource, TarnAgArgs* args, Operation operation)
 {
     g_QLibLogQueue.OpenThreadQueue();
@@ -127,6 +127,7 @@ uint32_t RunOperation(const EntryPoint& entry, const char* resource, TarnAgArgs*
 }
 
 // One resource entry point: its operation's result, or its initial value when an exception ended the call.
+template <typename Operation>
 uint32_t RunEntryPoint(const EntryPoint& entry, const char* resource, TarnAgArgs* args, Operation operation)
 {
     try {
@@ -174,11 +175,11 @@ uint32_t TollanMonitor(const char* resource, TarnAgArgs* args, void*)
                          [](CTollanAttrib& attrib, uint32_t* result) { return CTollan().Monitor(attrib, result); });
 }
 
-// The reason the framework gives plays no part in the clean.
-uint32_t TollanClean(const char* resource, uint32_t, TarnAgArgs* args)
+uint32_t TollanClean(const char* resource, uint32_t reason, TarnAgArgs* args)
 {
-    return RunEntryPoint(Clean, resource, args,
-                         [](CTollanAttrib& attrib, uint32_t* result) { return CTollan().Clean(attrib, result); });
+    return RunEntryPoint(Clean, resource, args, [reason](CTollanAttrib& attrib, uint32_t* result) {
+        return CTollan().Clean(attrib, reason, result);
+    });
 }
 
 void TollanShutdown()

@@ -99,13 +99,18 @@ QLibStatus ReportNotStarted(const QLibChildResult& run, const std::wstring& comm
 {
     static const struct {
         const char* call;
+        QLibChildPipe pipe;
         uint32_t id;
         const wchar_t* text;
     } Messages[] = {
-        // The output pipe is made first.
-        {"CreatePipe", 10176, L"CreatePipe failed for the standard output."},
-        {"SetHandleInformation", 10177, L"SetHandleInformation failed to close the read end of the output pipe."},
-        {"WriteFile", 10178, L"WriteFile failed to push the input for jcmon.exe into the stdin pipe."},
+        {"CreatePipe", QLibChildPipe::Input, 10174, L"CreatePipe failed for the standard input."},
+        {"SetHandleInformation", QLibChildPipe::Input, 10175,
+         L"SetHandleInformation failed to close the write end of the input pipe."},
+        {"CreatePipe", QLibChildPipe::Output, 10176, L"CreatePipe failed for the standard output."},
+        {"SetHandleInformation", QLibChildPipe::Output, 10177,
+         L"SetHandleInformation failed to close the read end of the output pipe."},
+        {"WriteFile", QLibChildPipe::None, 10178,
+         L"WriteFile failed to push the input for jcmon.exe into the stdin pipe."},
     };
     QLibStatus status = run.failure;
     if (strcmp(run.failedCall, "CreateProcessAsUserW") == 0) {
@@ -115,7 +120,7 @@ QLibStatus ReportNotStarted(const QLibChildResult& run, const std::wstring& comm
     }
     QLIB_TRACE_FAILED(Function, Wide(run.failedCall).c_str(), status);
     for (const auto& message : Messages)
-        if (strcmp(run.failedCall, message.call) == 0)
+        if (strcmp(run.failedCall, message.call) == 0 && run.failedPipe == message.pipe)
             JCMON_MSG(TARNAG_SEV_FAILURE, message.id, L"%s", message.text);
     return status;
 }

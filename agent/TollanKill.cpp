@@ -153,11 +153,10 @@ QLibStatus CTollan::Kill(const CTollanAttrib& attrib, int64_t timeLeft, uint32_t
     return result;
 }
 
-bool CTollan::WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring& command, uint64_t start,
-                                 int64_t budget)
+bool CTollan::WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring& command, CTollanTimeLeft& timeLeft)
 {
     const char* function = CleanFunction;
-    int64_t left = _GetTimeLeft(start, budget);
+    int64_t left = timeLeft.Get();
     if (left < StateCheckCharge) {
         TOLLAN_TRACE_MSG(TARNAG_SEV_WARNING, function, Source, 10129,
                          L"Not enough time [%d]secs to delay after graceful shutdown in clean.",
@@ -186,7 +185,7 @@ bool CTollan::WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring
             break;
         }
         Sleep(static_cast<DWORD>(RecheckPause));
-        left = std::min(left - RecheckPause, _GetTimeLeft(start, budget));
+        left = std::min(left - RecheckPause, timeLeft.Get());
     }
     if (!ended && left < StateCheckCharge)
         TOLLAN_TRACE_MSG(TARNAG_SEV_WARNING, function, Source, 10132,
@@ -195,12 +194,11 @@ bool CTollan::WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring
     return ended;
 }
 
-QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
+QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t /*reason*/, uint32_t* killFailed)
 {
     const char* function = CleanFunction;
     operation = TOLLAN_OP_CLEAN;
-    uint64_t start = _GetCurrentTimeMs();
-    int64_t budget = attrib.GetTimeBudget();
+    CTollanTimeLeft timeLeft(attrib.GetTimeBudget());
     *killFailed = 0;
     const std::wstring& host = attrib.GetSAPHost();
     const std::wstring& home = attrib.GetSAPHome();
@@ -230,7 +228,13 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
         bool built = CTollanUtil::GetToolCommand(CTollanTool::SapSrvKill, attrib, &tool, &directory, &command);
         if (!built)
             tool = home + L"\\sapsrvkill.exe";
-        if (!built || (CTollanUtil::DoesExistFile(tool, &toolExists).IsOK() && !toolExists)) {
+        QLibStatus check = built ? CTollanUtil::DoesExistFile(tool, &toolExists) : QLibOk();
+        if (check.IsFailed()) {
+            QLIB_TRACE_FAILED(function, L"CTollanUtil::DoesExistFile", check);
+            TOLLAN_TRACE_MSG(TARNAG_SEV_WARNING, function, Source, 10126,
+                             L"File [%s] NOT found. Continueing the clean operation.", tool.c_str());
+            graceful = false;
+        } else if (!toolExists) {
             QLIB_TRACE_FAILED(function, L"CTollanUtil::DoesExistFile.", QLibWin32Failure(ERROR_FILE_NOT_FOUND));
             QLIB_TRACE(function, L"File [%s] does NOT exist. Continueing the clean operation.", tool.c_str());
             TOLLAN_MSG(TARNAG_SEV_WARNING, function, Source, 10127,
@@ -245,7 +249,7 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
         uint32_t exitCode = 0;
         QLibStatus run = CTollanUtil::CreateAndGetExitCode(command, directory, attrib.GetSAPAdmin(),
                                                            attrib.GetSAPAdminDomain(), password.c_str(), &output,
-                                                           &exitCode, _GetTimeLeft(start, budget));
+                                                           &exitCode, timeLeft.Get());
         if (run.IsFailed()) {
             QLIB_TRACE_FAILED(function, L"Graceful shutdown of SAP Instance failed to stop the SAP Instance.", run);
             if (run.GetCode() == WAIT_TIMEOUT)
@@ -254,15 +258,15 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t* killFailed)
                                  L"process for this SAP Instance.",
                                  command.c_str());
         } else {
-            (void)WaitForInstanceEnd(attrib, command, start, budget);
+            (void)WaitForInstanceEnd(attrib, command, timeLeft);
         }
     }
 
-    TollanStopService(function, attrib, _GetTimeLeft(start, budget),
+    TollanStopService(function, attrib, timeLeft.Get(),
                       {L"Going to stop the SAP Service [%s].", L"StopService failed to stop the SAP Service.", 10133,
                        10134, L"Successfully stopped the SAP Service [%s]."});
 
-    QLibStatus kill = Kill(attrib, _GetTimeLeft(start, budget), killFailed);
+    QLibStatus kill = Kill(attrib, timeLeft.Get(), killFailed);
     QLIB_TRACE(function,
                kill.IsFailed() ? L"Failed to Clean the resource for SAP Instance."
                                : L"Succesfully Cleaned the resource for SAP Instance.");

@@ -3,6 +3,7 @@
 // instance online, and every program run gets only what is left of the monitor's time.
 
 #include <climits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -127,12 +128,11 @@ const Tool Ensmon = {L"ensmon.exe", 10151, 10152, 10153, false};
 class SecondLevel {
 public:
     SecondLevel(const CTollanAttrib& attrib, int64_t timeLeft)
-        : m_Attrib(attrib), m_Password(attrib.GetSAPAdminPassword()), m_Start(CTollan::_GetCurrentTimeMs()),
-          m_TimeLeft(timeLeft)
+        : m_Attrib(attrib), m_Password(attrib.GetSAPAdminPassword()), m_TimeLeft(timeLeft)
     {
     }
 
-    int64_t TimeLeft() const { return CTollan::_GetTimeLeft(m_Start, m_TimeLeft); }
+    int64_t TimeLeft() { return m_TimeLeft.Get(); }
     QLibStatus Prepare(uint32_t architecture, bool* goOn);
     QLibStatus RunTool(const Tool& tool, const std::vector<CTollanUtil::CommandPart>& parts, uint32_t* exitCode);
     QLibStatus RunSapinfo(const Tool& tool, uint32_t* exitCode)
@@ -148,8 +148,7 @@ private:
 
     const CTollanAttrib& m_Attrib;
     CTollanPassword m_Password;
-    uint64_t m_Start;
-    int64_t m_TimeLeft;
+    CTollanTimeLeft m_TimeLeft;
 };
 
 QLibStatus SecondLevel::CheckMonHome(bool* goOn)
@@ -312,8 +311,8 @@ uint32_t CombineAddIn(uint32_t abap, uint32_t java)
 
 QLibStatus CTollan::Monitor(CTollanAttrib& attrib, uint32_t* state)
 {
-    uint64_t start = _GetCurrentTimeMs();
     int64_t budget = attrib.GetTimeBudget();
+    CTollanTimeLeft timeLeft(budget);
     *state = TOLLAN_STATE_UNKNOWN;
     operation = TOLLAN_OP_MONITOR;
 
@@ -330,7 +329,7 @@ QLibStatus CTollan::Monitor(CTollanAttrib& attrib, uint32_t* state)
     QLIB_TRACE(MonitorFn, L"Process level check returned resource is Online.");
 
     if (SecondLevelDue(attrib)) {
-        status = _SecondLevelMonitor(attrib, state, _GetTimeLeft(start, budget));
+        status = _SecondLevelMonitor(attrib, state, timeLeft.Get());
         if (status.IsFailed()) {
             QLIB_TRACE_FAILED(MonitorFn, L"Failed to perform second level monitoring.", status);
             TOLLAN_MSG(TARNAG_SEV_FAILURE, MonitorFn, Source, 10117,
@@ -343,7 +342,7 @@ QLibStatus CTollan::Monitor(CTollanAttrib& attrib, uint32_t* state)
         }
     }
 
-    status = _ThirdLevelMonitor(attrib, state, _GetTimeLeft(start, budget));
+    status = _ThirdLevelMonitor(attrib, state, timeLeft.Get());
     if (status.IsFailed()) {
         QLIB_TRACE_FAILED(MonitorFn, L"Failed to perform third level monitoring.", status);
         TOLLAN_MSG(TARNAG_SEV_FAILURE, MonitorFn, Source, 10118,
@@ -455,15 +454,16 @@ QLibStatus CTollan::_InterpretEnsmonExitCode(uint32_t exitCode, uint32_t* state,
 QLibStatus CTollan::_ThirdLevelMonitor(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLeft)
 {
     QLIB_TRACE(ThirdFn, L"_ThirdLevelMonitor is called with timeinhand [%I64d].", timeLeft);
-    uint64_t start = _GetCurrentTimeMs();
+    CTollanTimeLeft ownTimeLeft(timeLeft);
     CTollanPassword password = attrib.GetSAPAdminPassword();
     const std::wstring& command = attrib.GetMonitorProgram();
-    // Only blanks and tabs name no program: as good as empty.
-    std::wstring program = TollanProgramOf(command);
-    if (program.empty()) {
+    // Only blanks and tabs name no program: as good as empty. A quoted empty path names one that does not exist.
+    std::optional<std::wstring> named = TollanProgramOf(command);
+    if (!named) {
         QLIB_TRACE(ThirdFn, L"MonitorProgram attribute is null, skipping Third Level Monitor.");
         return QLibOk();
     }
+    const std::wstring& program = *named;
     QLIB_TRACE(ThirdFn, L"mpname [%s] from MonitorProgram [%s].", program.c_str(), command.c_str());
     QLIB_TRACE(ThirdFn, L"Got the exe name [%s] from the MonitorProgram [%s].", program.c_str(), command.c_str());
     QLIB_TRACE(ThirdFn, L"tmpexe [%s] from exename [%s].", program.c_str(), program.c_str());
@@ -486,7 +486,7 @@ QLibStatus CTollan::_ThirdLevelMonitor(const CTollanAttrib& attrib, uint32_t* st
         return status;
     }
 
-    int64_t left = _GetTimeLeft(start, timeLeft);
+    int64_t left = ownTimeLeft.Get();
     QLIB_TRACE(ThirdFn, L"Going to run MonitorProgram [%s].", command.c_str());
     std::wstring output;
     uint32_t exitCode = 0;

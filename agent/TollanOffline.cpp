@@ -70,8 +70,8 @@ QLibStatus CTollan::Offline(const CTollanAttrib& attrib, uint32_t* result)
 {
     const char* function = OfflineFunction;
     operation = TOLLAN_OP_OFFLINE;
-    uint64_t start = _GetCurrentTimeMs();
     int64_t budget = attrib.GetTimeBudget();
+    CTollanTimeLeft timeLeft(budget);
     *result = 0;
 
     QLIB_TRACE(function, L"Performing process level check before Offline.");
@@ -90,18 +90,18 @@ QLibStatus CTollan::Offline(const CTollanAttrib& attrib, uint32_t* result)
         // Processes behind a stopped service, or a broken set: nothing to stop by command, but they must go.
         QLIB_TRACE(function, L"Processes of the SAP Instance still run. Stopping its service and ending them.");
     } else {
-        status = RunStopCommand(attrib, _GetTimeLeft(start, budget));
+        status = RunStopCommand(attrib, timeLeft.Get());
         if (status.IsFailed())
             return status;
     }
 
-    TollanStopService(function, attrib, _GetTimeLeft(start, budget),
+    TollanStopService(function, attrib, timeLeft.Get(),
                       {L"Stop the SAP Service [%s].", L"Failed to stop the SAP service.", 10113, 10114,
                        L"The SAP Service [%s] stopped successfully."});
 
     QLIB_TRACE(function, L"Cleanup the resource for SAP Instance.");
     uint32_t killFailed = 0;
-    QLibStatus kill = Kill(attrib, _GetTimeLeft(start, budget), &killFailed);
+    QLibStatus kill = Kill(attrib, timeLeft.Get(), &killFailed);
     if (kill.IsFailed()) {
         QLIB_TRACE_FAILED(function, L"Failed to cleamup the resource for SAP Instance.", kill);
         TOLLAN_MSG(TARNAG_SEV_FAILURE, function, Source, 10115, L"Failed to cleanup the resource for SAP Instance.");

@@ -185,7 +185,7 @@ int32_t Seconds(int64_t ms)
 class OnlineCall {
 public:
     OnlineCall(CTollan& tollan, CTollanAttrib& attrib)
-        : m_Tollan(tollan), m_Attrib(attrib), m_Start(CTollan::_GetCurrentTimeMs()), m_Budget(attrib.GetTimeBudget()),
+        : m_Tollan(tollan), m_Attrib(attrib), m_Budget(attrib.GetTimeBudget()), m_TimeLeft(m_Budget),
           m_Password(attrib.GetSAPAdminPassword())
     {
     }
@@ -193,7 +193,7 @@ public:
     QLibStatus Run();
 
 private:
-    int64_t TimeLeft() const { return CTollan::_GetTimeLeft(m_Start, m_Budget); }
+    int64_t TimeLeft() { return m_TimeLeft.Get(); }
     void Cleanup();
     QLibStatus StartSAPService();
     QLibStatus RunStartCommand();
@@ -209,8 +209,8 @@ private:
 
     CTollan& m_Tollan;
     CTollanAttrib& m_Attrib;
-    uint64_t m_Start;
     int64_t m_Budget;
+    CTollanTimeLeft m_TimeLeft;
     CTollanPassword m_Password;
     uint32_t m_State = TOLLAN_STATE_UNKNOWN; // jcmon's answer
 };

@@ -92,13 +92,19 @@ uint64_t CTollan::_GetCurrentTimeMs()
     return units.QuadPart / 10000;
 }
 
-int64_t CTollan::_GetTimeLeft(uint64_t start, int64_t budget)
+CTollanTimeLeft::CTollanTimeLeft(int64_t budget)
+    : m_Start(CTollan::_GetCurrentTimeMs()), m_Budget(budget), m_Left(budget)
 {
-    uint64_t now = _GetCurrentTimeMs();
-    // A clock set back gives no time: the elapsed time never counts below zero.
-    uint64_t elapsed = now > start ? now - start : 0;
+}
+
+int64_t CTollanTimeLeft::Get()
+{
+    uint64_t now = CTollan::_GetCurrentTimeMs();
+    // Before the start (a clock set back) no time has passed; the least of both readings counts.
+    uint64_t elapsed = now > m_Start ? now - m_Start : 0;
     // Bounded so that the difference cannot wrap; any such span is far past every budget.
-    return budget - static_cast<int64_t>(std::min<uint64_t>(elapsed, INT64_MAX / 2));
+    m_Left = std::min(m_Left, m_Budget - static_cast<int64_t>(std::min<uint64_t>(elapsed, INT64_MAX / 2)));
+    return m_Left;
 }
 
 std::wstring CTollan::_GetDateTimeString()

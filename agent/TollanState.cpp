@@ -202,11 +202,11 @@ bool CTollan::OnlineAs(uint32_t architecture) const
     return architecture == TOLLAN_ARCH_ADDIN ? dispWorkRunning && java : java;
 }
 
-QLibStatus CTollan::RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, uint64_t start, int64_t timeLeft,
+QLibStatus CTollan::RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, CTollanTimeLeft& timeLeft,
                                    uint32_t* state, Recheck* outcome)
 {
     const char* function = ResourceFunction;
-    int64_t remaining = _GetTimeLeft(start, timeLeft);
+    int64_t remaining = timeLeft.Get();
     *outcome = Recheck::Exhausted;
     while (remaining > JlaunchRecheckNeeds && operation == TOLLAN_OP_MONITOR) {
         QLIB_TRACE(function, L"Sleeping for [5]secs before rechecking for jlaunch.exe.");
@@ -223,7 +223,7 @@ QLibStatus CTollan::RecheckJlaunch(const CTollanAttrib& attrib, uint32_t archite
         }
         QLIB_TRACE(function, CriticalDown);
         *state = TOLLAN_STATE_OFFLINE;
-        remaining = _GetTimeLeft(start, timeLeft) - RecheckPause;
+        remaining = timeLeft.Get() - RecheckPause;
     }
     if (remaining < RecheckPause) {
         QLIB_TRACE(function, L"Not enough time to recheck for jlaunch.exe.");
@@ -233,10 +233,10 @@ QLibStatus CTollan::RecheckJlaunch(const CTollanAttrib& attrib, uint32_t archite
     return QLibOk();
 }
 
-QLibStatus CTollan::RecheckJcontrol(const CTollanAttrib& attrib, uint64_t start, int64_t timeLeft, uint32_t* state)
+QLibStatus CTollan::RecheckJcontrol(const CTollanAttrib& attrib, CTollanTimeLeft& timeLeft, uint32_t* state)
 {
     const char* function = ResourceFunction;
-    int64_t remaining = _GetTimeLeft(start, timeLeft);
+    int64_t remaining = timeLeft.Get();
     while (remaining > JcontrolRecheckNeeds && operation == TOLLAN_OP_MONITOR) {
         QLIB_TRACE(function, L"Sleeping for [5]secs before rechecking for jcontrol.exe.");
         Sleep(static_cast<DWORD>(RecheckPause));
@@ -251,14 +251,14 @@ QLibStatus CTollan::RecheckJcontrol(const CTollanAttrib& attrib, uint64_t start,
         if (dispWorkRunning && jcontrolRunning) {
             QLIB_TRACE(function, NoJlaunch);
             Recheck outcome = Recheck::Exhausted;
-            status = RecheckJlaunch(attrib, TOLLAN_ARCH_ADDIN, start, timeLeft, state, &outcome);
+            status = RecheckJlaunch(attrib, TOLLAN_ARCH_ADDIN, timeLeft, state, &outcome);
             if (status.IsFailed() || outcome != Recheck::Exhausted)
                 return status;
         } else {
             QLIB_TRACE(function, CriticalDown);
             *state = TOLLAN_STATE_OFFLINE;
         }
-        remaining = _GetTimeLeft(start, timeLeft) - RecheckPause;
+        remaining = timeLeft.Get() - RecheckPause;
     }
     if (remaining < RecheckPause) {
         QLIB_TRACE(function, L"Not enough time to recheck for jcontrol.exe.");
@@ -271,7 +271,7 @@ QLibStatus CTollan::GetResourceState(const CTollanAttrib& attrib, uint32_t* stat
 {
     const char* function = ResourceFunction;
     ClearFlags();
-    uint64_t start = _GetCurrentTimeMs();
+    CTollanTimeLeft left(timeLeft);
     uint32_t arch = TOLLAN_ARCH_NONE;
     QLibStatus status = CheckProcesses(attrib, &arch);
     if (status.IsFailed())
@@ -355,9 +355,9 @@ QLibStatus CTollan::GetResourceState(const CTollanAttrib& attrib, uint32_t* stat
         *state = onlineOrOffline ? TOLLAN_STATE_UNKNOWN : TOLLAN_STATE_OFFLINE;
         break;
     case Verdict::RecheckJlaunch:
-        return RecheckJlaunch(attrib, arch, start, timeLeft, state, &outcome);
+        return RecheckJlaunch(attrib, arch, left, state, &outcome);
     case Verdict::RecheckJcontrol:
-        return RecheckJcontrol(attrib, start, timeLeft, state);
+        return RecheckJcontrol(attrib, left, state);
     case Verdict::Untouched:
         break;
     }

@@ -16,15 +16,26 @@
 namespace {
 
 // Readable by the agent: a wide open, so that no name is cut by a code page, and without backup
-// semantics, so that a directory never passes for a file.
-bool CanReadFile(const std::wstring& path)
+// semantics, so that a directory never passes for a file. A file that opens but cannot tell what it is
+// fails the check: nobody knows then whether it is there to use.
+QLibStatus QueryReadableFile(const std::wstring& path, uint8_t* readable)
 {
+    *readable = 0;
     QLibHandleOwner file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
-        return false;
+        return QLibOk();
     BY_HANDLE_FILE_INFORMATION info = {};
-    return GetFileInformationByHandle(file.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (!GetFileInformationByHandle(file.get(), &info))
+        return QLibLastError();
+    *readable = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 1 : 0;
+    return QLibOk();
+}
+
+bool CanReadFile(const std::wstring& path)
+{
+    uint8_t readable = 0;
+    return QueryReadableFile(path, &readable).IsOK() && readable;
 }
 
 QLibStatus OpenService(const char* function, const std::wstring& name, QLibService& service)
@@ -36,20 +47,28 @@ QLibStatus OpenService(const char* function, const std::wstring& name, QLibServi
 }
 
 using ServiceStep = std::pair<const wchar_t*, QLibStatus (*)(QLibService&, uint32_t)>;
+using ServiceTest = std::pair<const wchar_t*, QLibStatus (QLibService::*)(uint32_t*)>;
 
-// Starting or stopping needs time: with none left nothing is started, and the caller hears a time-out.
-QLibStatus ChangeServiceState(const char* function, const std::wstring& name, int64_t timeLeft, ServiceStep change,
-                              ServiceStep wait)
+// A service already in the wanted state needs no time. Any other needs it: with none left nothing is
+// started or stopped, and the caller hears a time-out.
+QLibStatus ChangeServiceState(const char* function, const std::wstring& name, int64_t timeLeft, ServiceTest reached,
+                              ServiceStep change, ServiceStep wait)
 {
-    if (timeLeft <= 0) {
-        QLIB_TRACE(function, L"No time is left for service [%s].", name.c_str());
-        return QLibWin32Failure(WAIT_TIMEOUT);
-    }
-    uint32_t timeout = QLibService::TimeoutFromTimeLeft(timeLeft);
     QLibService service;
     QLibStatus status = OpenService(function, name, service);
-    for (const ServiceStep& step : {change, wait}) {
+    uint32_t already = 0;
+    if (status.IsOK()) {
+        status = (service.*reached.second)(&already);
         if (status.IsFailed())
+            QLIB_TRACE_FAILED(function, reached.first, status);
+    }
+    if (status.IsOK() && !already && timeLeft <= 0) {
+        QLIB_TRACE(function, L"No time is left for service [%s].", name.c_str());
+        status = QLibWin32Failure(WAIT_TIMEOUT);
+    }
+    uint32_t timeout = QLibService::TimeoutFromTimeLeft(timeLeft);
+    for (const ServiceStep& step : {change, wait}) {
+        if (status.IsFailed() || already)
             break;
         status = step.second(service, timeout);
         if (status.IsFailed())
@@ -93,8 +112,7 @@ bool CTollanUtil::ToAnsi(const std::wstring& text, std::string* ansi)
 QLibStatus CTollanUtil::DoesExistFile(const std::wstring& path, uint8_t* exists)
 {
     QLIB_TRACE("CTollanUtil::DoesExistFile", L"DoesExistFile called with file [%s].", path.c_str());
-    *exists = CanReadFile(path) ? 1 : 0;
-    return QLibOk();
+    return QueryReadableFile(path, exists);
 }
 
 QLibStatus CTollanUtil::DoesExistInstProfile(const std::wstring& path, const std::wstring& user,
@@ -274,6 +292,7 @@ QLibStatus CTollanUtil::StartService(const std::wstring& service, int64_t timeLe
     const char* function = "CTollanUtil::StartServiceW";
     QLIB_TRACE(function, L"StartService called with service [%s] and timeout [%I64d].", service.c_str(), timeLeft);
     return ChangeServiceState(function, service, timeLeft,
+                              {L"QLibService::IsServiceRunning", &QLibService::IsServiceRunning},
                               {L"QLibService::Start", [](QLibService& s, uint32_t) { return s.Start(); }},
                               {L"QLibService::WaitForStart",
                                [](QLibService& s, uint32_t timeout) { return s.WaitForStart(timeout); }});
@@ -284,6 +303,7 @@ QLibStatus CTollanUtil::StopService(const std::wstring& service, int64_t timeLef
     const char* function = "CTollanUtil::StopService";
     QLIB_TRACE(function, L"StopService called with service [%s] and timeout [%I64d].", service.c_str(), timeLeft);
     return ChangeServiceState(function, service, timeLeft,
+                              {L"QLibService::IsServiceStopped", &QLibService::IsServiceStopped},
                               {L"QLibService::Stop", [](QLibService& s, uint32_t) { return s.Stop(); }},
                               {L"QLibService::WaitForStop",
                                [](QLibService& s, uint32_t timeout) { return s.WaitForStop(timeout); }});

@@ -24,6 +24,7 @@ class CTollanAttrib;
 
 class CTollanUtil {
 public:
+    // Whether the path is a file the agent can read; fails only when a file that opens cannot tell what it is.
     static QLibStatus DoesExistFile(const std::wstring& path, uint8_t* exists);
     // A network path (leading backslash) is opened as the user; the thread is never left impersonating. An
     // empty password (one that could not be deciphered) is refused without a logon, as a wrong one would be.

@@ -47,13 +47,17 @@ bool MakePipe(QLibHandleOwner& readEnd, QLibHandleOwner& writeEnd, bool childRea
 {
     HANDLE read = nullptr;
     HANDLE write = nullptr;
-    if (!CreatePipe(&read, &write, nullptr, 0))
-        return Failed(result, "CreatePipe");
-    readEnd.reset(read);
-    writeEnd.reset(write);
-    if (!SetHandleInformation(childReads ? read : write, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
-        return Failed(result, "SetHandleInformation");
-    return true;
+    const char* call = "CreatePipe";
+    if (CreatePipe(&read, &write, nullptr, 0)) {
+        readEnd.reset(read);
+        writeEnd.reset(write);
+        call = "SetHandleInformation";
+        if (SetHandleInformation(childReads ? read : write, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
+            return true;
+    }
+    if (result.failedCall == nullptr)
+        result.failedPipe = childReads ? QLibChildPipe::Input : QLibChildPipe::Output;
+    return Failed(result, call);
 }
 
 bool MakePipes(const std::string& input, ChildPipes& pipes, QLibChildResult& result)

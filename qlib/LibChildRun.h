@@ -34,12 +34,16 @@ enum class QLibChildEnd {
     WaitFailed, // the wait itself failed; the child is left running unless the caller asks for its end
 };
 
+// The child's pipe a failed set-up call was making.
+enum class QLibChildPipe { None, Input, Output };
+
 struct QLibChildResult {
     QLibChildEnd end = QLibChildEnd::NotStarted;
     // The Windows call that failed and its status: a set-up call, the wait, or a read of the output
     // (the child has then still run and exitCode still holds). Null and success when none failed.
     const char* failedCall = nullptr;
     QLibStatus failure = QLibOk();
+    QLibChildPipe failedPipe = QLibChildPipe::None; // for a failed CreatePipe or SetHandleInformation
     uint32_t exitCode = 0;
     std::string output; // standard output and error as the child wrote them, at most outputLimit bytes
 };

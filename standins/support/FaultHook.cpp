@@ -67,6 +67,13 @@ BOOL WINAPI FaultCreateProcessAsUser(HANDLE token, LPCWSTR application, LPWSTR c
                                 environment, folder, startup, process);
 }
 
+BOOL WINAPI FaultFileInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+{
+    if (FaultHook::Failing("GetFileInformationByHandle"))
+        return FALSE;
+    return FaultHook::Original<decltype(&GetFileInformationByHandle)>("GetFileInformationByHandle")(file, information);
+}
+
 BOOL WINAPI FaultCloseHandle(HANDLE handle)
 {
     if (FaultHook::Failing("CloseHandle"))
@@ -86,6 +93,7 @@ const std::map<std::string, const void*>& Replacements()
         {"WriteFile", reinterpret_cast<const void*>(&FaultWriteFile)},
         {"CreateProcessAsUserW", reinterpret_cast<const void*>(&FaultCreateProcessAsUser)},
         {"CloseHandle", reinterpret_cast<const void*>(&FaultCloseHandle)},
+        {"GetFileInformationByHandle", reinterpret_cast<const void*>(&FaultFileInformation)},
     };
     return replacements;
 }

@@ -2,7 +2,8 @@
 
 // Makes chosen calls of a module's process, walk and runner imports fail, as Windows can and Wine seldom
 // does: OpenProcess, TerminateProcess, CreateToolhelp32Snapshot, Process32NextW, CreatePipe,
-// SetHandleInformation, WriteFile, CreateProcessAsUserW and CloseHandle. A failed call does nothing,
+// SetHandleInformation, WriteFile, CreateProcessAsUserW, CloseHandle and GetFileInformationByHandle (a file
+// check that cannot tell what it opened). A failed call does nothing,
 // sets the error and returns the function's failure value. The journal holds "FUNCTION #N error=E"
 // (N: the matching call's number) per failed call. One fault hook at a time per process.
 

@@ -11,6 +11,7 @@
 #include "AttribTesting.h"
 #include "LogonHook.h"
 #include "TestBed.h"
+#include "Tollan.h"
 #include "TollanUtil.h"
 
 namespace {
@@ -212,6 +213,37 @@ TEST_F(AttribTest, NetworkProfileIsCheckedWithALogonOnlyForADecipheredPassword)
         EXPECT_TRUE(IsStatus(ParseValues(attrib, TOLLAN_EP_ONLINE, args.Values(), 1), row.type, row.code))
             << row.password;
         EXPECT_EQ(row.logons, logon.Journal().size() - before) << row.password;
+    }
+}
+
+// A value of blanks names no program; one that starts with a quote names the quoted path, and an empty path is
+// a program that does not exist: online refuses it (10061), monitor reports it (10155) and answers unknown.
+TEST_F(AttribTest, MonitorProgramValuesThroughOnlineAndMonitor)
+{
+    SKIP_OUTSIDE_TEST_BED();
+    const struct {
+        const char* value;
+        bool names;
+    } rows[] = {
+        {"", false},  {" \t ", false}, {"\"\" -v", true},         {"\"\"", true},
+        {"\"", true}, {"  \"", true},  {"C:\\nope.exe -x", true},
+    };
+    std::vector<CheckRow> online;
+    for (const auto& row : rows)
+        online.push_back({&Args::monitor, row.value, row.names ? Bad : 0, row.names ? Wrong : 0,
+                          row.names ? std::vector<uint32_t>{10061} : std::vector<uint32_t>{}});
+    RunRows(TOLLAN_EP_ONLINE, online);
+    for (const auto& row : rows) {
+        Args args;
+        args.monitor = row.value;
+        CTollanAttrib attrib;
+        ASSERT_TRUE(IsOK(ParseValues(attrib, TOLLAN_EP_MONITOR, args.Values())));
+        TarnAgHostLogClear();
+        uint32_t state = TOLLAN_STATE_ONLINE;
+        QLibStatus status = CTollan()._ThirdLevelMonitor(attrib, &state, 10000);
+        EXPECT_EQ(row.names, status.IsFailed()) << row.value;
+        EXPECT_EQ(row.names ? TOLLAN_STATE_UNKNOWN : TOLLAN_STATE_ONLINE, state) << row.value;
+        EXPECT_EQ(row.names ? std::vector<uint32_t>{10155} : std::vector<uint32_t>{}, MessageIds()) << row.value;
     }
 }
 

@@ -130,16 +130,20 @@ TEST_F(TollanJcmon, RunsThatGiveNoAnswer)
         const char* name;
         Fault fault;
         const char* call;
+        unsigned nth; // the output pipe is made first, the input pipe second
         int64_t limit;
         uint32_t type, code;
         std::vector<uint32_t> messages;
     } rows[] = {
-        {"hangs", None, "", 1000, 7, 258, {}},
-        {"no time left", None, "", 0, 7, 258, {}},
-        {"wait fails", Wait, "", 1000, 2, ERROR_INVALID_HANDLE, {}},
-        {"output pipe", Fails, "CreatePipe", 1000, 2, ERROR_NO_SYSTEM_RESOURCES, {10176}},
-        {"input", Fails, "WriteFile", 1000, 2, ERROR_NO_SYSTEM_RESOURCES, {10178}},
-        {"process", Fails, "CreateProcessAsUserW", 1000, 2, ERROR_NO_SYSTEM_RESOURCES, {10179}},
+        {"hangs", None, "", 0, 1000, 7, 258, {}},
+        {"no time left", None, "", 0, 0, 7, 258, {}},
+        {"wait fails", Wait, "", 0, 1000, 2, ERROR_INVALID_HANDLE, {}},
+        {"output pipe", Fails, "CreatePipe", 1, 1000, 2, ERROR_NO_SYSTEM_RESOURCES, {10176}},
+        {"output pipe's read end", Fails, "SetHandleInformation", 1, 1000, 2, ERROR_NO_SYSTEM_RESOURCES, {10177}},
+        {"input pipe", Fails, "CreatePipe", 2, 1000, 2, ERROR_NO_SYSTEM_RESOURCES, {10174}},
+        {"input pipe's write end", Fails, "SetHandleInformation", 2, 1000, 2, ERROR_NO_SYSTEM_RESOURCES, {10175}},
+        {"input", Fails, "WriteFile", 1, 1000, 2, ERROR_NO_SYSTEM_RESOURCES, {10178}},
+        {"process", Fails, "CreateProcessAsUserW", 1, 1000, 2, ERROR_NO_SYSTEM_RESOURCES, {10179}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -149,7 +153,7 @@ TEST_F(TollanJcmon, RunsThatGiveNoAnswer)
             wait.reset(new ShortWaitFault(TestModule()));
         if (row.fault == Fails) {
             faults.reset(new FaultHook(TestModule()));
-            faults->Fail(row.call, ERROR_NO_SYSTEM_RESOURCES);
+            faults->Fail(row.call, ERROR_NO_SYSTEM_RESOURCES, row.nth);
         }
         Outcome outcome = Check({}, row.limit);
         EXPECT_TRUE(outcome.status.Is(row.type, row.code))

@@ -196,7 +196,7 @@ TEST_F(InstanceTest, CleanThroughEachOfItsSteps)
             LedgerHook ledger(TestModule());
             CTollan tollan;
             uint32_t failed = 7;
-            EXPECT_TRUE(IsOK(tollan.Clean(attrib, &failed)));
+            EXPECT_TRUE(IsOK(tollan.Clean(attrib, 0, &failed)));
             EXPECT_EQ(0u, failed);
             EXPECT_EQ(std::vector<std::wstring>(), ledger.Outstanding());
         }
@@ -255,7 +255,7 @@ TEST_F(InstanceTest, ServiceProgramInTheInstanceFolder)
         uint64_t start = ClockHook::TickMs();
         CTollan tollan;
         uint32_t out = 7;
-        QLibStatus status = row.entry == TOLLAN_EP_CLEAN ? tollan.Clean(attrib, &out)
+        QLibStatus status = row.entry == TOLLAN_EP_CLEAN ? tollan.Clean(attrib, 0, &out)
             : row.entry == TOLLAN_EP_OFFLINE             ? tollan.Offline(attrib, &out)
                                                          : tollan.Monitor(attrib, &out);
         EXPECT_TRUE(IsOK(status));
@@ -280,10 +280,36 @@ TEST_F(InstanceTest, CleanReportsAnUnkillableProcessAfterItsRecord)
     faults.Fail("TerminateProcess", ERROR_ACCESS_DENIED, 0, PidOf(sap, L"msg_server.exe"));
     CTollan tollan;
     uint32_t failed = 7;
-    EXPECT_TRUE(IsStatus(tollan.Clean(attrib, &failed), QLIB_ERR_WIN32, ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(IsStatus(tollan.Clean(attrib, 0, &failed), QLIB_ERR_WIN32, ERROR_ACCESS_DENIED));
     EXPECT_EQ(1u, failed);
     EXPECT_EQ(5u, sap.SapLog().size());
     EXPECT_EQ("msg_server.exe", LiveImages(sap));
+}
+
+// A kill tool whose existence cannot be checked is not run: Clean says so and goes on without it.
+TEST_F(InstanceTest, CleanGoesOnWithoutAKillToolItCannotCheck)
+{
+    SapFixture sap(SapInstanceType::Central, "XT5");
+    ASSERT_TRUE(sap.Ok()) << sap.Error();
+    ASSERT_TRUE(sap.StartService());
+    ASSERT_EQ(0, sap.StartInstance());
+    g_CleanTimeout = 90;
+    CTollanAttrib attrib;
+    ASSERT_TRUE(IsOK(ParseFixture(attrib, sap, TOLLAN_EP_CLEAN)));
+    TarnAgHostLogClear();
+    {
+        LogonHook logon(TestModule(), Wide(sap.user), Wide(sap.domain), Wide(sap.password));
+        FaultHook faults(TestModule());
+        faults.Fail("GetFileInformationByHandle", ERROR_IO_DEVICE);
+        CTollan tollan;
+        uint32_t failed = 7;
+        EXPECT_TRUE(IsOK(tollan.Clean(attrib, 0, &failed)));
+        EXPECT_EQ(0u, failed);
+    }
+    EXPECT_EQ("10126 10134", MessageIdText());
+    EXPECT_TRUE(sap.Runs("sapsrvkill").empty());
+    EXPECT_EQ("", LiveImages(sap));
+    EXPECT_EQ(5u, sap.SapLog().size());
 }
 
 } // namespace

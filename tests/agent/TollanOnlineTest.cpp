@@ -312,4 +312,51 @@ TEST_F(TollanOnline, NoToolForTheInstanceRunsNoCommand)
     EXPECT_FALSE(m_Sap->SapLog().empty());
 }
 
+// With no time left, a service already where the operation wants it is no time-out: the step that needs the
+// time reports that it had none.
+TEST_F(TollanOnline, NoTimeLeftTimesOutOnlyTheStepThatNeedsTime)
+{
+    enum Operation { Online, Offline, Clean };
+    const struct {
+        const char* name;
+        const char* sid;
+        Operation operation;
+        bool serviceRuns, started;
+        uint32_t sent, notSent;
+    } rows[] = {
+        {"online, service running", "XT1", Online, true, false, 10069, 10065},
+        {"online, service stopped", "XT2", Online, false, false, 10065, 10069},
+        {"offline, processes behind a stopped service", "XT3", Offline, false, true, 10114, 10113},
+        {"clean, service stopped", "XT4", Clean, false, true, 10134, 10133},
+    };
+    std::atomic<uint32_t>* timeouts[] = {&g_OnlineTimeout, &g_OfflineTimeout, &g_CleanTimeout};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(Open(SapInstanceType::Central, row.sid)) << m_Sap->Error();
+        if (row.serviceRuns) {
+            ASSERT_TRUE(m_Sap->StartService());
+        }
+        if (row.started) {
+            ASSERT_EQ(0, m_Sap->StartInstance());
+        }
+        uint32_t kinds[] = {TOLLAN_EP_ONLINE, TOLLAN_EP_OFFLINE, TOLLAN_EP_CLEAN};
+        uint32_t timeout = timeouts[row.operation]->exchange(30);
+        CTollanAttrib attrib;
+        EXPECT_TRUE(IsOK(ParseFixture(attrib, *m_Sap, kinds[row.operation], {{"EPProgramTimeout", "45"}})));
+        Outcome outcome;
+        Checked([&] {
+            CTollan tollan;
+            uint32_t result = 0;
+            outcome.status = row.operation == Online ? tollan.Online(attrib)
+                : row.operation == Offline           ? tollan.Offline(attrib, &result)
+                                                     : tollan.Clean(attrib, 0, &result);
+            outcome.messages = MessageIds();
+        });
+        timeouts[row.operation]->store(timeout);
+        EXPECT_TRUE(Has(outcome, row.sent)) << testing::PrintToString(outcome.messages);
+        EXPECT_FALSE(Has(outcome, row.notSent)) << testing::PrintToString(outcome.messages);
+        m_Sap.reset();
+    }
+}
+
 } // namespace

@@ -21,14 +21,19 @@ int32_t LogFormatted(uint32_t log, uint32_t severity, const char* function, cons
     return 0;
 }
 
-// The code of a failure injected into this call: 0 for none, -1 for an empty answer.
+constexpr int64_t EmptyAnswer = -1;
+constexpr int64_t NullAnswer = -2;
+
+// The code of a failure injected into this call: 0 for none, else an error code or one of the answers above.
 int64_t Injected(const char* call, const std::string& object)
 {
     std::lock_guard<std::mutex> guard(TarnAg().lock);
     auto failure = TarnAg().description.TakeFailure(call, object);
     if (!failure)
         return 0;
-    return failure->code == 0 ? int64_t{-1} : int64_t{failure->code};
+    if (failure->null)
+        return NullAnswer;
+    return failure->code == 0 ? EmptyAnswer : int64_t{failure->code};
 }
 
 wchar_t* Widen(const char* text, size_t length)
@@ -112,8 +117,8 @@ int32_t TarnAgEncodeString(uint32_t, const char* text, uint32_t size, uint32_t d
     if (text == nullptr || size == 0 || direction != TARNAG_TO_WIDE || wide == nullptr)
         return TARNAG_E_INVALID_ARG;
     int64_t injected = Injected("TarnAgEncodeString", text);
-    if (injected > 0)
-        return static_cast<int32_t>(injected);
+    if (injected > 0 || injected == NullAnswer)
+        return injected > 0 ? static_cast<int32_t>(injected) : 0;
     // size counts the terminator; the string may end sooner.
     size_t chars = injected < 0 ? 0 : strnlen(text, size - 1);
     *wide = Widen(text, chars);
@@ -133,8 +138,8 @@ int32_t TarnAgGetEncodedArgList(uint32_t, const TarnAgArgs* args, uint32_t direc
         || (args->count > 0 && args->values == nullptr))
         return TARNAG_E_INVALID_ARG;
     int64_t injected = Injected("TarnAgGetEncodedArgList", args->count > 0 && args->values[0] ? args->values[0] : "-");
-    if (injected > 0)
-        return static_cast<int32_t>(injected);
+    if (injected > 0 || injected == NullAnswer)
+        return injected > 0 ? static_cast<int32_t>(injected) : 0;
     uint32_t count = injected < 0 ? 0 : args->count;
     auto** wide = static_cast<wchar_t**>(calloc(count + 1, sizeof(wchar_t*)));
     if (wide == nullptr)

@@ -154,8 +154,9 @@ bool TarnDescription::Parse(const std::string& text, std::string* error)
                     return fail("expected: fail CALL OBJECT CODE [TIMES]");
                 f.call = words[1];
                 f.object = words[2];
-                if (words[3] != "empty" && (!ParseNumber(words[3], &f.code) || f.code == 0))
-                    return fail("the code must be a non-zero number or empty");
+                f.null = words[3] == "null";
+                if (words[3] != "empty" && !f.null && (!ParseNumber(words[3], &f.code) || f.code == 0))
+                    return fail("the code must be a non-zero number, empty or null");
                 if (words.size() == 5 && (!ParseNumber(words[4], &f.times) || f.times == 0))
                     return fail("the count must be a positive number");
                 parsed.m_Failures.push_back(f);

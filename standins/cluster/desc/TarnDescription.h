@@ -36,6 +36,7 @@ struct TarnDescFailure {
     std::string call;
     std::string object; // "*" matches every object; NAME also matches NAME@...
     uint32_t code = 0; // 0: the call succeeds with an empty answer
+    bool null = false; // the call succeeds and hands back null (the framework's encoding calls)
     uint32_t times = 0; // 0: every matching call fails
 };
 
