@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DiscoveryFixture.h"
+#include "FreshProcess.h"
 #include "ImportHook.h"
 #include "RepositoryTestSupport.h"
 #include "ViewTestSupport.h"

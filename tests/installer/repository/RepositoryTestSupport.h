@@ -1,12 +1,8 @@
 #pragma once
 // Helpers shared by the repository framework's tests.
 
-#include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <functional>
 #include <string>
 
 #include "kitorepository.h"
@@ -90,27 +86,3 @@ public:
 
     std::wstring path;
 };
-
-// Runs the checks in a process of their own: this program started afresh for the case (as GoogleTest starts one for
-// a death test) and ended when they are done. What a process loads once and keeps for its life, like the message
-// module, is then not loaded yet, whatever earlier cases or rounds loaded. That process prints nothing of its own:
-// its failures come back through its error output.
-inline void expectInFreshProcess(const std::function<void()>& checks)
-{
-    auto exitWithFailures = [] {
-        const ::testing::TestResult* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
-        for (int i = 0; i < result->total_part_count(); ++i) {
-            const ::testing::TestPartResult& part = result->GetTestPartResult(i);
-            if (part.failed())
-                fprintf(stderr, "%s:%d: %s\n", part.file_name() ? part.file_name() : "?", part.line_number(),
-                        part.message());
-        }
-        std::exit(result->Failed() ? 1 : 0);
-    };
-    EXPECT_EXIT(
-        {
-            checks();
-            exitWithFailures();
-        },
-        ::testing::ExitedWithCode(0), "");
-}

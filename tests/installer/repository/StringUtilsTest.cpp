@@ -5,7 +5,7 @@
 #include <clocale>
 #include <memory>
 
-#include "RepositoryTestSupport.h"
+#include "FreshProcess.h"
 #include "stringutils.h"
 
 TEST(StringUtils, EqualsTextHonoursCaseFlag)

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "FreshProcess.h"
 #include "RepositoryTestSupport.h"
 #include "ViewTestSupport.h"
 #include "component.h"
