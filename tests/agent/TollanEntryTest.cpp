@@ -50,7 +50,7 @@ TEST(EntryPoints, NullResourceNameIsAParseFailureWithADump)
         EXPECT_NE(std::wstring::npos, MessageText(row.parseFailedId).find(L"[1, 0x00000057]"));
         EXPECT_GT(DumpLines(), 0u);
     }
-    TarnAgHostStop();
+    StopAgent();
 }
 
 // Tollan.dll's larger allocations fail while armed, so that an entry point meets std::bad_alloc. Small ones
@@ -90,7 +90,7 @@ TEST(EntryPoints, AnExceptionIsTheEntryPointsFailureNeverTheFrameworks)
     uint32_t result = 99;
     ASSERT_EQ(0, TarnAgHostCallWith(TARNAG_OP_MONITOR, nullptr, nullptr, 0, &result));
     EXPECT_EQ(2u, result);
-    TarnAgHostStop();
+    StopAgent();
     g_Malloc = nullptr;
 }
 
@@ -145,7 +145,7 @@ TEST(EntryPoints, TwoResourcesAtOnceDumpTheirOwnTraces)
     attributes["SAPServiceUser"] = "SAPServicePRD";
     attributes["SAPAdminDomain"] = "";
     std::string second = other.Description("R2", attributes);
-    TarnAgHostStop();
+    StopAgent();
     a.cluster.reset();
     {
         std::map<std::string, std::string> mine = a.sap.Attributes();
