@@ -44,3 +44,5 @@ if [ -n "$inside" ]; then
     "$root/scripts/bed/slapd.sh" start "$bed/slapd"
 fi
 ctest --test-dir "$build/x86_64" --output-on-failure -j "$(nproc)" "$@"
+# A full run also runs the fast programs once whole, so that a case depending on an earlier one fails here.
+[ $# -gt 0 ] || "$root/scripts/whole-programs.sh" "$build/x86_64/bin"

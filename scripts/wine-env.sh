@@ -15,6 +15,9 @@ wine_fixed_layout() {
 }
 
 wine_up() {
+    # Wine gives a file name beyond ASCII a Unix name only under a UTF-8 locale: one is set here, whatever the
+    # caller's environment holds (C.UTF-8 comes with the C library itself, no locale package needed).
+    export LC_ALL=C.UTF-8
     export WINEPREFIX=$1
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="

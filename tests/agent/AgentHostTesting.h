@@ -23,11 +23,20 @@ inline std::wstring WideText(const std::string& text)
     return std::wstring(text.begin(), text.end());
 }
 
+// Stops the agent as the framework does, its shutdown entry point before the unload: what its start-up took from
+// the cluster is released, not left to a later case.
+inline void StopAgent()
+{
+    (void)TarnAgHostShutdown();
+    TarnAgHostStop();
+}
+
 class AgentOnInstance {
 public:
     AgentOnInstance(SapInstanceType type, const std::string& sid, std::map<std::string, std::string> changes = {})
         : sap(type, sid)
     {
+        TarnAgHostCookiesClear();
         agent = std::make_unique<TarnTestAgentModule>(L"Tollan.dll");
         logon = std::make_unique<LogonHook>(agent->Get(), L"prdadm", L"", WideText(sap.password));
         directory = std::make_unique<ADsOpenHook>(agent->Get());
@@ -46,14 +55,14 @@ public:
         attributes["MonitorProgram"] = sap.monitorProgram;
         for (const auto& [name, value] : changes)
             attributes[name] = value;
-        TarnAgHostStop();
+        StopAgent();
         cluster.reset();
         cluster = std::make_unique<TarnTestCluster>(sap.Description("R1", attributes));
         return TarnAgHostStart(L"Tollan.dll") == 0;
     }
     ~AgentOnInstance()
     {
-        TarnAgHostStop();
+        StopAgent();
         owners.reset();
         directory.reset();
         logon.reset();

@@ -64,6 +64,7 @@ protected:
     {
         g_QLibLogQueue.SetSink(&g_TollanLogSink);
         TarnAgHostLogClear();
+        TarnAgHostCookiesClear();
     }
     ThreadTrace m_Trace;
 };

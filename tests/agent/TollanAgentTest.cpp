@@ -11,6 +11,24 @@
 
 namespace {
 
+// The timeouts are the module's for the life of the process: a case that changes them puts them back.
+class TimeoutsKept {
+public:
+    TimeoutsKept()
+    {
+        for (int i = 0; i < TollanTimeoutCount; ++i)
+            m_Seconds[i] = g_TollanTimeouts[i].seconds->load();
+    }
+    ~TimeoutsKept()
+    {
+        for (int i = 0; i < TollanTimeoutCount; ++i)
+            g_TollanTimeouts[i].seconds->store(m_Seconds[i]);
+    }
+
+private:
+    uint32_t m_Seconds[TollanTimeoutCount];
+};
+
 TEST(ModuleState, WithoutAClusterTheTimeoutsAreTheDefaults)
 {
     EXPECT_EQ(600u, g_OnlineTimeout.load());
@@ -25,6 +43,7 @@ TEST(ModuleState, WithoutAClusterTheTimeoutsAreTheDefaults)
 
 TEST(ModuleState, ChangeFiredFromAnotherThreadIsWhatTheNextReadSees)
 {
+    TimeoutsKept kept;
     TarnTestCluster files("system N1\ninclude " + TarnTestFullPath("Tollan.desc") + "\n");
     ASSERT_EQ(0, TarnApiInit(0, 0));
     TarnHandle cluster = TarnClusterOpenLocal(0xFFFFFFFF, 0);

@@ -51,7 +51,7 @@ TEST(EntryPoints, NullResourceNameIsAParseFailureWithADump)
         EXPECT_NE(std::wstring::npos, MessageText(row.parseFailedId).find(L"[1, 0x00000057]"));
         EXPECT_GT(DumpLines(), 0u);
     }
-    TarnAgHostStop();
+    StopAgent();
 }
 
 // The framework's "success" that hands back no name or no list is the entry point's parse failure, never a
@@ -117,7 +117,7 @@ TEST(EntryPoints, AnExceptionIsTheEntryPointsFailureNeverTheFrameworks)
     uint32_t result = 99;
     ASSERT_EQ(0, TarnAgHostCallWith(TARNAG_OP_MONITOR, nullptr, nullptr, 0, &result));
     EXPECT_EQ(2u, result);
-    TarnAgHostStop();
+    StopAgent();
     g_Malloc = nullptr;
 }
 
@@ -172,7 +172,7 @@ TEST(EntryPoints, TwoResourcesAtOnceDumpTheirOwnTraces)
     attributes["SAPServiceUser"] = "SAPServicePRD";
     attributes["SAPAdminDomain"] = "";
     std::string second = other.Description("R2", attributes);
-    TarnAgHostStop();
+    StopAgent();
     a.cluster.reset();
     {
         std::map<std::string, std::string> mine = a.sap.Attributes();

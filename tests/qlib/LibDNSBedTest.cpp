@@ -10,6 +10,7 @@
 #include "DnsStandIns.h"
 #include "DnsUpdateHook.h"
 #include "DnsZone.h"
+#include "FreshProcess.h"
 #include "LibDNS.h"
 #include "ServiceTestSupport.h"
 #include "TestBed.h"
@@ -51,22 +52,24 @@ const wchar_t addPtr2[] = L"add 127.0.0.2 5.0.77.10.in-addr.arpa PTR host1.test.
 TEST(QLibDNSBed, UpdateRegistersTheNameOnEveryServerOnceAndOnlyWhileBound)
 {
     SKIP_OUTSIDE_TEST_BED();
-    Bed bed("", "");
-    ASSERT_TRUE(bed.server.Running()) << bed.server.Error();
-    QLibDNS dns;
-    // Decimal despite the leading zeros: read as octal this would be 8.63.0.5, which no adapter carries.
-    ASSERT_TRUE(IsOK(dns.Initialize(L"host1", L"010.077.000.005", nullptr, true)));
-    EXPECT_TRUE(IsOK(dns.Update(true)));
-    EXPECT_TRUE(IsOK(dns.Update(true)));
-    EXPECT_THAT(bed.NewUpdates(), ElementsAreArray({addA1, addPtr1, addA2, addPtr2}));
+    expectInFreshProcess([] {
+        Bed bed("", "");
+        ASSERT_TRUE(bed.server.Running()) << bed.server.Error();
+        QLibDNS dns;
+        // Decimal despite the leading zeros: read as octal this would be 8.63.0.5, which no adapter carries.
+        ASSERT_TRUE(IsOK(dns.Initialize(L"host1", L"010.077.000.005", nullptr, true)));
+        EXPECT_TRUE(IsOK(dns.Update(true)));
+        EXPECT_TRUE(IsOK(dns.Update(true)));
+        EXPECT_THAT(bed.NewUpdates(), ElementsAreArray({addA1, addPtr1, addA2, addPtr2}));
 
-    (void)dns.Close();
-    EXPECT_TRUE(IsStatus(dns.Update(true), QLIB_ERR_DNS, 1));
-    ASSERT_TRUE(IsOK(dns.Initialize(L"host1", L"10.77.0.5", nullptr, true)));
-    EXPECT_FALSE(IsOK(dns.Initialize(L"host1", L"10.77.0.99", nullptr, true)));
-    EXPECT_TRUE(IsStatus(dns.Update(false), QLIB_ERR_DNS, 1));
-    EXPECT_TRUE(IsStatus(dns.DeleteDNSRecord_A(), QLIB_ERR_DNS, 1));
-    EXPECT_TRUE(bed.NewUpdates().empty());
+        (void)dns.Close();
+        EXPECT_TRUE(IsStatus(dns.Update(true), QLIB_ERR_DNS, 1));
+        ASSERT_TRUE(IsOK(dns.Initialize(L"host1", L"10.77.0.5", nullptr, true)));
+        EXPECT_FALSE(IsOK(dns.Initialize(L"host1", L"10.77.0.99", nullptr, true)));
+        EXPECT_TRUE(IsStatus(dns.Update(false), QLIB_ERR_DNS, 1));
+        EXPECT_TRUE(IsStatus(dns.DeleteDNSRecord_A(), QLIB_ERR_DNS, 1));
+        EXPECT_TRUE(bed.NewUpdates().empty());
+    });
 }
 
 struct UpdateCase {
@@ -98,22 +101,25 @@ const UpdateCase updateCases[] = {
      {}},
 };
 
-// Wine's DnsQueryConfig answers the last server a query named once one was made: every object is bound first.
+// Wine's DnsQueryConfig answers the last server a query named once one was made: every object is bound first, and
+// every case runs in a process that has made no query yet.
 TEST(QLibDNSBed, UpdateAddsWhatIsMissing)
 {
     SKIP_OUTSIDE_TEST_BED();
-    std::array<QLibDNS, std::size(updateCases)> objects;
-    for (QLibDNS& dns : objects)
-        ASSERT_TRUE(IsOK(dns.Initialize(L"host1", L"10.77.0.5", nullptr, true)));
-    for (size_t i = 0; i < objects.size(); ++i) {
-        const UpdateCase& row = updateCases[i];
-        Bed bed(row.first, "");
-        ASSERT_TRUE(bed.server.Running()) << bed.server.Error();
-        if (row.refuseSecond)
-            bed.updates.Refuse(TestDnsServer::Second);
-        EXPECT_TRUE(IsStatus(objects[i].Update(row.allServers), row.type, row.code)) << row.what;
-        EXPECT_THAT(bed.NewUpdates(), ElementsAreArray(row.updates)) << row.what;
-    }
+    expectInFreshProcess([] {
+        std::array<QLibDNS, std::size(updateCases)> objects;
+        for (QLibDNS& dns : objects)
+            ASSERT_TRUE(IsOK(dns.Initialize(L"host1", L"10.77.0.5", nullptr, true)));
+        for (size_t i = 0; i < objects.size(); ++i) {
+            const UpdateCase& row = updateCases[i];
+            Bed bed(row.first, "");
+            ASSERT_TRUE(bed.server.Running()) << bed.server.Error();
+            if (row.refuseSecond)
+                bed.updates.Refuse(TestDnsServer::Second);
+            EXPECT_TRUE(IsStatus(objects[i].Update(row.allServers), row.type, row.code)) << row.what;
+            EXPECT_THAT(bed.NewUpdates(), ElementsAreArray(row.updates)) << row.what;
+        }
+    });
 }
 
 using AllServers = QLibStatus (QLibDNS::*)() const;
@@ -145,13 +151,15 @@ const DeleteCase deleteCases[] = {
 TEST(QLibDNSBed, DeletionsTouchOnlyTheObjectsOwnRecords)
 {
     SKIP_OUTSIDE_TEST_BED();
-    Bed bed("", "");
-    ASSERT_TRUE(bed.server.Running()) << bed.server.Error();
-    QLibDNS dns;
-    ASSERT_TRUE(IsOK(dns.Initialize(L"host1", L"10.77.0.5", nullptr, true)));
-    for (const DeleteCase& row : deleteCases) {
-        ASSERT_TRUE(WriteDnsZoneText(bed.server.ZoneFile(TestDnsServer::First), row.zone));
-        EXPECT_TRUE(IsOK((dns.*row.operation)())) << row.what;
-        EXPECT_THAT(bed.NewUpdates(), ElementsAreArray(row.updates)) << row.what;
-    }
+    expectInFreshProcess([] {
+        Bed bed("", "");
+        ASSERT_TRUE(bed.server.Running()) << bed.server.Error();
+        QLibDNS dns;
+        ASSERT_TRUE(IsOK(dns.Initialize(L"host1", L"10.77.0.5", nullptr, true)));
+        for (const DeleteCase& row : deleteCases) {
+            ASSERT_TRUE(WriteDnsZoneText(bed.server.ZoneFile(TestDnsServer::First), row.zone));
+            EXPECT_TRUE(IsOK((dns.*row.operation)())) << row.what;
+            EXPECT_THAT(bed.NewUpdates(), ElementsAreArray(row.updates)) << row.what;
+        }
+    });
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DnsStandIns.h"
+#include "FreshProcess.h"
 #include "LibDNS.h"
 #include "LibOwners.h"
 #include "ImportHook.h"
@@ -47,31 +48,35 @@ TEST(QLibDNS, IsNameValidTakesOnlyWhatTheSystemAccepts)
 }
 
 // A resolution of the update functions that fails takes nothing away that was found before; a thread checking
-// names beside another whose resolutions fail every second time always has its function.
+// names beside another whose resolutions fail every second time always has its function. The functions are
+// resolved once per process: in a process where no earlier case resolved them.
 TEST(QLibDNS, FailedResolutionsNeverTakeTheNameCheckAway)
 {
-    ProcAddressHook& lookups = DnsApiStandIns();
-    ASSERT_TRUE(IsOK(QLibDNS::IsNameValid(L"host1", DnsNameHostnameLabel)));
-    lookups.Fail("DnsRecordBuild_W");
-    QLibDNS dns;
-    EXPECT_TRUE(IsStatus(dns.Initialize(L"host1", bedAddress, nullptr, false), QLIB_ERR_WIN32, ERROR_PROC_NOT_FOUND));
-    lookups.Fail("DnsValidateName_W");
-    EXPECT_TRUE(IsOK(QLibDNS::IsNameValid(L"host1", DnsNameHostnameLabel)));
+    expectInFreshProcess([] {
+        ProcAddressHook& lookups = DnsApiStandIns();
+        ASSERT_TRUE(IsOK(QLibDNS::IsNameValid(L"host1", DnsNameHostnameLabel)));
+        lookups.Fail("DnsRecordBuild_W");
+        QLibDNS dns;
+        EXPECT_TRUE(
+            IsStatus(dns.Initialize(L"host1", bedAddress, nullptr, false), QLIB_ERR_WIN32, ERROR_PROC_NOT_FOUND));
+        lookups.Fail("DnsValidateName_W");
+        EXPECT_TRUE(IsOK(QLibDNS::IsNameValid(L"host1", DnsNameHostnameLabel)));
 
-    std::atomic<bool> checking{true};
-    int refused = 0;
-    std::thread checker([&] {
-        for (int i = 0; i < 200000; ++i)
-            refused += QLibDNS::IsNameValid(L"host1", DnsNameHostnameLabel).IsFailed();
-        checking = false;
+        std::atomic<bool> checking{true};
+        int refused = 0;
+        std::thread checker([&] {
+            for (int i = 0; i < 200000; ++i)
+                refused += QLibDNS::IsNameValid(L"host1", DnsNameHostnameLabel).IsFailed();
+            checking = false;
+        });
+        for (int round = 0; checking; ++round) {
+            lookups.Fail(round % 2 == 0 ? "DnsRecordBuild_W" : "");
+            (void)dns.Initialize(L"host1", bedAddress, nullptr, false);
+        }
+        checker.join();
+        lookups.Fail("");
+        EXPECT_EQ(0, refused);
     });
-    for (int round = 0; checking; ++round) {
-        lookups.Fail(round % 2 == 0 ? "DnsRecordBuild_W" : "");
-        (void)dns.Initialize(L"host1", bedAddress, nullptr, false);
-    }
-    checker.join();
-    lookups.Fail("");
-    EXPECT_EQ(0, refused);
 }
 
 // GetComputerNameExW of the test program answers this full name while it lives.

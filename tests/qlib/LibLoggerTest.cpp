@@ -20,6 +20,7 @@ protected:
     void SetUp() override
     {
         g_QLibLogQueue.SetSink(&sink);
+        sink.now.clear();
         g_QLibLogQueue.OpenThreadQueue();
         g_QLibLogQueue.EnableThreadQueue();
         g_QLibLogQueue.ClearThreadQueue();
@@ -41,7 +42,6 @@ TEST_F(TraceQueue, ThreadWithoutQueueLogsNothingEvenImmediately)
 
 TEST_F(TraceQueue, RecordKeepsBaseNameButImmediateWriteGetsPathAsGiven)
 {
-    sink.now.clear();
     sink.SetImmediate(1);
     g_QLibLogQueue.Log("C:\\src\\qlib\\LibProcess.cpp", 42, "QLibProcess::Open", L"(%d) failed %s", 5, L"x");
     sink.SetImmediate(0);

@@ -139,6 +139,8 @@ TEST(QLibNetEcho, DatagramArrivesAndWinsockStartsOncePerObject)
     ImportHook cleanup(self, "WSACleanup", reinterpret_cast<void*>(&WinsockUse::Cleanup));
     WinsockUse::startup = startup.Original<decltype(&WSAStartup)>();
     WinsockUse::cleanup = cleanup.Original<decltype(&WSACleanup)>();
+    WinsockUse::starts = 0;
+    WinsockUse::cleanups = 0;
 
     QLibNet net;
     const std::string payload = "Tarn UDP Broadcast Echo Request";

@@ -109,7 +109,8 @@ TEST_F(QLibSCMTest, EnumerationsListTheServices)
 TEST_F(QLibSCMTest, EnumerationWithoutMatchIsEmptyAndFailureLeavesNothing)
 {
     // No service matches: the first call succeeds.
-    static DWORD answer = ERROR_SUCCESS;
+    static DWORD answer;
+    answer = ERROR_SUCCESS;
     ImportPatch enumerate("EnumServicesStatusW",
                           reinterpret_cast<void*>(+[](SC_HANDLE, DWORD, DWORD, ENUM_SERVICE_STATUSW*, DWORD,
                                                       DWORD* needed, DWORD* returned, DWORD*) -> BOOL {
@@ -182,7 +183,8 @@ TEST_F(QLibSCMTest, LockIsReleasedByUnlockAndByClose)
     EXPECT_TRUE(IsOK(manager.Unlock()));
     EXPECT_TRUE(IsOK(manager.Unlock()));
 
-    static int unlocks = 0;
+    static int unlocks;
+    unlocks = 0;
     ImportPatch unlock("UnlockServiceDatabase", reinterpret_cast<void*>(+[](SC_LOCK) -> BOOL {
                            ++unlocks;
                            return TRUE;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "LibService.h"
+#include "ProcAddressHook.h"
 #include "ServiceTestSupport.h"
 
 namespace {
@@ -243,23 +244,33 @@ TEST_F(QLibServiceEnvironment, VirtualNameEnvironmentHoldsTheFiveVariablesOnly)
                           L"(2) Failed to delete the registry value 'Environment'."));
 }
 
-// The library finds RtlSetEnvironmentVariable through GetProcAddress: here it refuses for want of memory.
-struct RefusingEnvironment {
-    static inline ImportPatch* patch = nullptr;
+// The library finds RtlSetEnvironmentVariable through GetProcAddress once per process, for every later call: the
+// program answers it with this stand-in from the start, which passes on to ntdll unless a case makes it refuse for
+// want of memory.
+using SetVariableFn = NTSTATUS(NTAPI*)(PVOID*, PUNICODE_STRING, PUNICODE_STRING);
+const auto g_ntdllSetVariable = reinterpret_cast<SetVariableFn>(
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlSetEnvironmentVariable")));
+bool g_refuseVariables = false;
 
-    static NTSTATUS NTAPI Set(PVOID*, PUNICODE_STRING, PUNICODE_STRING) { return static_cast<NTSTATUS>(0xC0000017); }
-    static FARPROC WINAPI Find(HMODULE module, LPCSTR name)
-    {
-        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && strcmp(name, "RtlSetEnvironmentVariable") == 0)
-            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(Set));
-        return patch->Original<FARPROC(WINAPI*)(HMODULE, LPCSTR)>()(module, name);
-    }
+NTSTATUS NTAPI SetVariable(PVOID* block, PUNICODE_STRING name, PUNICODE_STRING value)
+{
+    return g_refuseVariables ? static_cast<NTSTATUS>(0xC0000017) : g_ntdllSetVariable(block, name, value);
+}
+
+ProcAddressHook g_procAddress(GetModuleHandleW(nullptr));
+const bool g_answering = [] {
+    g_procAddress.Answer("RtlSetEnvironmentVariable", reinterpret_cast<const void*>(&SetVariable));
+    return true;
+}();
+
+struct RefusedVariables {
+    RefusedVariables() { g_refuseVariables = true; }
+    ~RefusedVariables() { g_refuseVariables = false; }
 };
 
 TEST_F(QLibServiceEnvironment, RefusedVariableFailsTheWriteAndStoresNothing)
 {
-    ImportPatch patch("GetProcAddress", reinterpret_cast<void*>(RefusingEnvironment::Find));
-    RefusingEnvironment::patch = &patch;
+    RefusedVariables refused;
     ThreadTrace trace;
     EXPECT_TRUE(IsStatus(object.SetVirtualNameEnvironment(L"SAPVHOST"), QLIB_ERR_WIN32, ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_TRUE(trace.Has("QLibService::SetVirtualNameEnvironment", L"(8) Failed to set the variable COMPUTERNAME."));

@@ -376,7 +376,8 @@ TEST(QLibServiceQueries, FailedQueryLeavesNoBuffer)
         trace.Has("QLibService::QueryStatusEx", L"QueryServiceStatusEx failed for " + std::wstring(service.Name())));
 
     // The second call failing (the size asked for shrinks to nothing) frees what was allocated.
-    static int calls = 0;
+    static int calls;
+    calls = 0;
     ImportPatch config("QueryServiceConfigW",
                        reinterpret_cast<void*>(+[](SC_HANDLE, QUERY_SERVICE_CONFIGW*, DWORD, DWORD* needed) -> BOOL {
                            *needed = 64;

@@ -290,6 +290,7 @@ int32_t RecordChange(int32_t event, int32_t kind, void* context, TarnAttr* attr)
 TEST_F(ClusterApi, AttributeChangeCallsTheRegisteredCallbackOnAnotherThread)
 {
     Open();
+    g_Seen = {};
     TarnRegHandle reg = TarnObjRegister(cluster, TARN_OBJ_TYPE, "Tollan", "OnlineTimeout", 7, RecordChange, &g_Seen);
     ASSERT_NE(nullptr, reg);
     EXPECT_EQ(1, TarnApiTestChangeAttr(TARN_OBJ_TYPE, "Tollan", "OnlineTimeout", "77"));

@@ -32,6 +32,7 @@ protected:
     {
         files = std::make_unique<TarnTestCluster>(Cluster + extra);
         TarnAgHostLogClear();
+        TarnAgHostCookiesClear();
         ASSERT_EQ(0, TarnAgHostStart(L"fakeagent.dll"));
     }
     void TearDown() override { TarnAgHostStop(); }

@@ -167,6 +167,14 @@ void TarnAgHostLogClear(void)
     TarnAg().logs.clear();
 }
 
+void TarnAgHostCookiesClear(void)
+{
+    std::lock_guard<std::mutex> guard(TarnAg().lock);
+    for (auto& cookie : TarnAg().cookies)
+        free(cookie.second);
+    TarnAg().cookies.clear();
+}
+
 uint32_t TarnAgHostUnreleased(void)
 {
     std::lock_guard<std::mutex> guard(TarnAg().lock);

@@ -52,7 +52,6 @@ void PrintNewLogs()
             wprintf(L"  [%S severity %u id %u] %S:%u %S: %s\n", LogName(entry.log), entry.severity, entry.msgId,
                     entry.source, entry.line, entry.function, entry.text);
     }
-    fflush(stdout);
 }
 
 std::wstring Widen(const std::string& text)
@@ -123,7 +122,6 @@ bool RunLine(const std::string& line, const std::string& type)
     }
     if (command == "run" && !name.empty()) {
         RunCommand(line.substr(line.find(name)));
-        fflush(stdout);
         return true;
     }
     if (command == "sleep" && !name.empty() && value.empty()) {
@@ -183,6 +181,9 @@ int ReadOptions(int argc, char** argv, std::vector<std::wstring>& logon, bool& d
 
 int main(int argc, char** argv)
 {
+    // Unbuffered: the programs a script line runs write to the same output straight through, after the lines
+    // that announce them.
+    setvbuf(stdout, nullptr, _IONBF, 0);
     std::vector<std::wstring> logon;
     bool directory = false;
     int i = ReadOptions(argc, argv, logon, directory);

@@ -67,6 +67,8 @@ uint32_t TarnAgHostLogCount(void);
 // 0, or TARNAG_E_INVALID_ARG for an index past the end.
 int32_t TarnAgHostLogEntry(uint32_t index, TarnAgLogEntry* entry);
 void TarnAgHostLogClear(void);
+// Forgets every cookie, as a framework started afresh would have none.
+void TarnAgHostCookiesClear(void);
 // Encoded strings and argument lists handed to the agent and not yet released.
 uint32_t TarnAgHostUnreleased(void);
 

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <memory>
 
+#include "FreshProcess.h"
 #include "stringutils.h"
 
 TEST(StringUtils, EqualsTextHonoursCaseFlag)
@@ -130,16 +131,21 @@ TEST(StringUtils, SystemErrorText)
 
 TEST(StringUtils, MessagesAreEmptyBeforeAModuleIsLoaded)
 {
-    EXPECT_EQ(L"", formatMessage(0x100));
-    EXPECT_EQ(L"", getErrorMessage(ERROR_FILE_NOT_FOUND));
+    expectInFreshProcess([] {
+        EXPECT_EQ(L"", formatMessage(0x100));
+        EXPECT_EQ(L"", getErrorMessage(ERROR_FILE_NOT_FOUND));
+    });
 }
 
 TEST(StringUtils, MessageModuleTextsWithAndWithoutInserts)
 {
-    EXPECT_EQ(static_cast<uint32_t>(ERROR_MOD_NOT_FOUND), loadMessageModule(L"kito-no-such.dll", L""));
+    expectInFreshProcess([] {
+        EXPECT_EQ(static_cast<uint32_t>(ERROR_MOD_NOT_FOUND), loadMessageModule(L"kito-no-such.dll", L""));
+        ASSERT_EQ(0u, loadMessageModule(L"kito_testmessages.dll", L""));
+        // Loaded once: a second call does not even look for the file.
+        EXPECT_EQ(0u, loadMessageModule(L"kito-no-such.dll", L""));
+    });
     ASSERT_EQ(0u, loadMessageModule(L"kito_testmessages.dll", L""));
-    // Loaded once: a second call does not even look for the file.
-    EXPECT_EQ(0u, loadMessageModule(L"kito-no-such.dll", L""));
 
     EXPECT_EQ(L"Solution S1 needs 42 MB.", formatMessage(0x100, L"S1", 42));
     EXPECT_EQ(L"Solution S1 needs 42 MB.", getErrorMessage(0x100, std::wstring(L"S1"), 42u));

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "FreshProcess.h"
 #include "RepositoryTestSupport.h"
 #include "ViewTestSupport.h"
 #include "component.h"
@@ -352,10 +353,7 @@ TEST(SolutionView, RebootWarningFromTheCatalogueOrTheStoredText)
         {nullptr, L"stored", L"stored"}, {L"257", L"stored", L"Restart %1 to finish."}, {L"0", L"stored", L"stored"},
         {L"none", L"stored", L"stored"}, {L"732819469", L"stored", L"stored"},
     };
-    for (bool loaded : {false, true}) {
-        if (loaded) {
-            ASSERT_EQ(0u, loadMessageModule(L"kito_testmessages.dll", L""));
-        }
+    auto expectWarnings = [&rows](bool loaded) {
         for (const Row& row : rows) {
             TreeGuard solution(RepositoryKey::create(L"Sol"));
             solution->setStringValue(L"WarningMsgOnReboot", L"stored");
@@ -365,7 +363,10 @@ TEST(SolutionView, RebootWarningFromTheCatalogueOrTheStoredText)
                       Solution::getWarningMsgOnReboot(*solution.get()))
                 << (row.id ? row.id : L"-") << (loaded ? L" loaded" : L"");
         }
-    }
+    };
+    expectInFreshProcess([&] { expectWarnings(false); });
+    ASSERT_EQ(0u, loadMessageModule(L"kito_testmessages.dll", L""));
+    expectWarnings(true);
 }
 
 } // namespace
