@@ -45,4 +45,7 @@ if [ -n "$inside" ]; then
 fi
 ctest --test-dir "$build/x86_64" --output-on-failure -j "$(nproc)" "$@"
 # A full run also runs the fast programs once whole, so that a case depending on an earlier one fails here.
-[ $# -gt 0 ] || "$root/scripts/whole-programs.sh" "$build/x86_64/bin"
+if [ $# -eq 0 ]; then
+    "$root/scripts/whole-programs.sh" "$build/x86_64/bin"
+    [ ! -d "$build/i686/bin" ] || "$root/scripts/whole-programs.sh" "$build/i686/bin"
+fi

@@ -3,7 +3,8 @@
 # that depends on what an earlier one loaded or left behind fails here, where ctest (one process per case) hides it.
 # Runs under the caller's Wine and test bed (scripts/test.sh calls it once ctest passed).
 #   whole-programs.sh BIN_DIR [PROGRAM ...] [-- PROGRAM_ARGUMENTS ...]
-# PROGRAM is a test program's name without ".exe"; none named means the fast ones below. The arguments go to every
+# PROGRAM is a test program's name without ".exe"; none named means the fast ones below that BIN_DIR holds (the
+# 32-bit build holds only the installer's). The arguments go to every
 # program (e.g. --gtest_repeat=2). A program passes as ctest judges a case (cmake/wine-gtest.sh): exit code 0 and its
 # own verdict line; its output is shown only when it fails.
 set -euo pipefail
@@ -23,9 +24,12 @@ while [ $# -gt 0 ] && [ "$1" != -- ]; do
     shift
 done
 [ $# -eq 0 ] || shift
-[ ${#programs[@]} -gt 0 ] || programs=("${fast[@]}")
-
 cd "$bin"
+if [ ${#programs[@]} -eq 0 ]; then
+    for program in "${fast[@]}"; do
+        [ ! -f "$program.exe" ] || programs+=("$program")
+    done
+fi
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 failed=()
