@@ -1,5 +1,7 @@
 #include "ADsFake.h"
 
+#include <winldap.h>
+
 #include <cwchar>
 
 namespace {
@@ -56,6 +58,40 @@ void ToVariant(const ADsFakeValue& value, VARIANT* result)
         result->vt = VT_BOOL;
         result->boolVal = std::get<bool>(value) ? VARIANT_TRUE : VARIANT_FALSE;
     }
+}
+
+// The values of a path's attribute ("LDAP://host/dn") as the server writes them, read on a connection of its own.
+std::vector<DWORD> ServerIntegers(const std::wstring& path, const wchar_t* attribute)
+{
+    std::vector<DWORD> values;
+    const std::wstring scheme = L"LDAP://";
+    size_t slash = path.find(L'/', scheme.size());
+    if (path.compare(0, scheme.size(), scheme) != 0 || slash == std::wstring::npos)
+        return values;
+    std::wstring host = path.substr(scheme.size(), slash - scheme.size());
+    std::wstring dn = path.substr(slash + 1);
+    LDAP* ld = ldap_initW(host.data(), LDAP_PORT);
+    if (ld == nullptr)
+        return values;
+    ULONG version = LDAP_VERSION3;
+    ldap_set_optionW(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+    PWCHAR attributes[] = {const_cast<PWCHAR>(attribute), nullptr};
+    LDAPMessage* result = nullptr;
+    if (ldap_simple_bind_sW(ld, nullptr, nullptr) == LDAP_SUCCESS
+        && ldap_search_sW(ld, dn.data(), LDAP_SCOPE_BASE, const_cast<PWCHAR>(L"(objectClass=*)"), attributes, 0,
+                          &result)
+            == LDAP_SUCCESS) {
+        LDAPMessage* entry = ldap_first_entry(ld, result);
+        PWCHAR* texts = entry ? ldap_get_valuesW(ld, entry, attributes[0]) : nullptr;
+        for (ULONG index = 0; texts != nullptr && texts[index] != nullptr; ++index)
+            values.push_back(wcstoul(texts[index], nullptr, 10));
+        if (texts != nullptr)
+            ldap_value_freeW(texts);
+    }
+    if (result != nullptr)
+        ldap_msgfree(result);
+    ldap_unbind(ld);
+    return values;
 }
 
 class FakeEntry : public Counted<IADsPropertyEntry> {
@@ -249,6 +285,8 @@ public:
     HRESULT WINAPI GetColumn(ADS_SEARCH_HANDLE handle, LPWSTR name, PADS_SEARCH_COLUMN column) override
     {
         HRESULT hr = m_real->GetColumn(handle, name, column);
+        if (hr == S_OK && column->dwADsType == ADSTYPE_INTEGER)
+            ExactIntegers(handle, name, column);
         if (hr != S_OK || column->dwNumValues == 0 || column->dwADsType != ADSTYPE_CASE_IGNORE_STRING)
             return hr;
         for (const ADsFakeRetype& retype : m_object->retyped) {
@@ -272,6 +310,21 @@ public:
     HRESULT WINAPI CloseSearchHandle(ADS_SEARCH_HANDLE handle) override { return m_real->CloseSearchHandle(handle); }
 
 private:
+    // Wine decodes an integer column with atol on a value that has no terminator, so the digits of whatever lies
+    // after it in memory join the number ("512" read as 512319); the row's text on the server gives it exactly.
+    void ExactIntegers(ADS_SEARCH_HANDLE handle, LPWSTR name, PADS_SEARCH_COLUMN column)
+    {
+        ADS_SEARCH_COLUMN path{};
+        if (m_real->GetColumn(handle, const_cast<LPWSTR>(L"ADsPath"), &path) != S_OK)
+            return;
+        std::vector<DWORD> exact = ServerIntegers(path.pADsValues[0].CaseIgnoreString, name);
+        m_real->FreeColumn(&path);
+        if (exact.size() != column->dwNumValues)
+            return;
+        for (DWORD index = 0; index < column->dwNumValues; ++index)
+            column->pADsValues[index].Integer = exact[index];
+    }
+
     const ADsFakeProperty* Find(const wchar_t* name) const
     {
         for (const auto& [key, property] : m_object->properties)

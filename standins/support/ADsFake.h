@@ -2,7 +2,8 @@
 
 // Directory objects as a test describes them, handed out by the ADsOpenHook for registered paths: Wine's ADSI
 // offers no names, GUIDs, multi-valued reads, writes, property lists, containers or deletes on a bound object.
-// Every reference held on a fake is counted, so a test can show that none is left.
+// Every reference held on a fake is counted, so a test can show that none is left. A fake's search is the real
+// one's, except that integer columns carry the server's values exactly, which Wine's do not.
 
 #include <windows.h>
 
