@@ -165,12 +165,14 @@ SC_HANDLE WINAPI LedgerOpenService(SC_HANDLE manager, LPCWSTR name, DWORD access
     return ServiceReturned(Real<decltype(&OpenServiceW)>("OpenServiceW")(manager, name, access), "OpenServiceW");
 }
 
+// A service handle is the caller's no more whatever the manager answers (Wine's fails for a handle that another
+// connection of the process opened, and frees it all the same). Noted before the call, so that another thread
+// handed the same value by the manager in between is not taken for this one.
 BOOL WINAPI LedgerCloseServiceHandle(SC_HANDLE handle)
 {
-    BOOL ok = Real<decltype(&CloseServiceHandle)>("CloseServiceHandle")(handle);
-    if (ok)
+    if (handle != nullptr)
         LedgerHook::Closed("service", "CloseServiceHandle", handle);
-    return ok;
+    return Real<decltype(&CloseServiceHandle)>("CloseServiceHandle")(handle);
 }
 
 // The predefined roots (HKEY_LOCAL_MACHINE and the others) are never opened nor closed for real.

@@ -4,8 +4,9 @@
 // are stubs: kernel handles (CloseHandle), service handles (CloseServiceHandle), registry keys (RegCloseKey),
 // heap blocks (HeapFree), VirtualAlloc regions (VirtualFree with MEM_RELEASE), environment blocks, loaded
 // profiles (UnloadUserProfile counts whatever it returns) and find handles. A release that fails keeps the
-// object open. Install it after the hooks that answer in place of a call (LogonHook), so that it sees what
-// they hand out. One ledger at a time per process.
+// object open, but for service handles (CloseServiceHandle counts whatever it returns). Install it after the
+// hooks that answer in place of a call (LogonHook), so that it sees what they hand out. One ledger at a time per
+// process.
 
 #include <windows.h>
 
