@@ -7,6 +7,7 @@
 
 #include "NodeTextFixture.h"
 #include "olderinstallers.h"
+#include "owners.h"
 
 namespace fakemachine {
 
@@ -61,24 +62,28 @@ std::wstring physicalName(const std::wstring& path, View view)
     return wow + path.substr(software.size() - 1);
 }
 
+// The key in the view, made when asked to; empty when it cannot be had.
+KeyOwner machineKey(View view, const std::wstring& path, bool create)
+{
+    KeyOwner key;
+    const REGSAM access = (create ? KEY_ALL_ACCESS : KEY_READ) | viewFlag(view);
+    LONG result = create
+        ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, access, nullptr, key.put(), nullptr)
+        : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, key.put());
+    if (result != ERROR_SUCCESS)
+        key.reset();
+    return key;
+}
+
 void setKey(View view, const std::wstring& path)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | viewFlag(view), nullptr, &key,
-                        nullptr)
-        == ERROR_SUCCESS)
-        RegCloseKey(key);
+    (void)machineKey(view, path, true);
 }
 
 void setValue(View view, const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | viewFlag(view), nullptr, &key,
-                        nullptr)
-        != ERROR_SUCCESS)
-        return;
-    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
+    if (KeyOwner key = machineKey(view, path, true))
+        RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
 }
 
 void setString(View view, const std::wstring& path, const wchar_t* name, const std::wstring& text)
@@ -94,17 +99,16 @@ void setDword(View view, const std::wstring& path, const wchar_t* name, DWORD nu
 std::vector<std::wstring> subKeys(View view, const std::wstring& path)
 {
     std::vector<std::wstring> children;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | viewFlag(view), &key) != ERROR_SUCCESS)
+    KeyOwner key = machineKey(view, path, false);
+    if (!key)
         return children;
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
         DWORD nameLength = 256;
-        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(key.get(), i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         children.push_back(name);
     }
-    RegCloseKey(key);
     return children;
 }
 
@@ -130,8 +134,8 @@ std::wstring hexBytes(const BYTE* data, size_t size)
 
 void snapshotKey(View view, const std::wstring& path, Snapshot& out)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | viewFlag(view), &key) != ERROR_SUCCESS)
+    KeyOwner key = machineKey(view, path, false);
+    if (!key)
         return;
     const std::wstring entry = L"R:" + physicalName(path, view);
     out[entry] = L"key";
@@ -139,11 +143,10 @@ void snapshotKey(View view, const std::wstring& path, Snapshot& out)
         wchar_t name[16384];
         BYTE data[8192];
         DWORD nameLength = 16384, size = sizeof data, type = 0;
-        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
+        if (RegEnumValueW(key.get(), i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
             break;
         out[entry + L"|" + name] = std::to_wstring(type) + L":" + hexBytes(data, size);
     }
-    RegCloseKey(key);
     for (const std::wstring& child : subKeys(view, path))
         snapshotKey(view, path + L"\\" + child, out);
 }

@@ -11,6 +11,7 @@
 
 #include "FakeMachine.h"
 #include "olderinstallers.h"
+#include "owners.h"
 
 using namespace fakemachine;
 
@@ -491,11 +492,8 @@ TEST_F(PurgekitRemoval, UncheckableKito40SolutionKeepsItsLeftovers)
 
 bool keyReached(const std::wstring& path, REGSAM view)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    KeyOwner key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
 }
 
 // Installers of both bitnesses left the same installation: the removal takes what its own view and
