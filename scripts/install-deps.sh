@@ -22,5 +22,12 @@ if [ ${#missing[@]} -gt 0 ]; then
         chmod +x "$policy"
         trap 'rm -f "$policy"' EXIT
     fi
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+    install=(apt-get install -y -q --no-install-recommends)
+    if ! "${install[@]}" "${missing[@]}"; then
+        # A library installed for both architectures needs one version in both; when an update suite's list of
+        # one architecture could not be read, the release's own suite still lists both at matching versions.
+        release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        echo "The install failed; trying once more with the release's own suite, $release, as the target" >&2
+        "${install[@]}" -t "$release" "${missing[@]}"
+    fi
 fi

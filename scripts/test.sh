@@ -47,5 +47,7 @@ ctest --test-dir "$build/x86_64" --output-on-failure -j "$(nproc)" "$@"
 # A full run also runs the fast programs once whole, so that a case depending on an earlier one fails here.
 if [ $# -eq 0 ]; then
     "$root/scripts/whole-programs.sh" "$build/x86_64/bin"
-    [ ! -d "$build/i686/bin" ] || "$root/scripts/whole-programs.sh" "$build/i686/bin"
+    if [ -d "$build/i686/bin" ] && wine_runs_32bit; then
+        "$root/scripts/whole-programs.sh" "$build/i686/bin"
+    fi
 fi

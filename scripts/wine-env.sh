@@ -14,6 +14,25 @@ wine_fixed_layout() {
     fi
 }
 
+# True when this machine runs 32-bit programs: some virtual machines run 64-bit ones only, and there Wine's 32-bit
+# loader cannot start at all.
+wine_runs_32bit() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# Debian's wine command prefers the 32-bit loader whenever it is installed; where it cannot start, every Wine
+# command goes through the 64-bit loader instead (64-bit programs run as before, 32-bit ones cannot run).
+wine_64bit_only() {
+    local shims=$1
+    mkdir -p "$shims"
+    for name in wine wine-stable; do
+        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$shims/$name"
+        chmod +x "$shims/$name"
+    done
+    export PATH="$shims:$PATH"
+    export WINELOADER=/usr/lib/wine/wine64
+}
+
 wine_up() {
     # Wine gives a file name beyond ASCII a Unix name only under a UTF-8 locale: one is set here, whatever the
     # caller's environment holds (C.UTF-8 comes with the C library itself, no locale package needed).
@@ -24,6 +43,10 @@ wine_up() {
     unset DISPLAY
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
+    if ! wine_runs_32bit; then
+        echo "This machine cannot run 32-bit programs: Wine runs 64-bit programs only" >&2
+        wine_64bit_only "$WINEPREFIX-64bit-only"
+    fi
     wineboot -i >/dev/null 2>&1
     # Services get the 30 s of Windows, not Wine's 10 s, to start and to answer a control: a loaded machine
     # must not fail them. The service manager reads it when it next starts, after the wait below.
