@@ -71,22 +71,38 @@ LDIF
     set -e
 fi
 
-step "4. Purgekit on a machine with the installer's running service and no installed solution left"
-bin=$(wine winepath -w "$PWD/testservice.exe" 2>/dev/null | tr -d '\r')
-wine sc create qzInstaller binPath= "\"$bin\"" </dev/null >/dev/null
-wine sc start qzInstaller </dev/null >/dev/null
+step "4. Purgekit, as the installer calls it, on a machine with the installer's running service and no installed solution left"
+# The installer is a 32-bit program: its service program and files lie where a 32-bit program puts them, and it
+# calls the shipped 32-bit library through the 32-bit rundll32 of syswow64.
+if wine_runs_32bit; then
+    system='C:\windows\syswow64' library=$build/deliverables/Purgekit.dll service=$build/i686/bin/testservice.exe
+else
+    echo "This machine cannot run 32-bit programs: the 64-bit test build of Purgekit stands in for the shipped one."
+    system='C:\windows\system32' library=$PWD/Purgekit.dll service=$PWD/testservice.exe
+fi
+installer() { wine "$system\\$1" "${@:2}" </dev/null 2>/dev/null | tr -d '\r'; }
+unix() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+programs=$(installer cmd.exe /c 'echo %ProgramFiles%')
+packs="$(installer cmd.exe /c 'echo %CommonProgramFiles%')\\Osmark Shared\\Kito\\MaintenancePacks"
+mkdir -p "$(unix "$programs\\Osmark\\Kito")" "$(unix "$packs")"
+cp "$service" "$(unix "$programs\\Osmark\\Kito\\qzInstaller.exe")"
+echo "pack" >"$(unix "$packs\\pack1.txt")"
+installer sc.exe create qzInstaller binPath= "\"$programs\\Osmark\\Kito\\qzInstaller.exe\"" >/dev/null
+installer sc.exe start qzInstaller >/dev/null
 query() {
     local state
-    state=$(wine sc query qzInstaller </dev/null 2>/dev/null | tr -d '\r' | grep -E 'STATE' | sed 's/  */ /g')
+    state=$(installer sc.exe query qzInstaller | grep -E 'STATE' | sed 's/  */ /g')
     echo "${state:- the service qzInstaller is not installed}"
 }
-echo "before:$(query)"
-wine purgedriver.exe MaintenancePacks </dev/null
+packsFolder() { [ -d "$(unix "$packs")" ] && echo " $packs is there" || echo " $packs is gone"; }
+echo "before:$(query);$(packsFolder)"
+echo "> $system\\rundll32.exe Purgekit.dll,Purgekit MaintenancePacks"
+installer rundll32.exe "$(wine winepath -w "$library" 2>/dev/null | tr -d '\r'),Purgekit" MaintenancePacks
 # A running service that was deleted goes away once it stops.
-wine sc stop qzInstaller </dev/null >/dev/null 2>&1 || true
+installer sc.exe stop qzInstaller >/dev/null || true
 sleep 1
-echo "after it stops:$(query)"
-log=$(wine cmd /c 'echo %ALLUSERSPROFILE%\qzPurgekit.log' </dev/null | tr -d '\r')
+echo "after it stops:$(query);$(packsFolder)"
+log=$(installer cmd.exe /c 'echo %ALLUSERSPROFILE%\qzPurgekit.log')
 echo "why, from its log $log:"
-iconv -f UTF-16LE -t UTF-8 "$(wine winepath -u "$log" 2>/dev/null | tr -d '\r')" | tr -d '\r' \
+iconv -f UTF-16LE -t UTF-8 "$(unix "$log")" | tr -d '\r' \
     | grep -E 'service removed|can be cleaned|cannot be cleaned|not present|successful or not run' | sed 's/^/    /'

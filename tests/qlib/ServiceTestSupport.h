@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -23,6 +24,31 @@ public:
     {
         EXPECT_TRUE(Active()) << "the test program does not import " << function;
     }
+};
+
+// Counts the library's pauses (its Sleep calls, through the test program's import) while the object lives; each
+// pause still passes for real. A wait is judged by the pauses it made, never by a busy machine's clock.
+class PauseCount {
+public:
+    PauseCount() : m_patch("Sleep", reinterpret_cast<void*>(&Pause))
+    {
+        s_pauses = 0;
+        s_sleptMs = 0;
+    }
+    int Pauses() const { return s_pauses; }
+    int64_t SleptMs() const { return s_sleptMs; }
+
+private:
+    static void WINAPI Pause(DWORD ms)
+    {
+        ++s_pauses;
+        s_sleptMs += ms;
+        SleepEx(ms, FALSE);
+    }
+
+    static inline std::atomic<int> s_pauses{0};
+    static inline std::atomic<int64_t> s_sleptMs{0};
+    ImportPatch m_patch;
 };
 
 // The calling thread's trace, opened empty.

@@ -260,8 +260,9 @@ DWORD ServiceControlTest::timedFrozenStop(DWORD waitHint, DWORD stopDelay, DWORD
 
 TEST_F(ServiceControlTest, FrozenCheckpointWithoutWaitHintIsNotRespondingAtOnce)
 {
+    // Wait hint 0: declared at the second poll, long before the service stops by itself and the wait succeeds.
     DWORD result = 0;
-    EXPECT_GT(1000u, timedFrozenStop(0, 1500, result)) << "wait hint 0: declared at the second poll";
+    timedFrozenStop(0, 5000, result);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), result);
     EXPECT_TRUE(logged(L"ServiceControl::MonitorServiceState: service '" + name + L"' is not responding"));
     EXPECT_TRUE(logged(L"ServiceControl::StopService: unable to stop '" + name + L"' on ''"));
