@@ -136,7 +136,7 @@ TEST_F(QLibServiceDependents, NoTimeSendsTheStopsAndReturns)
     ASSERT_TRUE(slow.StartRunning());
     EXPECT_TRUE(IsOK(StopAll(root, 0)));
     EXPECT_EQ(0, pauses);
-    EXPECT_TRUE(WaitUntil([&] { return slow.State() == SERVICE_STOP_PENDING; }, 1000));
+    EXPECT_TRUE(WaitUntil([&] { return slow.LogCount("control 1") == 1; }, 10000)) << "the stop was sent";
 
     TestService other, stubborn(L"--no-stop");
     DependsOn(other, stubborn);
