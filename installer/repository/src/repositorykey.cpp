@@ -179,16 +179,15 @@ RepositoryKey* RepositoryKey::clone() const
 
 RepositoryKey* RepositoryKey::copyKey() const
 {
-    RepositoryKey* copy = create(keyName);
+    KeyTree copy(create(keyName));
     if (!copy)
         return nullptr;
     try {
         copy->valueMap = valueMap;
     } catch (const std::bad_alloc&) {
-        delete copy;
         return nullptr;
     }
-    return copy;
+    return copy.release();
 }
 
 RepositoryKey* RepositoryKey::copyOfKind() const
@@ -198,7 +197,7 @@ RepositoryKey* RepositoryKey::copyOfKind() const
 
 RepositoryKey* RepositoryKey::copyTree(const RepositoryKey& from)
 {
-    RepositoryKey* root = from.copyOfKind();
+    KeyTree root(from.copyOfKind());
     if (!root)
         return nullptr;
     struct Level {
@@ -207,7 +206,7 @@ RepositoryKey* RepositoryKey::copyTree(const RepositoryKey& from)
         size_t next;
     };
     try {
-        std::vector<Level> open{{&from, root, 0}};
+        std::vector<Level> open{{&from, root.get(), 0}};
         while (!open.empty()) {
             Level& level = open.back();
             if (level.next == level.source->children.size()) {
@@ -215,22 +214,16 @@ RepositoryKey* RepositoryKey::copyTree(const RepositoryKey& from)
                 continue;
             }
             const RepositoryKey* child = level.source->children[level.next++];
-            RepositoryKey* copy = child->copyOfKind();
-            if (!copy)
-                throw std::bad_alloc();
             // Childless when added, so namesakes merge just as addSubKey of a whole clone would.
-            RepositoryKey* holder = level.target->addSubKey(copy);
-            if (!holder) {
-                delete copy;
+            RepositoryKey* holder = level.target->addSubKey(KeyTree(child->copyOfKind()));
+            if (!holder)
                 throw std::bad_alloc();
-            }
             open.push_back({child, holder, 0});
         }
     } catch (const std::bad_alloc&) {
-        releaseTree(root);
         return nullptr;
     }
-    return root;
+    return root.release();
 }
 
 RepositoryKey* RepositoryKey::attachKey(RepositoryKey* key)
@@ -380,14 +373,9 @@ RepositoryKey* RepositoryKey::createSubKey(const std::wstring& path)
             if (!next) {
                 if (component.empty())
                     return nullptr;
-                RepositoryKey* created = create(component);
-                if (!created)
+                next = node->addSubKey(KeyTree(create(component)));
+                if (!next)
                     return nullptr;
-                next = node->addSubKey(created);
-                if (!next) {
-                    delete created;
-                    return nullptr;
-                }
             }
             node = next;
         }
@@ -455,6 +443,21 @@ RepositoryKey* RepositoryKey::addSubKeyAt(const std::wstring& path, RepositoryKe
     return below ? below->addSubKey(key) : nullptr;
 }
 
+RepositoryKey* RepositoryKey::addSubKey(KeyTree key)
+{
+    RepositoryKey* holder = addSubKey(key.get());
+    // Added, or merged into a namesake and ended by the add: either way no longer the owner's.
+    if (holder)
+        key.release();
+    return holder;
+}
+
+RepositoryKey* RepositoryKey::addSubKeyAt(const std::wstring& path, KeyTree key)
+{
+    RepositoryKey* below = createSubKey(path);
+    return below ? below->addSubKey(std::move(key)) : nullptr;
+}
+
 uint32_t RepositoryKey::addSubKeys(const KeyList& keys)
 {
     for (RepositoryKey* key : keys) {
@@ -495,13 +498,8 @@ uint32_t RepositoryKey::mergeKey(const RepositoryKey& from)
             return E_KITO_FAILED;
         const KeyList sources = from.children;
         for (const RepositoryKey* source : sources) {
-            RepositoryKey* copy = source->clone();
-            if (!copy)
+            if (!addSubKey(KeyTree(source->clone())))
                 return E_KITO_FAILED;
-            if (!addSubKey(copy)) {
-                releaseTree(copy);
-                return E_KITO_FAILED;
-            }
         }
     } catch (const std::bad_alloc&) {
         return E_KITO_FAILED;

@@ -313,14 +313,13 @@ uint32_t readPackages(RepositoryKey* root, const std::wstring& solutionName, int
 uint32_t GetPkgs(const std::wstring& solutionName, int osKind, int, int archKind, std::vector<std::wstring>& packages)
 {
     ScopeTracer tracer(L"GetPkgs", &g_logger);
-    RepositoryKey* root = loadKeyFromFile(L"packages.xml", L"");
+    const KeyTree root(loadKeyFromFile(L"packages.xml", L""));
     uint32_t result = E_PKGS_SECTION_MISSING;
     if (!root) {
         KITO_LOG_DEBUG(LOG_DBG_1, tracer,
                        L"Could not fetch package information. please check package.xml file is present.");
     } else {
-        result = readPackages(root, solutionName, osKind, archKind, packages, tracer);
-        RepositoryKey::releaseTree(root);
+        result = readPackages(root.get(), solutionName, osKind, archKind, packages, tracer);
     }
     if (result != 0) {
         packages.clear();

@@ -135,7 +135,7 @@ const wchar_t* debugLevelName(uint32_t index)
     return nameAt(kDebugLevelNames, sizeof(kDebugLevelNames) / sizeof(kDebugLevelNames[0]), index);
 }
 
-Logger::Logger() : m_stream(nullptr), m_catalogue(0), m_level(kDefaultLevel), m_isOpen(0) {}
+Logger::Logger() : m_catalogue(0), m_level(kDefaultLevel), m_isOpen(0) {}
 
 Logger::~Logger()
 {
@@ -189,7 +189,7 @@ std::wstring Logger::readLogPath()
 uint32_t Logger::open()
 {
     std::wstring path = m_directory + m_fileName;
-    m_stream = _wfopen(path.c_str(), L"a+b");
+    m_stream.reset(_wfopen(path.c_str(), L"a+b"));
     if (!m_stream) {
         return E_KITO_LOGOPEN;
     }
@@ -200,16 +200,13 @@ uint32_t Logger::open()
     banner += L'\n';
     banner += kBannerRule;
     banner += L'\n';
-    writeLine(m_stream, banner);
+    writeLine(m_stream.get(), banner);
     return 0;
 }
 
 void Logger::close()
 {
-    if (m_stream) {
-        fclose(m_stream);
-        m_stream = nullptr;
-    }
+    m_stream.reset();
     m_isOpen = 0;
 }
 
@@ -284,13 +281,12 @@ void Logger::writeRequested(const wchar_t* filePath, const LineRequest& request,
         return;
     }
     if (!filePath) {
-        writeLine(m_stream, line);
+        writeLine(m_stream.get(), line);
         return;
     }
-    FILE* file = _wfopen(filePath, L"a+b");
+    StreamOwner file(_wfopen(filePath, L"a+b"));
     if (file) {
-        writeLine(file, line);
-        fclose(file);
+        writeLine(file.get(), line);
     }
 }
 
@@ -376,12 +372,11 @@ uint32_t Logger::saveKeyToUniqueFile(RepositoryKey* key, std::wstring& outPath, 
     if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY) {
         return E_KITO_FAILED;
     }
-    RPC_WSTR uuidText = nullptr;
-    if (UuidToStringW(&uuid, &uuidText) != RPC_S_OK) {
+    RpcStringOwner uuidText;
+    if (UuidToStringW(&uuid, uuidText.put()) != RPC_S_OK) {
         return E_KITO_FAILED;
     }
-    std::wstring fileName = key->getName() + L"." + reinterpret_cast<wchar_t*>(uuidText) + L".txt";
-    RpcStringFreeW(&uuidText);
+    std::wstring fileName = key->getName() + L"." + reinterpret_cast<wchar_t*>(uuidText.get()) + L".txt";
     outPath = pathInDirectory(directory, fileName);
     logPlain(outPath.c_str(), L"%s", writeKey(key).c_str());
     logDebug(LOG_DBG_1, L"", KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0, L"%s key saved in file %s",

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "owners.h"
+
 class RepositoryKey;
 
 // Debug-level indexes: the name of each level carries the index plus one.
@@ -102,7 +104,7 @@ private:
     std::wstring m_component;
     std::wstring m_fileName;
     std::wstring m_directory;
-    FILE* m_stream;
+    StreamOwner m_stream;
     int32_t m_catalogue;
     uint32_t m_level;
     uint32_t m_isOpen;

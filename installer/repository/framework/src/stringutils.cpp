@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "owners.h"
@@ -114,12 +115,10 @@ char* toNarrow(const std::wstring& text)
     const size_t size = std::wcstombs(nullptr, text.c_str(), 0);
     if (size == static_cast<size_t>(-1))
         return nullptr;
-    char* narrow = new (std::nothrow) char[size + 1]();
-    if (narrow && std::wcstombs(narrow, text.c_str(), size + 1) != size) {
-        delete[] narrow;
+    std::unique_ptr<char[]> narrow(new (std::nothrow) char[size + 1]());
+    if (narrow && std::wcstombs(narrow.get(), text.c_str(), size + 1) != size)
         return nullptr;
-    }
-    return narrow;
+    return narrow.release();
 }
 
 int indexOfText(const std::vector<std::wstring>& list, const std::wstring& text, int ignoreCase)
