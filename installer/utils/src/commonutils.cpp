@@ -247,6 +247,52 @@ uint32_t ReadFiles(RepositoryKey* filesKey, const std::wstring& prefix, std::vec
 
 namespace {
 
+// A failed read of a section's files: its line with the code, then the code's message text.
+void logSectionFailure(const ScopeTracer& tracer, const wchar_t* line, uint32_t result)
+{
+    KITO_LOG_DEBUG(LOG_DBG_1, tracer, line, result);
+    KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reason: '%s'", getErrorMessage(result).c_str());
+}
+
+// The operating system's section below the architecture's, then the processor's below that one; a
+// missing section ends the list there.
+uint32_t readSystemPackages(const PackageSection& arch, int osKind, int archKind, std::vector<std::wstring>& packages,
+                            const ScopeTracer& tracer)
+{
+    const wchar_t* osName = nullptr;
+    if (osKind >= 3 && osKind <= 6) {
+        osName = L"w2k";
+    } else if (osKind >= 7 && osKind <= 12) {
+        osName = L"W2K3";
+    }
+    PackageSection os = osName ? sectionBelow(arch.key, arch.path, osName) : PackageSection{nullptr, L""};
+    if (!os.key) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read os specific files from package.xml section ");
+        return osName ? 0 : W_PKGS_UNKNOWN_OS;
+    }
+    uint32_t result = ReadFiles(os.key, os.path, packages);
+    if (result != 0) {
+        logSectionFailure(tracer, L"Could not read os specific files from package.xml section '%x'", result);
+        return result;
+    }
+    const wchar_t* processorName = archKind == 2 ? L"IA64" : archKind == 3 ? L"x64" : nullptr;
+    if (!processorName) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Always default to x86.");
+        return 0;
+    }
+    PackageSection processor = sectionBelow(os.key, os.path, processorName);
+    if (!processor.key) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer,
+                       L"Could not read processor architecture specific files from package.xml section.");
+        return 0;
+    }
+    result = ReadFiles(processor.key, processor.path, packages);
+    if (result != 0)
+        logSectionFailure(tracer, L"Could not read processor architecture specific files from package.xml section '%x'",
+                          result);
+    return result;
+}
+
 uint32_t readPackages(RepositoryKey* root, const std::wstring& solutionName, int osKind, int archKind,
                       std::vector<std::wstring>& packages, const ScopeTracer& tracer)
 {
@@ -271,41 +317,7 @@ uint32_t readPackages(RepositoryKey* root, const std::wstring& solutionName, int
         KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read files from common file section '%0x'", result);
         return result;
     }
-    const wchar_t* osName = nullptr;
-    if (osKind >= 3 && osKind <= 6) {
-        osName = L"w2k";
-    } else if (osKind >= 7 && osKind <= 12) {
-        osName = L"W2K3";
-    }
-    PackageSection os = osName ? sectionBelow(arch.key, arch.path, osName) : PackageSection{nullptr, L""};
-    if (!os.key) {
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read os specific files from package.xml section ");
-        return osName ? 0 : W_PKGS_UNKNOWN_OS;
-    }
-    result = ReadFiles(os.key, os.path, packages);
-    if (result != 0) {
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read os specific files from package.xml section '%x'", result);
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reason: '%s'", getErrorMessage(result).c_str());
-        return result;
-    }
-    const wchar_t* processorName = archKind == 2 ? L"IA64" : archKind == 3 ? L"x64" : nullptr;
-    if (!processorName) {
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Always default to x86.");
-        return 0;
-    }
-    PackageSection processor = sectionBelow(os.key, os.path, processorName);
-    if (!processor.key) {
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer,
-                       L"Could not read processor architecture specific files from package.xml section.");
-        return 0;
-    }
-    result = ReadFiles(processor.key, processor.path, packages);
-    if (result != 0) {
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer,
-                       L"Could not read processor architecture specific files from package.xml section '%x'", result);
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reason: '%s'", getErrorMessage(result).c_str());
-    }
-    return result;
+    return readSystemPackages(arch, osKind, archKind, packages, tracer);
 }
 
 } // namespace
