@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "commonutils.h"
 #include "kitorepository.h"
 #include "logger.h"
 #include "owners.h"

@@ -5,7 +5,6 @@
 #include <cwchar>
 #include <vector>
 
-#include "commonutils.h"
 #include "keyvalues.h"
 #include "kitorepository.h"
 #include "logger.h"

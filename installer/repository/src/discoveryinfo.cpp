@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "commonutils.h"
+#include "solution.h"
 #include "kitorepository.h"
 #include "logger.h"
 #include "repositorykey.h"

@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "commonutils.h"
 #include "component.h"
 #include "logger.h"
 #include "nodetextform.h"

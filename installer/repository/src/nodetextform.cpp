@@ -1,5 +1,10 @@
 #include "nodetextform.h"
 
+#include <windows.h>
+#include <rpc.h>
+
+#include <algorithm>
+#include <cwchar>
 #include <cwctype>
 #include <new>
 #include <share.h>
@@ -337,6 +342,14 @@ RepositoryKey* parseText(const std::wstring& text)
 
 namespace {
 
+// A text that can be part of one file name: no folder separator, drive or stream colon, wildcard,
+// quote, pipe or control character.
+bool isOneFileName(const std::wstring& name)
+{
+    return std::all_of(name.begin(), name.end(),
+                       [](wchar_t c) { return c >= L' ' && !std::wcschr(L"\\/:*?\"<>|", c); });
+}
+
 bool readWholeFile(FILE* file, std::wstring& text)
 {
     wchar_t chunk[8192];
@@ -403,4 +416,28 @@ RepositoryKey* loadKeyFromFile(const std::wstring& fileName, const std::wstring&
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+uint32_t saveKeyToUniqueFile(Logger& logger, const RepositoryKey* key, std::wstring& outPath,
+                             const std::wstring& directory)
+{
+    // The key's name becomes part of a file name: it may neither leave the folder nor name a stream.
+    if (!key || !isOneFileName(key->name())) {
+        return E_KITO_INVALIDARG;
+    }
+    UUID uuid;
+    RPC_STATUS status = UuidCreate(&uuid);
+    if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY) {
+        return E_KITO_FAILED;
+    }
+    RpcStringOwner uuidText;
+    if (UuidToStringW(&uuid, uuidText.put()) != RPC_S_OK) {
+        return E_KITO_FAILED;
+    }
+    std::wstring fileName = key->getName() + L"." + reinterpret_cast<wchar_t*>(uuidText.get()) + L".txt";
+    outPath = pathInDirectory(directory, fileName);
+    logger.logPlain(outPath.c_str(), L"%s", writeKey(key).c_str());
+    logger.logDebug(LOG_DBG_1, L"", KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0, L"%s key saved in file %s",
+                    key->getName().c_str(), outPath.c_str());
+    return 0;
 }

@@ -1,6 +1,5 @@
 #include "userinput.h"
 
-#include "commonutils.h"
 #include "keyvalues.h"
 #include "kitorepository.h"
 #include "solution.h"

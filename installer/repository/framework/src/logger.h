@@ -7,8 +7,6 @@
 
 #include "owners.h"
 
-class RepositoryKey;
-
 // Debug-level indexes: the name of each level carries the index plus one.
 enum : uint32_t {
     LOG_DBG_1 = 0,
@@ -75,9 +73,6 @@ public:
     uint32_t formatParts(std::wstring& message, std::wstring& product, std::wstring& levelName,
                          std::wstring& messageIdPart, uint32_t severity, int32_t messageId, const wchar_t* format,
                          va_list args);
-
-    // Saves the node text form of a tree into a new file named after the key and a fresh UUID.
-    uint32_t saveKeyToUniqueFile(RepositoryKey* key, std::wstring& outPath, const std::wstring& directory);
 
 private:
     typedef const wchar_t* (*LevelNamer)(uint32_t);
