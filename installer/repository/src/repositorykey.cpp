@@ -1,7 +1,8 @@
+// The key's life, copies, links and children; its values and searches have sources of their own.
+
 #include "repositorykey.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <new>
 #include <unordered_map>
 
@@ -34,14 +35,6 @@ struct FoldedEqual {
     }
 };
 
-template <class Map>
-auto firstMatch(Map& map, const std::wstring& name)
-{
-    if (name.empty())
-        return map.end();
-    return std::find_if(map.begin(), map.end(), [&name](const auto& entry) { return equalsNoCase(entry.first, name); });
-}
-
 bool eraseFirst(RepositoryKey::KeyList& list, const RepositoryKey* key)
 {
     auto it = std::find(list.begin(), list.end(), key);
@@ -59,26 +52,6 @@ void makeRoomForOne(RepositoryKey::KeyList& list)
 }
 
 } // namespace
-
-bool compareByKind(int32_t a, int32_t kind, int32_t b)
-{
-    switch (kind) {
-    case CompareEqual:
-        return a == b;
-    case CompareNotEqual:
-        return a != b;
-    case CompareGreater:
-        return a > b;
-    case CompareGreaterOrEqual:
-        return a >= b;
-    case CompareLess:
-        return a < b;
-    case CompareLessOrEqual:
-        return a <= b;
-    default:
-        return false;
-    }
-}
 
 // First child in list order for each name, folded; views into the children's own names, so any
 // change of a child's name or of the list drops the index.
@@ -505,184 +478,6 @@ uint32_t RepositoryKey::mergeKey(const RepositoryKey& from)
         return E_KITO_FAILED;
     }
     return 0;
-}
-
-uint32_t RepositoryKey::setStringValue(const std::wstring& name, const std::wstring& text)
-{
-    if (name.empty())
-        return E_KITO_INVALIDARG;
-    try {
-        auto it = firstMatch(valueMap, name);
-        if (it != valueMap.end())
-            it->second = text;
-        else
-            valueMap.emplace(name, text);
-    } catch (const std::bad_alloc&) {
-        return KITO_NO_MEMORY;
-    }
-    return 0;
-}
-
-uint32_t RepositoryKey::setIntValue(const std::wstring& name, int32_t number)
-{
-    try {
-        return setValueExactly(name, std::to_wstring(number));
-    } catch (const std::bad_alloc&) {
-        return KITO_NO_MEMORY;
-    }
-}
-
-uint32_t RepositoryKey::getStringValue(const std::wstring& name, std::wstring& text) const
-{
-    auto it = findValue(name);
-    if (it == valueMap.end())
-        return E_KITO_INVALIDARG;
-    text = it->second;
-    return 0;
-}
-
-uint32_t RepositoryKey::getIntValue(const std::wstring& name, int32_t& number) const
-{
-    auto it = findValue(name);
-    if (it == valueMap.end())
-        return E_KITO_INVALIDARG;
-    number = static_cast<int32_t>(std::wcstol(it->second.c_str(), nullptr, 10));
-    return 0;
-}
-
-uint32_t RepositoryKey::addValue(const std::wstring& name)
-{
-    return setValueExactly(name, std::wstring());
-}
-
-uint32_t RepositoryKey::setValueExactly(const std::wstring& name, const std::wstring& text)
-{
-    if (name.empty())
-        return E_KITO_INVALIDARG;
-    try {
-        valueMap.insert_or_assign(name, text);
-    } catch (const std::bad_alloc&) {
-        return KITO_NO_MEMORY;
-    }
-    return 0;
-}
-
-uint32_t RepositoryKey::removeValue(const std::wstring& name)
-{
-    if (name.empty())
-        return E_KITO_INVALIDARG;
-    auto it = firstMatch(valueMap, name);
-    if (it == valueMap.end())
-        return KITO_NO_SUCH_VALUE;
-    valueMap.erase(it);
-    return 0;
-}
-
-bool RepositoryKey::hasValue(const std::wstring& name) const
-{
-    return findValue(name) != valueMap.end();
-}
-
-uint32_t RepositoryKey::setValues(const ValueMap& values)
-{
-    try {
-        for (const auto& value : values)
-            valueMap.insert_or_assign(value.first, value.second);
-    } catch (const std::bad_alloc&) {
-        return KITO_NO_MEMORY;
-    }
-    return 0;
-}
-
-std::vector<std::wstring> RepositoryKey::getValueNames() const
-{
-    std::vector<std::wstring> names;
-    names.reserve(valueMap.size());
-    for (const auto& value : valueMap)
-        names.push_back(value.first);
-    return names;
-}
-
-RepositoryKey::ValueMap::const_iterator RepositoryKey::findValue(const std::wstring& name) const
-{
-    return firstMatch(valueMap, name);
-}
-
-template <class Match>
-RepositoryKey::KeyList RepositoryKey::selectChildren(Match match) const
-{
-    KeyList found;
-    std::copy_if(children.begin(), children.end(), std::back_inserter(found), match);
-    return found;
-}
-
-template <class Match>
-RepositoryKey::KeyList RepositoryKey::selectAttached(Match match) const
-{
-    KeyList found;
-    std::copy_if(attached.begin(), attached.end(), std::back_inserter(found), match);
-    return found;
-}
-
-RepositoryKey::KeyList RepositoryKey::findSubKeysByIntValue(const std::wstring& name, int32_t kind,
-                                                            int32_t target) const
-{
-    return selectChildren([&](const RepositoryKey* child) {
-        int32_t value = 0;
-        return child->getIntValue(name, value) == 0 && compareByKind(value, kind, target);
-    });
-}
-
-RepositoryKey::KeyList RepositoryKey::findSubKeysByStringValue(const std::wstring& name, int32_t kind,
-                                                               const std::wstring& target) const
-{
-    return selectChildren([&](const RepositoryKey* child) {
-        std::wstring value;
-        if (child->getStringValue(name, value) != 0)
-            return false;
-        int order = value.compare(target);
-        return compareByKind(order < 0 ? -1 : (order > 0 ? 1 : 0), kind, 0);
-    });
-}
-
-RepositoryKey::KeyList RepositoryKey::findAttachedKeysByName(const std::wstring& name) const
-{
-    return selectAttached([&](const RepositoryKey* key) { return equalsNoCase(key->keyName, name); });
-}
-
-RepositoryKey::KeyList RepositoryKey::findAttachedKeysByIntValue(const std::wstring& name, int32_t target) const
-{
-    return selectAttached([&](const RepositoryKey* key) {
-        int32_t value = 0;
-        return key->getIntValue(name, value) == 0 && value == target;
-    });
-}
-
-RepositoryKey::KeyList RepositoryKey::findAttachedKeysByStringValue(const std::wstring& name,
-                                                                    const std::wstring& target) const
-{
-    return selectAttached([&](const RepositoryKey* key) {
-        std::wstring value;
-        return key->getStringValue(name, value) == 0 && equalsNoCase(value, target);
-    });
-}
-
-RepositoryKey::KeyList RepositoryKey::findSubKeysWithAttachedName(const std::wstring& name) const
-{
-    return selectChildren([&](const RepositoryKey* child) { return !child->findAttachedKeysByName(name).empty(); });
-}
-
-RepositoryKey::KeyList RepositoryKey::findSubKeysWithAttachedIntValue(const std::wstring& name, int32_t target) const
-{
-    return selectChildren(
-        [&](const RepositoryKey* child) { return !child->findAttachedKeysByIntValue(name, target).empty(); });
-}
-
-RepositoryKey::KeyList RepositoryKey::findSubKeysWithAttachedStringValue(const std::wstring& name,
-                                                                         const std::wstring& target) const
-{
-    return selectChildren(
-        [&](const RepositoryKey* child) { return !child->findAttachedKeysByStringValue(name, target).empty(); });
 }
 
 uint32_t RepositoryKey::detachKey(RepositoryKey* key)
