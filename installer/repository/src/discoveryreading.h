@@ -63,7 +63,8 @@ void DiscoveryInfo::eachInstalledSolution(const std::wstring& release, const std
         if (!older.empty())
             return;
     }
-    const discoveryReading::SolutionReading reading = {function, L"Found solution %s", L"Found installed os info for solution %s", true};
+    const discoveryReading::SolutionReading reading = {function, L"Found solution %s",
+                                                       L"Found installed os info for solution %s", true};
     bool alpha41 = false;
     for (const RepositoryKey* list : installedSolutionKeys(release, alpha41)) {
         if (!list) {
