@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "commonutils.h"
 #include "kitorepository.h"
 #include "logger.h"
 #include "owners.h"
@@ -123,6 +122,89 @@ bool noSolutionsRegistered(const ScopeTracer& tracer, HKEY releaseKey, const std
     return false;
 }
 
+// Creates KitoDb and loads it from the product information in the installer's folder, which is
+// handed back for the log; false when the root cannot be created.
+bool createRepository(std::wstring& sourcePath)
+{
+    KitoDb = makeKey<KitoRepository>(L"KitoRepository");
+    if (!KitoDb)
+        return false;
+    sourcePath = readDestinationPath();
+    KitoDb->initFromProdInfoXML(L"productInformation.xml", sourcePath.c_str(), L"Purgekit.dll");
+    return true;
+}
+
+// What a key of the check says: absent, the machine may be cleaned; there but not to be opened, it may
+// not; present, the check goes on.
+enum class KeyCheck { Absent, Refused, Present };
+
+// The lines of one key's check: for an absent key, and for one that did not open (taking the code).
+struct KeyCheckLines {
+    const wchar_t* absent;
+    const wchar_t* refused;
+};
+
+const KeyCheckLines OsmarkKeyLines = {
+    L"The Software\\osmark key is not present, we can do Kito file level cleanup",
+    L"RegOpen failed for Software\\osmark key. Reason %0x. Something is wrong because we earlier validated that the key is present. Not allowing to clean up the system"};
+const KeyCheckLines KitoKeyLines = {L"The Kito key is not present, we can do Kito file level cleanup",
+                                    L"RegOpen failed for Kito key. Reason %0x. Not allowing to clean up the system"};
+const KeyCheckLines ReleaseKeyLines = {
+    L"The KitoGUID key is not present, we can do Kito file level cleanup",
+    L"RegOpen failed for Kito43 key. Reason %0x. Something is wrong because we earlier validated that the key is present. Not allowing to clean up the system"};
+
+// Present, open, or refuse: root\path is looked for and, when opened is given, opened into it. A key
+// that exists but cannot be opened leaves the state unknown and refuses the cleanup.
+KeyCheck checkKey(const ScopeTracer& tracer, HKEY root, const std::wstring& path, const KeyCheckLines& lines,
+                  KeyOwner* opened)
+{
+    LONG windowsError = ERROR_SUCCESS;
+    Presence presence = presenceOf(root, path, windowsError);
+    if (presence == Presence::Absent) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, lines.absent);
+        return KeyCheck::Absent;
+    }
+    uint32_t rc = 0;
+    if (presence == Presence::Unknown) {
+        rc = openFailureCode(windowsError);
+    } else if (opened) {
+        RegistryHelper registry;
+        rc = registry.Reg_OpenKey(opened->put(), root, path, KEY_ALL_ACCESS);
+    }
+    if (rc) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer, lines.refused, rc);
+        return KeyCheck::Refused;
+    }
+    return KeyCheck::Present;
+}
+
+// Software\Osmark\Kito\<GUID>, then the update kind the command line names; false, after a line, when
+// the GUID names no release key or the path does not fit.
+bool buildReleaseKeyPath(const ScopeTracer& tracer, const std::wstring& guid, std::wstring& keyPath)
+{
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito version is %s", KitoDb->getVersion().c_str());
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito GUID is %s", guid.c_str());
+    keyPath = L"Software\\Osmark\\Kito\\" + guid;
+    if (!isGuidForm(guid)) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                       L"The Kito GUID '%s' does not name a release key. Not allowing to clean up the system",
+                       guid.c_str());
+        return false;
+    }
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The registry key Kito's looking for is %s", keyPath.c_str());
+    if (const wchar_t* kind = updateKindOf(g_commandLine))
+        keyPath += std::wstring(L"\\") + kind;
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Cmdline is '%s'", g_commandLine.c_str());
+    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"currentKeyStr is %s", keyPath.c_str());
+    if (!fitsKeyPath(keyPath)) {
+        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
+                       L"The release key path does not fit into %d characters. Not allowing to clean up the system",
+                       static_cast<int>(KeyPathCapacity));
+        return false;
+    }
+    return true;
+}
+
 // Location value and one child with its flags; the child is left out when childName is empty.
 uint32_t addRegistryEntry(RepositoryKey* registries, int number, const std::wstring& location,
                           const std::wstring& childName, int32_t flags)
@@ -149,84 +231,26 @@ bool HostCleanUp::canBeCleaned()
     KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Befor new KitoRepository, canBeCleaned called, KitoDb is %Iu:",
                    reinterpret_cast<uintptr_t>(KitoDb));
     std::wstring sourcePath;
-    if (!KitoDb) {
-        KitoDb = makeKey<KitoRepository>(L"KitoRepository");
-        if (!KitoDb)
-            return false;
-        sourcePath = readDestinationPath();
-        KitoDb->initFromProdInfoXML(L"productInformation.xml", sourcePath.c_str(), L"Purgekit.dll");
-    }
+    if (!KitoDb && !createRepository(sourcePath))
+        return false;
     KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"canBeCleaned called, source path is %s:", sourcePath.c_str());
 
-    RegistryHelper registry;
-    LONG windowsError = ERROR_SUCCESS;
-    Presence osmark = presenceOf(HKEY_LOCAL_MACHINE, L"Software\\Osmark", windowsError);
-    if (osmark == Presence::Absent) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
-                       L"The Software\\osmark key is not present, we can do Kito file level cleanup");
-        return true;
-    }
     KeyOwner osmarkKey;
-    uint32_t rc = osmark == Presence::Unknown
-        ? openFailureCode(windowsError)
-        : registry.Reg_OpenKey(osmarkKey.put(), HKEY_LOCAL_MACHINE, L"Software\\Osmark", KEY_ALL_ACCESS);
-    if (rc) {
-        KITO_LOG_DEBUG(
-            LOG_DBG_6, tracer,
-            L"RegOpen failed for Software\\osmark key. Reason %0x. Something is wrong because we earlier validated that the key is present. Not allowing to clean up the system",
-            rc);
-        return false;
-    }
-    Presence kito = presenceOf(osmarkKey.get(), L"Kito", windowsError);
-    if (kito == Presence::Absent) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito key is not present, we can do Kito file level cleanup");
-        return true;
-    }
-    if (kito == Presence::Unknown) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
-                       L"RegOpen failed for Kito key. Reason %0x. Not allowing to clean up the system",
-                       static_cast<unsigned>(windowsError));
-        return false;
-    }
+    KeyCheck osmark = checkKey(tracer, HKEY_LOCAL_MACHINE, L"Software\\Osmark", OsmarkKeyLines, &osmarkKey);
+    if (osmark != KeyCheck::Present)
+        return osmark == KeyCheck::Absent;
+    KeyCheck kito = checkKey(tracer, osmarkKey.get(), L"Kito", KitoKeyLines, nullptr);
+    if (kito != KeyCheck::Present)
+        return kito == KeyCheck::Absent;
 
     std::wstring guid = KitoDb->getGuid();
-    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito version is %s", KitoDb->getVersion().c_str());
-    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The Kito GUID is %s", guid.c_str());
-    std::wstring keyPath = L"Software\\Osmark\\Kito\\" + guid;
-    if (!isGuidForm(guid)) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
-                       L"The Kito GUID '%s' does not name a release key. Not allowing to clean up the system",
-                       guid.c_str());
+    std::wstring keyPath;
+    if (!buildReleaseKeyPath(tracer, guid, keyPath))
         return false;
-    }
-    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The registry key Kito's looking for is %s", keyPath.c_str());
-    if (const wchar_t* kind = updateKindOf(g_commandLine))
-        keyPath += std::wstring(L"\\") + kind;
-    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"Cmdline is '%s'", g_commandLine.c_str());
-    KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"currentKeyStr is %s", keyPath.c_str());
-    if (!fitsKeyPath(keyPath)) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer,
-                       L"The release key path does not fit into %d characters. Not allowing to clean up the system",
-                       static_cast<int>(KeyPathCapacity));
-        return false;
-    }
-
-    Presence release = presenceOf(HKEY_LOCAL_MACHINE, keyPath, windowsError);
-    if (release == Presence::Absent) {
-        KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The KitoGUID key is not present, we can do Kito file level cleanup");
-        return true;
-    }
     KeyOwner releaseKey;
-    rc = release == Presence::Unknown
-        ? openFailureCode(windowsError)
-        : registry.Reg_OpenKey(releaseKey.put(), HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS);
-    if (rc) {
-        KITO_LOG_DEBUG(
-            LOG_DBG_6, tracer,
-            L"RegOpen failed for Kito43 key. Reason %0x. Something is wrong because we earlier validated that the key is present. Not allowing to clean up the system",
-            rc);
-        return false;
-    }
+    KeyCheck release = checkKey(tracer, HKEY_LOCAL_MACHINE, keyPath, ReleaseKeyLines, &releaseKey);
+    if (release != KeyCheck::Present)
+        return release == KeyCheck::Absent;
     return noSolutionsRegistered(tracer, releaseKey.get(), guid);
 }
 

@@ -5,19 +5,12 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "repositorykey.h"
 
 class ScopeTracer;
-
-// Owns a whole key tree and releases it on every path.
-struct TreeRelease {
-    void operator()(RepositoryKey* key) const { RepositoryKey::releaseTree(key); }
-};
-using KeyTree = std::unique_ptr<RepositoryKey, TreeRelease>;
 
 class HostCleanUp {
 public:

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "hostcleanup.h"
 #include "kitorepository.h"
 #include "logger.h"
@@ -34,11 +36,14 @@ std::wstring wideCommandLine(const char* commandLine)
     return wide;
 }
 
-void releaseRepository()
-{
-    RepositoryKey::releaseTree(KitoDb);
-    KitoDb = nullptr;
-}
+// The repository root that the call creates lives until the call ends, however it ends.
+class CallRepository {
+public:
+    CallRepository() = default;
+    CallRepository(const CallRepository&) = delete;
+    CallRepository& operator=(const CallRepository&) = delete;
+    ~CallRepository() { const KeyTree root(std::exchange(KitoDb, nullptr)); }
+};
 
 // Files first; the registry only when the file cleanup succeeded.
 void runCleanupList(const ScopeTracer& tracer, RepositoryKey* list)
@@ -121,7 +126,6 @@ void purge(const char* commandLine)
         KeyTree list(built);
         if (listResult) {
             KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The system can be cleaned as formCleanupDbKey failed");
-            releaseRepository();
             return;
         }
         runCleanupList(tracer, list.get());
@@ -130,7 +134,6 @@ void purge(const char* commandLine)
         KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"The system can't be cleaned");
     }
     CleanupKito40();
-    releaseRepository();
 }
 
 } // namespace
@@ -138,10 +141,10 @@ void purge(const char* commandLine)
 // The rundll32 entry shape: only the command line is used.
 extern "C" void CALLBACK Purgekit(HWND, HINSTANCE, LPSTR commandLine, int)
 {
+    const CallRepository repository;
     try {
         purge(commandLine);
     } catch (...) {
-        // Nothing may leave the export; what was built is released.
-        releaseRepository();
+        // Nothing may leave the export; what was built is released with the call's repository.
     }
 }

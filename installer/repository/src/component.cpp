@@ -5,7 +5,6 @@
 #include <cwchar>
 #include <vector>
 
-#include "commonutils.h"
 #include "keyvalues.h"
 #include "kitorepository.h"
 #include "logger.h"
@@ -208,11 +207,11 @@ uint32_t Component::setGuid(RepositoryKey& key, const std::wstring& guid, int32_
         // An unknown platform leaves the "Guid" child behind all the same.
         if (!named)
             return ERROR_INVALID_PARAMETER;
-        if (guids->setStringValue(slot, guid) != 0) {
-            if (!guidsWereThere)
-                RepositoryKey::releaseTree(guids);
+        // A "Guid" child made here goes again when the value cannot be stored in it.
+        KeyTree madeHere(guidsWereThere ? nullptr : guids);
+        if (guids->setStringValue(slot, guid) != 0)
             return KITO_NO_MEMORY;
-        }
+        madeHere.release();
         return 0;
     });
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "kitoresult.h"
+#include "owners.h"
 #include "repositorykey.h"
 #include "stringutils.h"
 
@@ -112,12 +113,12 @@ std::wstring pathInDirectory(const std::wstring& directory, const std::wstring& 
 uint32_t saveDumpToFile(const RepositoryKey* key, const std::wstring& fileName, const std::wstring& directory)
 {
     std::wstring text = writeDumpKey(key);
-    FILE* file = _wfopen(pathInDirectory(directory, fileName).c_str(), L"wb");
+    StreamOwner file(_wfopen(pathInDirectory(directory, fileName).c_str(), L"wb"));
     if (!file) {
         return E_KITO_FAILED;
     }
-    bool written = fputwc(0xFEFF, file) != WEOF && putSucceeded(fputws(text.c_str(), file));
-    written = fflush(file) == 0 && written;
-    written = fclose(file) == 0 && written;
+    bool written = fputwc(0xFEFF, file.get()) != WEOF && putSucceeded(fputws(text.c_str(), file.get()));
+    written = fflush(file.get()) == 0 && written;
+    written = file.close() && written;
     return written ? 0 : E_KITO_FAILED;
 }

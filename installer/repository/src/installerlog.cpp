@@ -7,7 +7,6 @@
 #include <ctime>
 #include <cwchar>
 
-#include "commonutils.h"
 #include "kitorepository.h"
 #include "logger.h"
 #include "owners.h"

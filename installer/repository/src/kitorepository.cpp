@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "commonutils.h"
 #include "component.h"
 #include "logger.h"
 #include "nodetextform.h"
@@ -32,18 +31,10 @@ std::wstring orDefault(const wchar_t* given, const std::wstring& fallback)
     return given && *given ? std::wstring(given) : fallback;
 }
 
-// A key the tree did not take is freed here, so that nothing leaks when an add fails.
-void addOrRelease(RepositoryKey* taken, RepositoryKey* key)
-{
-    if (!taken) {
-        RepositoryKey::releaseTree(key);
-    }
-}
-
 // Name and values of source, as the view its "KeyType" names; any other kind comes back as a plain key.
 RepositoryKey* rebuiltKey(const RepositoryKey& source)
 {
-    std::unique_ptr<RepositoryKey> copy(source.copyKey());
+    const KeyTree copy(source.copyKey());
     if (!copy) {
         return nullptr;
     }
@@ -61,12 +52,11 @@ RepositoryKey* rebuiltKey(const RepositoryKey& source)
     case KeyTypeRepositoryInitParams:
         return makeKey<RepositoryInitParams>(*copy);
     default: {
-        RepositoryKey* plain = RepositoryKey::create(copy->getName());
+        KeyTree plain(RepositoryKey::create(copy->getName()));
         if (plain && plain->mergeKey(*copy) != 0) {
-            RepositoryKey::releaseTree(plain);
             return nullptr;
         }
-        return plain;
+        return plain.release();
     }
     }
 }
@@ -76,19 +66,16 @@ template <class View>
 void addViews(KitoRepository& root, const wchar_t* name, const RepositoryKey& part)
 {
     for (const RepositoryKey* child : part.subKeys()) {
-        View* view = makeKey<View>(*child);
+        KeyTree view(makeKey<View>(*child));
         if (view) {
-            addOrRelease(root.addSubKeyAt(name, view), view);
+            root.addSubKeyAt(name, std::move(view));
         }
     }
 }
 
 void addClone(KitoRepository& root, const wchar_t*, const RepositoryKey& part)
 {
-    RepositoryKey* copy = part.clone();
-    if (copy) {
-        addOrRelease(root.addSubKey(copy), copy);
-    }
+    root.addSubKey(KeyTree(part.clone()));
 }
 
 struct ProductPart {
@@ -134,10 +121,7 @@ uint32_t KitoRepository::initFromProdInfoXML(const wchar_t* fileName, const wcha
     ScopeTracer tracer(L"KitoRepository::initFromProdInfoXML", &g_logger);
     // A 64-bit library runs on a 64-bit system only; a 32-bit one learns it from the WOW64 probe.
     setIntValue(L"64BitOS", sizeof(void*) == 8 || isWow64() ? 1 : 0);
-    UserInput* userInput = makeKey<UserInput>(std::wstring(L"UserInput"));
-    if (userInput) {
-        addOrRelease(addSubKey(userInput), userInput);
-    }
+    addSubKey(KeyTree(makeKey<UserInput>(std::wstring(L"UserInput"))));
     _initFromProdInfoXML(fileName, directory);
     _setKitoVersion(moduleName);
     KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"XML Formatted repository key after init = %s\n", writeKey(this).c_str());
@@ -147,14 +131,12 @@ uint32_t KitoRepository::initFromProdInfoXML(const wchar_t* fileName, const wcha
 uint32_t KitoRepository::_initFromProdInfoXML(const wchar_t* fileName, const wchar_t* directory)
 {
     ScopeTracer tracer(L"_initFromProdInfoXML", &g_logger);
-    RepositoryKey* information = loadKeyFromFile(orDefault(fileName, L"productInformation.xml"),
-                                                 orDefault(directory, getModuleDirectory()));
+    const KeyTree information(
+        loadKeyFromFile(orDefault(fileName, L"productInformation.xml"), orDefault(directory, getModuleDirectory())));
     if (!information) {
         return FileNotLoaded;
     }
-    uint32_t result = mergeProductInformation(*this, *information, tracer);
-    RepositoryKey::releaseTree(information);
-    return result;
+    return mergeProductInformation(*this, *information, tracer);
 }
 
 uint32_t KitoRepository::_setKitoVersion(const wchar_t* moduleName)
@@ -196,17 +178,15 @@ uint32_t KitoRepository::initFromInstallXML(const wchar_t* fileName, const wchar
     std::wstring file = orDefault(fileName, L"install.xml");
     std::wstring folder = orDefault(directory, getModuleDirectory());
     KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reading file %s from directory %s.", file.c_str(), folder.c_str());
-    RepositoryKey* installation = loadKeyFromFile(file, folder);
+    const KeyTree installation(loadKeyFromFile(file, folder));
     if (!installation) {
         return FileNotLoaded;
     }
     _setKitoVersion(nullptr);
-    RepositoryKey* rebuilt = _initFromInstallXML(installation);
+    const KeyTree rebuilt(_initFromInstallXML(installation.get()));
     if (rebuilt) {
         mergeKey(*rebuilt);
     }
-    RepositoryKey::releaseTree(rebuilt);
-    RepositoryKey::releaseTree(installation);
     return 0;
 }
 
@@ -216,7 +196,7 @@ RepositoryKey* KitoRepository::_initFromInstallXML(const RepositoryKey* key)
     if (!key) {
         return nullptr;
     }
-    RepositoryKey* top = rebuiltKey(*key);
+    KeyTree top(rebuiltKey(*key));
     if (!top) {
         return nullptr;
     }
@@ -233,24 +213,21 @@ RepositoryKey* KitoRepository::_initFromInstallXML(const RepositoryKey* key)
     };
     try {
         std::vector<Pending> pending;
-        pushChildren(pending, key, top);
+        pushChildren(pending, key, top.get());
         while (!pending.empty()) {
             Pending next = pending.back();
             pending.pop_back();
-            RepositoryKey* rebuilt = rebuiltKey(*next.source);
-            RepositoryKey* holder = rebuilt ? next.parent->addSubKey(rebuilt) : nullptr;
+            RepositoryKey* holder = next.parent->addSubKey(KeyTree(rebuiltKey(*next.source)));
             if (!holder) {
-                RepositoryKey::releaseTree(rebuilt);
                 throw std::bad_alloc();
             }
             pushChildren(pending, next.source, holder);
         }
     } catch (const std::bad_alloc&) {
         // A tree with a key missing is never handed out as the file's.
-        RepositoryKey::releaseTree(top);
         return nullptr;
     }
-    return top;
+    return top.release();
 }
 
 uint32_t KitoRepository::dump()

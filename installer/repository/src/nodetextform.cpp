@@ -1,14 +1,21 @@
 #include "nodetextform.h"
 
+#include <windows.h>
+#include <rpc.h>
+
+#include <algorithm>
+#include <cwchar>
 #include <cwctype>
 #include <new>
 #include <share.h>
+#include <utility>
 #include <vector>
 
+#include "dumpform.h"
 #include "kitoresult.h"
 #include "logger.h"
+#include "owners.h"
 #include "repositorykey.h"
-#include "stringutils.h"
 
 namespace {
 
@@ -197,9 +204,9 @@ void skipClosingTag(const std::wstring& text, size_t& p)
     }
 }
 
-RepositoryKey* newKey(const std::wstring& name)
+KeyTree newKey(const std::wstring& name)
 {
-    RepositoryKey* key = RepositoryKey::create(name);
+    KeyTree key(RepositoryKey::create(name));
     if (!key)
         throw std::bad_alloc();
     return key;
@@ -207,7 +214,7 @@ RepositoryKey* newKey(const std::wstring& name)
 
 // One element's start tag. A null result has consumed the whole text. hasChildren is set when the
 // element's children follow, with p just before the first of them.
-RepositoryKey* parseStartTag(const std::wstring& text, EndFinders& finders, size_t& p, bool& hasChildren)
+KeyTree parseStartTag(const std::wstring& text, EndFinders& finders, size_t& p, bool& hasChildren)
 {
     const size_t len = text.size();
     hasChildren = false;
@@ -223,7 +230,7 @@ RepositoryKey* parseStartTag(const std::wstring& text, EndFinders& finders, size
         p = len;
         return nullptr;
     }
-    RepositoryKey* key = newKey(text.substr(p, e - p));
+    KeyTree key = newKey(text.substr(p, e - p));
     p = e + 1;
     if (p == len)
         return key;
@@ -232,13 +239,8 @@ RepositoryKey* parseStartTag(const std::wstring& text, EndFinders& finders, size
         p = len;
         return key;
     }
-    try {
-        if (text[p] != L'>')
-            parseAttributes(text, finders, p, *key);
-    } catch (const std::bad_alloc&) {
-        delete key;
-        throw;
-    }
+    if (text[p] != L'>')
+        parseAttributes(text, finders, p, *key);
     if (p >= len || text[p] != L'>')
         return key;
     p = skipSpace(text, p + 1);
@@ -291,30 +293,27 @@ std::wstring writeKey(const RepositoryKey* key)
 
 RepositoryKey* parseKey(const std::wstring& text, size_t& position)
 {
-    RepositoryKey* root = nullptr;
     try {
         bool hasChildren = false;
         EndFinders finders(text);
-        root = parseStartTag(text, finders, position, hasChildren);
+        KeyTree root = parseStartTag(text, finders, position, hasChildren);
         if (!root || !hasChildren)
-            return root;
+            return root.release();
         // The open elements, innermost last: an explicit stack instead of recursion.
-        std::vector<RepositoryKey*> open{root};
+        std::vector<RepositoryKey*> open{root.get()};
         while (!open.empty()) {
             if (open.size() >= MaxNodeTextDepth) {
                 position = text.size();
                 break;
             }
-            RepositoryKey* child = parseStartTag(text, finders, position, hasChildren);
+            KeyTree child = parseStartTag(text, finders, position, hasChildren);
             if (!child)
                 break;
             // Added while still childless: a namesake sibling takes its values now and its children
             // as they are read, which is what merging the finished child would give.
-            RepositoryKey* holder = open.back()->addSubKey(child);
-            if (!holder) {
-                RepositoryKey::releaseTree(child);
+            RepositoryKey* holder = open.back()->addSubKey(std::move(child));
+            if (!holder)
                 throw std::bad_alloc();
-            }
             if (hasChildren) {
                 open.push_back(holder);
                 continue;
@@ -329,11 +328,10 @@ RepositoryKey* parseKey(const std::wstring& text, size_t& position)
                     break;
             }
         }
+        return root.release();
     } catch (const std::bad_alloc&) {
-        RepositoryKey::releaseTree(root);
         return nullptr;
     }
-    return root;
 }
 
 RepositoryKey* parseText(const std::wstring& text)
@@ -344,12 +342,12 @@ RepositoryKey* parseText(const std::wstring& text)
 
 namespace {
 
-std::wstring keyFilePath(const std::wstring& fileName, const std::wstring& directory)
+// A text that can be part of one file name: no folder separator, drive or stream colon, wildcard,
+// quote, pipe or control character.
+bool isOneFileName(const std::wstring& name)
 {
-    std::wstring path = directory.empty() ? getModuleDirectory() : directory;
-    if (path.empty() || path.back() != L'\\')
-        path += L'\\';
-    return path + fileName;
+    return std::all_of(name.begin(), name.end(),
+                       [](wchar_t c) { return c >= L' ' && !std::wcschr(L"\\/:*?\"<>|", c); });
 }
 
 bool readWholeFile(FILE* file, std::wstring& text)
@@ -376,15 +374,15 @@ uint32_t saveKeyToFile(const RepositoryKey* key, const std::wstring& fileName, c
         std::wstring text;
         if (!writeTreeText(text, *key, 0))
             return E_KITO_FAILED;
-        std::wstring path = keyFilePath(fileName, directory);
-        FILE* file = _wfsopen(path.c_str(), L"wb", _SH_DENYNO);
+        std::wstring path = pathInDirectory(directory, fileName);
+        StreamOwner file(_wfsopen(path.c_str(), L"wb", _SH_DENYNO));
         if (!file) {
             KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"cannot open %s for writing", path.c_str());
             return E_KITO_FAILED;
         }
-        bool whole = std::fwrite(text.data(), sizeof(wchar_t), text.size(), file) == text.size();
-        whole = std::fflush(file) == 0 && whole;
-        whole = std::fclose(file) == 0 && whole;
+        bool whole = std::fwrite(text.data(), sizeof(wchar_t), text.size(), file.get()) == text.size();
+        whole = std::fflush(file.get()) == 0 && whole;
+        whole = file.close() && whole;
         if (!whole) {
             KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"cannot write %s whole", path.c_str());
             return E_KITO_FAILED;
@@ -399,15 +397,16 @@ RepositoryKey* loadKeyFromFile(const std::wstring& fileName, const std::wstring&
 {
     ScopeTracer tracer(L"loadKeyFromFile", &g_logger);
     try {
-        std::wstring path = keyFilePath(fileName, directory);
-        FILE* file = _wfsopen(path.c_str(), L"rb", _SH_DENYNO);
+        std::wstring path = pathInDirectory(directory, fileName);
+        StreamOwner file(_wfsopen(path.c_str(), L"rb", _SH_DENYNO));
         if (!file) {
             KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"cannot open %s", path.c_str());
             return nullptr;
         }
         std::wstring text;
-        bool read = readWholeFile(file, text);
-        std::fclose(file);
+        bool read = readWholeFile(file.get(), text);
+        // Closed before the parse, which may take a while on a large file.
+        file.reset();
         if (!read) {
             // A tree read from part of a file would be taken for the whole repository.
             KITO_LOG_DEBUG(LOG_DBG_6, tracer, L"cannot read %s whole", path.c_str());
@@ -417,4 +416,28 @@ RepositoryKey* loadKeyFromFile(const std::wstring& fileName, const std::wstring&
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+uint32_t saveKeyToUniqueFile(Logger& logger, const RepositoryKey* key, std::wstring& outPath,
+                             const std::wstring& directory)
+{
+    // The key's name becomes part of a file name: it may neither leave the folder nor name a stream.
+    if (!key || !isOneFileName(key->name())) {
+        return E_KITO_INVALIDARG;
+    }
+    UUID uuid;
+    RPC_STATUS status = UuidCreate(&uuid);
+    if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY) {
+        return E_KITO_FAILED;
+    }
+    RpcStringOwner uuidText;
+    if (UuidToStringW(&uuid, uuidText.put()) != RPC_S_OK) {
+        return E_KITO_FAILED;
+    }
+    std::wstring fileName = key->getName() + L"." + reinterpret_cast<wchar_t*>(uuidText.get()) + L".txt";
+    outPath = pathInDirectory(directory, fileName);
+    logger.logPlain(outPath.c_str(), L"%s", writeKey(key).c_str());
+    logger.logDebug(LOG_DBG_1, L"", KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0, L"%s key saved in file %s",
+                    key->getName().c_str(), outPath.c_str());
+    return 0;
 }

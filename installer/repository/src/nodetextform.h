@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+class Logger;
 class RepositoryKey;
 
 // Elements nested deeper than this end a parse, so a corrupt file cannot exhaust the stack or memory.
@@ -26,3 +27,8 @@ RepositoryKey* parseKey(const std::wstring& text, size_t& position);
 uint32_t saveKeyToFile(const RepositoryKey* key, const std::wstring& fileName, const std::wstring& directory);
 // Null when the file cannot be opened or read.
 RepositoryKey* loadKeyFromFile(const std::wstring& fileName, const std::wstring& directory);
+// Saves the node text form of a tree through the logger into a new file named after the key and a fresh
+// UUID, and hands its path back. E_KITO_INVALIDARG for a null key or a name that is no part of a file
+// name, E_KITO_FAILED when no UUID can be made.
+uint32_t saveKeyToUniqueFile(Logger& logger, const RepositoryKey* key, std::wstring& outPath,
+                             const std::wstring& directory);

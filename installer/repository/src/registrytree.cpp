@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "kitoresult.h"
+#include "logger.h"
 #include "owners.h"
 #include "registryhelper.h"
 #include "repositorykey.h"
@@ -118,6 +120,21 @@ private:
     std::vector<wchar_t> m_data;
 };
 
+// Creates (or opens) the key for one node below parent and writes its values there.
+uint32_t createNode(RegistryHelper& registry, HKEY parent, const RepositoryKey* key, REGSAM access, KeyOwner* created)
+{
+    const std::wstring& name = key->name();
+    if (RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, access, nullptr, created->put(), nullptr) != ERROR_SUCCESS)
+        return E_KITO_REGCREATE;
+    for (const auto& value : key->values()) {
+        if (uint32_t rc = registry.Reg_WriteStringItem(parent, REG_SZ, name, value.first, value.second, access)) {
+            created->reset();
+            return rc;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 RepositoryKey* loadKeyFromRegistry(HKEY key, const std::wstring& name, REGSAM access, bool* complete)
@@ -128,4 +145,55 @@ RepositoryKey* loadKeyFromRegistry(HKEY key, const std::wstring& name, REGSAM ac
         *complete = loader.complete();
     }
     return tree;
+}
+
+uint32_t createKeyFromTree(RegistryHelper& registry, HKEY root, const wchar_t* subKey, const RepositoryKey* tree,
+                           REGSAM access)
+{
+    ScopeTracer tracer(L"createKeyFromTree", &g_logger);
+    if (!tree)
+        return E_KITO_INVALIDARG;
+    if (!subKey || !*subKey)
+        return writeTree(registry, root, tree, access);
+    RegistryHelper::Root resolved(registry, root);
+    if (resolved.status)
+        return resolved.status;
+    KeyOwner below;
+    if (RegCreateKeyExW(resolved.handle, subKey, 0, nullptr, 0, access, nullptr, below.put(), nullptr) != ERROR_SUCCESS)
+        return E_KITO_REGCREATE;
+    return writeTree(registry, below.get(), tree, access);
+}
+
+uint32_t writeTree(RegistryHelper& registry, HKEY parent, const RepositoryKey* key, REGSAM access)
+{
+    ScopeTracer tracer(L"writeTree", &g_logger);
+    if (!key)
+        return E_KITO_INVALIDARG;
+    RegistryHelper::Root resolved(registry, parent);
+    if (resolved.status)
+        return resolved.status;
+    // An explicit stack: a deep tree must not run the installer out of stack.
+    struct Level {
+        KeyOwner handle;
+        const RepositoryKey* key;
+        size_t next;
+    };
+    std::vector<Level> open;
+    KeyOwner created;
+    uint32_t rc = createNode(registry, resolved.handle, key, access, &created);
+    if (rc == 0)
+        open.push_back({std::move(created), key, 0});
+    while (rc == 0 && !open.empty()) {
+        Level& level = open.back();
+        const auto& children = level.key->subKeys();
+        if (level.next == children.size()) {
+            open.pop_back();
+            continue;
+        }
+        const RepositoryKey* child = children[level.next++];
+        rc = createNode(registry, level.handle.get(), child, access, &created);
+        if (rc == 0)
+            open.push_back({std::move(created), child, 0});
+    }
+    return rc;
 }

@@ -1,7 +1,8 @@
+// The key's life, copies, links and children; its values and searches have sources of their own.
+
 #include "repositorykey.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <new>
 #include <unordered_map>
 
@@ -34,14 +35,6 @@ struct FoldedEqual {
     }
 };
 
-template <class Map>
-auto firstMatch(Map& map, const std::wstring& name)
-{
-    if (name.empty())
-        return map.end();
-    return std::find_if(map.begin(), map.end(), [&name](const auto& entry) { return equalsNoCase(entry.first, name); });
-}
-
 bool eraseFirst(RepositoryKey::KeyList& list, const RepositoryKey* key)
 {
     auto it = std::find(list.begin(), list.end(), key);
@@ -59,26 +52,6 @@ void makeRoomForOne(RepositoryKey::KeyList& list)
 }
 
 } // namespace
-
-bool compareByKind(int32_t a, int32_t kind, int32_t b)
-{
-    switch (kind) {
-    case CompareEqual:
-        return a == b;
-    case CompareNotEqual:
-        return a != b;
-    case CompareGreater:
-        return a > b;
-    case CompareGreaterOrEqual:
-        return a >= b;
-    case CompareLess:
-        return a < b;
-    case CompareLessOrEqual:
-        return a <= b;
-    default:
-        return false;
-    }
-}
 
 // First child in list order for each name, folded; views into the children's own names, so any
 // change of a child's name or of the list drops the index.
@@ -179,16 +152,15 @@ RepositoryKey* RepositoryKey::clone() const
 
 RepositoryKey* RepositoryKey::copyKey() const
 {
-    RepositoryKey* copy = create(keyName);
+    KeyTree copy(create(keyName));
     if (!copy)
         return nullptr;
     try {
         copy->valueMap = valueMap;
     } catch (const std::bad_alloc&) {
-        delete copy;
         return nullptr;
     }
-    return copy;
+    return copy.release();
 }
 
 RepositoryKey* RepositoryKey::copyOfKind() const
@@ -198,7 +170,7 @@ RepositoryKey* RepositoryKey::copyOfKind() const
 
 RepositoryKey* RepositoryKey::copyTree(const RepositoryKey& from)
 {
-    RepositoryKey* root = from.copyOfKind();
+    KeyTree root(from.copyOfKind());
     if (!root)
         return nullptr;
     struct Level {
@@ -207,7 +179,7 @@ RepositoryKey* RepositoryKey::copyTree(const RepositoryKey& from)
         size_t next;
     };
     try {
-        std::vector<Level> open{{&from, root, 0}};
+        std::vector<Level> open{{&from, root.get(), 0}};
         while (!open.empty()) {
             Level& level = open.back();
             if (level.next == level.source->children.size()) {
@@ -215,22 +187,16 @@ RepositoryKey* RepositoryKey::copyTree(const RepositoryKey& from)
                 continue;
             }
             const RepositoryKey* child = level.source->children[level.next++];
-            RepositoryKey* copy = child->copyOfKind();
-            if (!copy)
-                throw std::bad_alloc();
             // Childless when added, so namesakes merge just as addSubKey of a whole clone would.
-            RepositoryKey* holder = level.target->addSubKey(copy);
-            if (!holder) {
-                delete copy;
+            RepositoryKey* holder = level.target->addSubKey(KeyTree(child->copyOfKind()));
+            if (!holder)
                 throw std::bad_alloc();
-            }
             open.push_back({child, holder, 0});
         }
     } catch (const std::bad_alloc&) {
-        releaseTree(root);
         return nullptr;
     }
-    return root;
+    return root.release();
 }
 
 RepositoryKey* RepositoryKey::attachKey(RepositoryKey* key)
@@ -380,14 +346,9 @@ RepositoryKey* RepositoryKey::createSubKey(const std::wstring& path)
             if (!next) {
                 if (component.empty())
                     return nullptr;
-                RepositoryKey* created = create(component);
-                if (!created)
+                next = node->addSubKey(KeyTree(create(component)));
+                if (!next)
                     return nullptr;
-                next = node->addSubKey(created);
-                if (!next) {
-                    delete created;
-                    return nullptr;
-                }
             }
             node = next;
         }
@@ -455,6 +416,21 @@ RepositoryKey* RepositoryKey::addSubKeyAt(const std::wstring& path, RepositoryKe
     return below ? below->addSubKey(key) : nullptr;
 }
 
+RepositoryKey* RepositoryKey::addSubKey(KeyTree key)
+{
+    RepositoryKey* holder = addSubKey(key.get());
+    // Added, or merged into a namesake and ended by the add: either way no longer the owner's.
+    if (holder)
+        key.release();
+    return holder;
+}
+
+RepositoryKey* RepositoryKey::addSubKeyAt(const std::wstring& path, KeyTree key)
+{
+    RepositoryKey* below = createSubKey(path);
+    return below ? below->addSubKey(std::move(key)) : nullptr;
+}
+
 uint32_t RepositoryKey::addSubKeys(const KeyList& keys)
 {
     for (RepositoryKey* key : keys) {
@@ -495,196 +471,13 @@ uint32_t RepositoryKey::mergeKey(const RepositoryKey& from)
             return E_KITO_FAILED;
         const KeyList sources = from.children;
         for (const RepositoryKey* source : sources) {
-            RepositoryKey* copy = source->clone();
-            if (!copy)
+            if (!addSubKey(KeyTree(source->clone())))
                 return E_KITO_FAILED;
-            if (!addSubKey(copy)) {
-                releaseTree(copy);
-                return E_KITO_FAILED;
-            }
         }
     } catch (const std::bad_alloc&) {
         return E_KITO_FAILED;
     }
     return 0;
-}
-
-uint32_t RepositoryKey::setStringValue(const std::wstring& name, const std::wstring& text)
-{
-    if (name.empty())
-        return E_KITO_INVALIDARG;
-    try {
-        auto it = firstMatch(valueMap, name);
-        if (it != valueMap.end())
-            it->second = text;
-        else
-            valueMap.emplace(name, text);
-    } catch (const std::bad_alloc&) {
-        return KITO_NO_MEMORY;
-    }
-    return 0;
-}
-
-uint32_t RepositoryKey::setIntValue(const std::wstring& name, int32_t number)
-{
-    try {
-        return setValueExactly(name, std::to_wstring(number));
-    } catch (const std::bad_alloc&) {
-        return KITO_NO_MEMORY;
-    }
-}
-
-uint32_t RepositoryKey::getStringValue(const std::wstring& name, std::wstring& text) const
-{
-    auto it = findValue(name);
-    if (it == valueMap.end())
-        return E_KITO_INVALIDARG;
-    text = it->second;
-    return 0;
-}
-
-uint32_t RepositoryKey::getIntValue(const std::wstring& name, int32_t& number) const
-{
-    auto it = findValue(name);
-    if (it == valueMap.end())
-        return E_KITO_INVALIDARG;
-    number = static_cast<int32_t>(std::wcstol(it->second.c_str(), nullptr, 10));
-    return 0;
-}
-
-uint32_t RepositoryKey::addValue(const std::wstring& name)
-{
-    return setValueExactly(name, std::wstring());
-}
-
-uint32_t RepositoryKey::setValueExactly(const std::wstring& name, const std::wstring& text)
-{
-    if (name.empty())
-        return E_KITO_INVALIDARG;
-    try {
-        valueMap.insert_or_assign(name, text);
-    } catch (const std::bad_alloc&) {
-        return KITO_NO_MEMORY;
-    }
-    return 0;
-}
-
-uint32_t RepositoryKey::removeValue(const std::wstring& name)
-{
-    if (name.empty())
-        return E_KITO_INVALIDARG;
-    auto it = firstMatch(valueMap, name);
-    if (it == valueMap.end())
-        return KITO_NO_SUCH_VALUE;
-    valueMap.erase(it);
-    return 0;
-}
-
-bool RepositoryKey::hasValue(const std::wstring& name) const
-{
-    return findValue(name) != valueMap.end();
-}
-
-uint32_t RepositoryKey::setValues(const ValueMap& values)
-{
-    try {
-        for (const auto& value : values)
-            valueMap.insert_or_assign(value.first, value.second);
-    } catch (const std::bad_alloc&) {
-        return KITO_NO_MEMORY;
-    }
-    return 0;
-}
-
-std::vector<std::wstring> RepositoryKey::getValueNames() const
-{
-    std::vector<std::wstring> names;
-    names.reserve(valueMap.size());
-    for (const auto& value : valueMap)
-        names.push_back(value.first);
-    return names;
-}
-
-RepositoryKey::ValueMap::const_iterator RepositoryKey::findValue(const std::wstring& name) const
-{
-    return firstMatch(valueMap, name);
-}
-
-template <class Match>
-RepositoryKey::KeyList RepositoryKey::selectChildren(Match match) const
-{
-    KeyList found;
-    std::copy_if(children.begin(), children.end(), std::back_inserter(found), match);
-    return found;
-}
-
-template <class Match>
-RepositoryKey::KeyList RepositoryKey::selectAttached(Match match) const
-{
-    KeyList found;
-    std::copy_if(attached.begin(), attached.end(), std::back_inserter(found), match);
-    return found;
-}
-
-RepositoryKey::KeyList RepositoryKey::findSubKeysByIntValue(const std::wstring& name, int32_t kind,
-                                                            int32_t target) const
-{
-    return selectChildren([&](const RepositoryKey* child) {
-        int32_t value = 0;
-        return child->getIntValue(name, value) == 0 && compareByKind(value, kind, target);
-    });
-}
-
-RepositoryKey::KeyList RepositoryKey::findSubKeysByStringValue(const std::wstring& name, int32_t kind,
-                                                               const std::wstring& target) const
-{
-    return selectChildren([&](const RepositoryKey* child) {
-        std::wstring value;
-        if (child->getStringValue(name, value) != 0)
-            return false;
-        int order = value.compare(target);
-        return compareByKind(order < 0 ? -1 : (order > 0 ? 1 : 0), kind, 0);
-    });
-}
-
-RepositoryKey::KeyList RepositoryKey::findAttachedKeysByName(const std::wstring& name) const
-{
-    return selectAttached([&](const RepositoryKey* key) { return equalsNoCase(key->keyName, name); });
-}
-
-RepositoryKey::KeyList RepositoryKey::findAttachedKeysByIntValue(const std::wstring& name, int32_t target) const
-{
-    return selectAttached([&](const RepositoryKey* key) {
-        int32_t value = 0;
-        return key->getIntValue(name, value) == 0 && value == target;
-    });
-}
-
-RepositoryKey::KeyList RepositoryKey::findAttachedKeysByStringValue(const std::wstring& name,
-                                                                    const std::wstring& target) const
-{
-    return selectAttached([&](const RepositoryKey* key) {
-        std::wstring value;
-        return key->getStringValue(name, value) == 0 && equalsNoCase(value, target);
-    });
-}
-
-RepositoryKey::KeyList RepositoryKey::findSubKeysWithAttachedName(const std::wstring& name) const
-{
-    return selectChildren([&](const RepositoryKey* child) { return !child->findAttachedKeysByName(name).empty(); });
-}
-
-RepositoryKey::KeyList RepositoryKey::findSubKeysWithAttachedIntValue(const std::wstring& name, int32_t target) const
-{
-    return selectChildren(
-        [&](const RepositoryKey* child) { return !child->findAttachedKeysByIntValue(name, target).empty(); });
-}
-
-RepositoryKey::KeyList RepositoryKey::findSubKeysWithAttachedStringValue(const std::wstring& name,
-                                                                         const std::wstring& target) const
-{
-    return selectChildren(
-        [&](const RepositoryKey* child) { return !child->findAttachedKeysByStringValue(name, target).empty(); });
 }
 
 uint32_t RepositoryKey::detachKey(RepositoryKey* key)

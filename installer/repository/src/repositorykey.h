@@ -37,6 +37,15 @@ Key* makeKey(Args&&... args)
     }
 }
 
+class RepositoryKey;
+
+// The owner of a whole key tree: every tree that code builds, loads or copies is held by one until a
+// tree takes it in, and is released with everything below it on every other path.
+struct TreeRelease {
+    void operator()(RepositoryKey* key) const;
+};
+using KeyTree = std::unique_ptr<RepositoryKey, TreeRelease>;
+
 class RepositoryKey {
 public:
     using ValueMap = std::map<std::wstring, std::wstring>;
@@ -83,6 +92,9 @@ public:
     RepositoryKey* createSubKey(const std::wstring& path);
     RepositoryKey* addSubKey(RepositoryKey* key);
     RepositoryKey* addSubKeyAt(const std::wstring& path, RepositoryKey* key);
+    // The same for an owned key: once added it is the tree's, and when the add fails it is released.
+    RepositoryKey* addSubKey(KeyTree key);
+    RepositoryKey* addSubKeyAt(const std::wstring& path, KeyTree key);
     uint32_t addSubKeys(const KeyList& keys);
     uint32_t addSubKeysAt(const std::wstring& path, const KeyList& keys);
     uint32_t removeSubKey(RepositoryKey* key);
@@ -155,3 +167,8 @@ private:
     // Built on demand for long child lists, so that adding many siblings stays linear.
     mutable std::unique_ptr<ChildIndex> childIndex;
 };
+
+inline void TreeRelease::operator()(RepositoryKey* key) const
+{
+    RepositoryKey::releaseTree(key);
+}

@@ -1,6 +1,5 @@
 // Where the installer's things lie: its key of a node, a solution's install folder and install cache.
 
-#include "commonutils.h"
 #include "discoveryinfo.h"
 #include "keyvalues.h"
 #include "kitorepository.h"

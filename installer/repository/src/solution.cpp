@@ -8,6 +8,24 @@
 
 using namespace keyValues;
 
+namespace {
+
+const wchar_t* const kUpdateKindNames[] = {L"RollupPatches", L"MaintenancePacks", L"HotFixes", L"AddOns"};
+
+} // namespace
+
+uint32_t getUpdateKindSubKey(std::wstring& subKey, int kind)
+{
+    if (kind == UPDATE_KIND_PRODUCT) {
+        return 0;
+    }
+    if (kind >= UPDATE_KIND_ROLLUP_PATCHES && kind <= UPDATE_KIND_ADDONS) {
+        subKey = kUpdateKindNames[kind - UPDATE_KIND_ROLLUP_PATCHES];
+    }
+    subKey += L'\\';
+    return 0;
+}
+
 std::wstring Solution::getDisplayTitle(const RepositoryKey& key)
 {
     return text(key, L"DisplayTitle");

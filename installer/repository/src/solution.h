@@ -5,6 +5,19 @@
 
 #include "typedkey.h"
 
+// The integer "Type" of a solution: the product itself or one kind of update.
+enum UpdateKind {
+    UPDATE_KIND_PRODUCT = 1,
+    UPDATE_KIND_ROLLUP_PATCHES = 3,
+    UPDATE_KIND_MAINTENANCE_PACKS = 4,
+    UPDATE_KIND_HOTFIXES = 5,
+    UPDATE_KIND_ADDONS = 6,
+};
+
+// The sub-key of an update kind with its backslash: none for the product itself, only the backslash
+// for an unknown kind.
+uint32_t getUpdateKindSubKey(std::wstring& subKey, int kind);
+
 // One installable solution of the product, a child of the repository's "Solutions". Each accessor works
 // on any key of that shape (the static form, for plain keys); the member reads the view itself.
 class Solution : public TypedKey<Solution, KeyTypeSolution> {

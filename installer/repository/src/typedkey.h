@@ -36,12 +36,9 @@ public:
 protected:
     RepositoryKey* copyOfKind() const override
     {
-        View* copy = makeKey<View>(this->name());
-        if (copy
-            && (copy->setValues(this->values()) != 0 || copy->setIntValue(RepositoryKey::KeyTypeValue, Type) != 0)) {
-            delete copy;
+        KeyTree copy(makeKey<View>(this->name()));
+        if (copy && (copy->setValues(this->values()) != 0 || copy->setIntValue(RepositoryKey::KeyTypeValue, Type) != 0))
             return nullptr;
-        }
-        return copy;
+        return copy.release();
     }
 };

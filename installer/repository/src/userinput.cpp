@@ -1,6 +1,5 @@
 #include "userinput.h"
 
-#include "commonutils.h"
 #include "keyvalues.h"
 #include "kitorepository.h"
 #include "solution.h"
@@ -40,28 +39,30 @@ uint32_t setHostText(RepositoryKey& key, const std::wstring& host, const wchar_t
     return 0;
 }
 
-// All of the hosts' keys or, when one cannot be made, none: what was made here is taken back.
+// All of the hosts' keys or, when one cannot be made, none: what was made here is taken back. A list
+// made here holds the hosts' keys made in it, so then it alone is owned.
 uint32_t addHostKeys(RepositoryKey& key, const UserInput::Names& names)
 {
     RepositoryKey* list = key.getSubKey(L"Hosts");
-    const bool listWasThere = list != nullptr;
-    RepositoryKey::KeyList made;
-    made.reserve(names.size());
+    KeyTree madeList;
+    std::vector<KeyTree> madeHosts;
+    madeHosts.reserve(names.size());
     for (const std::wstring& host : names) {
         if (host.empty() || (list && list->getSubKey(host)))
             continue;
-        if (!list)
+        if (!list) {
             list = key.createSubKey(L"Hosts");
-        RepositoryKey* created = list ? list->createSubKey(host) : nullptr;
-        if (!created) {
-            if (!listWasThere)
-                made.assign(1, list);
-            for (RepositoryKey* taken : made)
-                RepositoryKey::releaseTree(taken);
-            return KITO_NO_MEMORY;
+            madeList.reset(list);
         }
-        made.push_back(created);
+        RepositoryKey* created = list ? list->createSubKey(host) : nullptr;
+        if (!created)
+            return KITO_NO_MEMORY;
+        if (!madeList)
+            madeHosts.emplace_back(created);
     }
+    madeList.release();
+    for (KeyTree& made : madeHosts)
+        made.release();
     return 0;
 }
 
@@ -147,14 +148,15 @@ uint32_t UserInput::addSolution(RepositoryKey& key, const std::wstring& name)
         if (!solution)
             return E_KITO_INVALIDARG;
         // Recorded first, and taken back when the selection cannot be made: all of the choice or none.
+        KeyTree madeHere(chosenWasThere ? nullptr : chosen);
         uint32_t result = id.empty() ? 0 : chosen->addValue(id);
         if (result == 0)
             result = Solution::setSelected(*solution, true);
-        if (result == 0)
+        if (result == 0) {
+            madeHere.release();
             return 0;
-        if (!chosenWasThere)
-            RepositoryKey::releaseTree(chosen);
-        else if (!idWasThere && !id.empty())
+        }
+        if (!madeHere && !idWasThere && !id.empty())
             chosen->removeValue(id);
         return KITO_NO_MEMORY;
     });

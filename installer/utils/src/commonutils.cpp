@@ -16,28 +16,6 @@ namespace {
 
 const size_t kRegPathChars = MAX_PATH;
 const size_t kCommandLineChars = 256;
-const uint32_t kEmptyList = 12;
-
-const wchar_t* const kUpdateKindNames[] = {L"RollupPatches", L"MaintenancePacks", L"HotFixes", L"AddOns"};
-
-std::wstring trimmed(const std::wstring& text, size_t begin, size_t end)
-{
-    while (begin < end && iswspace(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && iswspace(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
-void logKeys(const std::vector<std::wstring>& items)
-{
-    KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Number of keys: %d\n", static_cast<int>(items.size()));
-    for (size_t i = 0; i < items.size(); ++i) {
-        KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Key%d: %s\n", static_cast<int>(i), items[i].c_str());
-    }
-}
 
 // Files of one section of packages.xml; a missing section is told apart from a failed read.
 struct PackageSection {
@@ -84,120 +62,6 @@ void startAndWait(void* context)
 }
 
 } // namespace
-
-uint32_t GetRegKeyPath(const wchar_t* subPath, wchar_t** path, int viewFlag, int is32Bit, int pathKind)
-{
-    if (!path) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    MallocOwner<wchar_t> buffer(static_cast<wchar_t*>(calloc(kRegPathChars, sizeof(wchar_t))));
-    if (!buffer) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    if (viewFlag == 1) {
-        is32Bit = 0;
-    }
-    std::wstring text = L"SOFTWARE";
-    if (is32Bit == 1) {
-        text += L"\\Wow6432Node";
-    }
-    if (pathKind == REG_PATH_UNINSTALL) {
-        text += L"\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-    } else {
-        text += L"\\Osmark\\Kito";
-        if (subPath && *subPath) {
-            text += L'\\';
-            text += subPath;
-        }
-    }
-    if (text.size() >= kRegPathChars) {
-        *path = nullptr;
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    std::copy(text.begin(), text.end(), buffer.get());
-    *path = buffer.release();
-    return 0;
-}
-
-uint32_t getRegAccessMask(bool, REGSAM* mask)
-{
-    if (mask) {
-        *mask = KEY_ALL_ACCESS;
-    }
-    return 0;
-}
-
-bool isWow64()
-{
-    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    IsWow64ProcessFn probe = kernel
-        ? reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
-        : nullptr;
-    BOOL wow64 = FALSE;
-    if (!probe || !probe(GetCurrentProcess(), &wow64)) {
-        return false;
-    }
-    return wow64 != FALSE;
-}
-
-uint32_t splitList(const std::wstring& text, std::vector<std::wstring>& items)
-{
-    // Each comma opens one more round on the rest of the text; every round that had text reports the
-    // whole list at the end, as the nested form of this split always did.
-    size_t begin = 0;
-    size_t end = text.size();
-    size_t rounds = 0;
-    uint32_t result = 0;
-    for (;;) {
-        if (begin >= end) {
-            KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Key is empty.");
-            result = rounds == 0 ? kEmptyList : 0;
-            break;
-        }
-        std::wstring part = text.substr(begin, end - begin);
-        KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Parsing key = %s.\n", part.c_str());
-        if (text[begin] == L'"') {
-            ++begin;
-        }
-        if (begin < end && text[end - 1] == L'"') {
-            --end;
-        }
-        part = text.substr(begin, end - begin);
-        KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Parsing key = %s.\n", part.c_str());
-        if (begin >= end) {
-            // A lone double quote: nothing is left to split.
-            result = rounds == 0 ? kEmptyList : 0;
-            break;
-        }
-        ++rounds;
-        size_t comma = text.find(L',', begin);
-        if (comma == std::wstring::npos || comma >= end) {
-            KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"No separator found, Only one key.\n");
-            KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"key:\n");
-            items.push_back(trimmed(text, begin, end));
-            break;
-        }
-        items.push_back(trimmed(text, begin, comma));
-        begin = comma + 1;
-    }
-    for (size_t round = 0; round < rounds; ++round) {
-        logKeys(items);
-    }
-    return result;
-}
-
-uint32_t getUpdateKindSubKey(std::wstring& subKey, int kind)
-{
-    if (kind == UPDATE_KIND_PRODUCT) {
-        return 0;
-    }
-    if (kind >= UPDATE_KIND_ROLLUP_PATCHES && kind <= UPDATE_KIND_ADDONS) {
-        subKey = kUpdateKindNames[kind - UPDATE_KIND_ROLLUP_PATCHES];
-    }
-    subKey += L'\\';
-    return 0;
-}
 
 void GetConsoleHostLogFileLocation(std::wstring& location)
 {
@@ -247,6 +111,52 @@ uint32_t ReadFiles(RepositoryKey* filesKey, const std::wstring& prefix, std::vec
 
 namespace {
 
+// A failed read of a section's files: its line with the code, then the code's message text.
+void logSectionFailure(const ScopeTracer& tracer, const wchar_t* line, uint32_t result)
+{
+    KITO_LOG_DEBUG(LOG_DBG_1, tracer, line, result);
+    KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reason: '%s'", getErrorMessage(result).c_str());
+}
+
+// The operating system's section below the architecture's, then the processor's below that one; a
+// missing section ends the list there.
+uint32_t readSystemPackages(const PackageSection& arch, int osKind, int archKind, std::vector<std::wstring>& packages,
+                            const ScopeTracer& tracer)
+{
+    const wchar_t* osName = nullptr;
+    if (osKind >= 3 && osKind <= 6) {
+        osName = L"w2k";
+    } else if (osKind >= 7 && osKind <= 12) {
+        osName = L"W2K3";
+    }
+    PackageSection os = osName ? sectionBelow(arch.key, arch.path, osName) : PackageSection{nullptr, L""};
+    if (!os.key) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read os specific files from package.xml section ");
+        return osName ? 0 : W_PKGS_UNKNOWN_OS;
+    }
+    uint32_t result = ReadFiles(os.key, os.path, packages);
+    if (result != 0) {
+        logSectionFailure(tracer, L"Could not read os specific files from package.xml section '%x'", result);
+        return result;
+    }
+    const wchar_t* processorName = archKind == 2 ? L"IA64" : archKind == 3 ? L"x64" : nullptr;
+    if (!processorName) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Always default to x86.");
+        return 0;
+    }
+    PackageSection processor = sectionBelow(os.key, os.path, processorName);
+    if (!processor.key) {
+        KITO_LOG_DEBUG(LOG_DBG_1, tracer,
+                       L"Could not read processor architecture specific files from package.xml section.");
+        return 0;
+    }
+    result = ReadFiles(processor.key, processor.path, packages);
+    if (result != 0)
+        logSectionFailure(tracer, L"Could not read processor architecture specific files from package.xml section '%x'",
+                          result);
+    return result;
+}
+
 uint32_t readPackages(RepositoryKey* root, const std::wstring& solutionName, int osKind, int archKind,
                       std::vector<std::wstring>& packages, const ScopeTracer& tracer)
 {
@@ -271,41 +181,7 @@ uint32_t readPackages(RepositoryKey* root, const std::wstring& solutionName, int
         KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read files from common file section '%0x'", result);
         return result;
     }
-    const wchar_t* osName = nullptr;
-    if (osKind >= 3 && osKind <= 6) {
-        osName = L"w2k";
-    } else if (osKind >= 7 && osKind <= 12) {
-        osName = L"W2K3";
-    }
-    PackageSection os = osName ? sectionBelow(arch.key, arch.path, osName) : PackageSection{nullptr, L""};
-    if (!os.key) {
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read os specific files from package.xml section ");
-        return osName ? 0 : W_PKGS_UNKNOWN_OS;
-    }
-    result = ReadFiles(os.key, os.path, packages);
-    if (result != 0) {
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Could not read os specific files from package.xml section '%x'", result);
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reason: '%s'", getErrorMessage(result).c_str());
-        return result;
-    }
-    const wchar_t* processorName = archKind == 2 ? L"IA64" : archKind == 3 ? L"x64" : nullptr;
-    if (!processorName) {
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Always default to x86.");
-        return 0;
-    }
-    PackageSection processor = sectionBelow(os.key, os.path, processorName);
-    if (!processor.key) {
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer,
-                       L"Could not read processor architecture specific files from package.xml section.");
-        return 0;
-    }
-    result = ReadFiles(processor.key, processor.path, packages);
-    if (result != 0) {
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer,
-                       L"Could not read processor architecture specific files from package.xml section '%x'", result);
-        KITO_LOG_DEBUG(LOG_DBG_1, tracer, L"Reason: '%s'", getErrorMessage(result).c_str());
-    }
-    return result;
+    return readSystemPackages(arch, osKind, archKind, packages, tracer);
 }
 
 } // namespace
@@ -313,14 +189,13 @@ uint32_t readPackages(RepositoryKey* root, const std::wstring& solutionName, int
 uint32_t GetPkgs(const std::wstring& solutionName, int osKind, int, int archKind, std::vector<std::wstring>& packages)
 {
     ScopeTracer tracer(L"GetPkgs", &g_logger);
-    RepositoryKey* root = loadKeyFromFile(L"packages.xml", L"");
+    const KeyTree root(loadKeyFromFile(L"packages.xml", L""));
     uint32_t result = E_PKGS_SECTION_MISSING;
     if (!root) {
         KITO_LOG_DEBUG(LOG_DBG_1, tracer,
                        L"Could not fetch package information. please check package.xml file is present.");
     } else {
-        result = readPackages(root, solutionName, osKind, archKind, packages, tracer);
-        RepositoryKey::releaseTree(root);
+        result = readPackages(root.get(), solutionName, osKind, archKind, packages, tracer);
     }
     if (result != 0) {
         packages.clear();

@@ -38,3 +38,43 @@ TEST(UniqueResource, HandleOwnerClosesOnceWhateverWayItLetsGo)
     // Released by hand: ownership went to the caller.
     CloseHandle(kept);
 }
+
+namespace {
+
+// A release call that answers as it is told and counts how often it ran.
+struct ScriptedClose {
+    static bool isValid(int value) { return value != 0; }
+    static bool close(int)
+    {
+        ++calls;
+        return answer;
+    }
+    static inline int calls = 0;
+    static inline bool answer = true;
+};
+
+} // namespace
+
+TEST(UniqueResource, CloseReportsTheReleaseCallAndLeavesNothingToReleaseAgain)
+{
+    const struct {
+        int held;
+        bool releaseSucceeds;
+        bool reported;
+        int releaseCalls;
+    } rows[] = {
+        {7, true, true, 1},
+        {7, false, false, 1},
+        {0, false, true, 0},
+    };
+    for (const auto& row : rows) {
+        ScriptedClose::calls = 0;
+        ScriptedClose::answer = row.releaseSucceeds;
+        {
+            UniqueResource<int, ScriptedClose> owner(row.held);
+            EXPECT_EQ(row.reported, owner.close()) << row.held << " " << row.releaseSucceeds;
+            EXPECT_FALSE(owner);
+        }
+        EXPECT_EQ(row.releaseCalls, ScriptedClose::calls) << row.held << " " << row.releaseSucceeds;
+    }
+}

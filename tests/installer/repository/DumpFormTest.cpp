@@ -79,15 +79,15 @@ TEST(DumpForm, KeySavedToUniqueFile)
     root->addSubKey(RepositoryKey::create(L"Solutions"));
     std::wstring first;
     std::wstring second;
-    ASSERT_EQ(0u, g_logger.saveKeyToUniqueFile(root.get(), first, dir.path() + L"\\"));
-    ASSERT_EQ(0u, g_logger.saveKeyToUniqueFile(root.get(), second, dir.path()));
+    ASSERT_EQ(0u, saveKeyToUniqueFile(g_logger, root.get(), first, dir.path() + L"\\"));
+    ASSERT_EQ(0u, saveKeyToUniqueFile(g_logger, root.get(), second, dir.path()));
     EXPECT_NE(first, second);
     const std::wstring prefix = dir.path() + L"\\Release.";
     EXPECT_EQ(prefix, first.substr(0, prefix.size()));
     EXPECT_EQ(prefix.size() + 36 + 4, first.size()) << "name, dot, UUID text and .txt";
     EXPECT_EQ(L".txt", first.substr(first.size() - 4));
     EXPECT_EQ(writeKey(root.get()) + L"\r\n", readUtf16(first));
-    EXPECT_EQ(E_KITO_INVALIDARG, g_logger.saveKeyToUniqueFile(nullptr, first, dir.path()));
+    EXPECT_EQ(E_KITO_INVALIDARG, saveKeyToUniqueFile(g_logger, nullptr, first, dir.path()));
 }
 
 TEST(DumpForm, KeyNameThatIsNoFileNameIsRefused)
@@ -98,7 +98,7 @@ TEST(DumpForm, KeyNameThatIsNoFileNameIsRefused)
     for (const wchar_t* name : {L"..\\Up", L"../Up", L"Down\\Deeper", L"Data:Stream", L"Ask?", L"Line\nBreak"}) {
         TreeGuard root(RepositoryKey::create(name));
         std::wstring path = L"unchanged";
-        EXPECT_EQ(E_KITO_INVALIDARG, g_logger.saveKeyToUniqueFile(root.get(), path, inner)) << name;
+        EXPECT_EQ(E_KITO_INVALIDARG, saveKeyToUniqueFile(g_logger, root.get(), path, inner)) << name;
         EXPECT_EQ(L"unchanged", path) << name;
     }
     size_t entries = 0;

@@ -4,6 +4,7 @@
 
 #include "kitoresult.h"
 #include "registryhelper.h"
+#include "registrytree.h"
 #include "repositorykey.h"
 
 namespace {
@@ -165,7 +166,7 @@ TEST_F(RegistryHelperTest, WritesKeyTreeWithTextValues)
     tree->setStringValue(L"Version", L"4.3");
     tree->createSubKey(L"Solutions\\S1")->setStringValue(L"Guid", L"{1}");
     tree->createSubKey(L"Solutions\\S2");
-    ASSERT_EQ(0u, helper.createKeyFromTree(HKEY_CURRENT_USER, base.c_str(), tree, AllAccess));
+    ASSERT_EQ(0u, createKeyFromTree(helper, HKEY_CURRENT_USER, base.c_str(), tree, AllAccess));
     RepositoryKey::releaseTree(tree);
 
     wchar_t buffer[64];
@@ -178,7 +179,7 @@ TEST_F(RegistryHelperTest, WritesKeyTreeWithTextValues)
     EXPECT_STREQ(L"{1}", buffer);
     EXPECT_TRUE(exists(L"Release\\Solutions\\S2"));
 
-    EXPECT_EQ(E_KITO_INVALIDARG, helper.createKeyFromTree(HKEY_CURRENT_USER, base.c_str(), nullptr, AllAccess));
+    EXPECT_EQ(E_KITO_INVALIDARG, createKeyFromTree(helper, HKEY_CURRENT_USER, base.c_str(), nullptr, AllAccess));
 }
 
 TEST_F(RegistryHelperTest, WritesTreeDirectlyBelowAnOpenKey)
@@ -187,7 +188,7 @@ TEST_F(RegistryHelperTest, WritesTreeDirectlyBelowAnOpenKey)
     tree->createSubKey(L"Child")->setStringValue(L"V", L"1");
     HKEY root;
     ASSERT_EQ(0u, helper.Reg_OpenKey(&root, HKEY_CURRENT_USER, base, AllAccess));
-    EXPECT_EQ(0u, helper.createKeyFromTree(root, nullptr, tree, AllAccess));
+    EXPECT_EQ(0u, createKeyFromTree(helper, root, nullptr, tree, AllAccess));
     RegCloseKey(root);
     RepositoryKey::releaseTree(tree);
     EXPECT_TRUE(exists(L"Direct\\Child"));

@@ -10,7 +10,9 @@
 #include "logger.h"
 #include "nodetextform.h"
 #include "owners.h"
+#include "registryhelper.h"
 #include "repositorykey.h"
+#include "solution.h"
 #include "stringutils.h"
 
 using installertest::PrivateLocalMachine;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <new>
+#include <utility>
 
 #include "logger.h"
 #include "owners.h"
@@ -97,9 +98,21 @@ DWORD queryStatus(SC_HANDLE service, SERVICE_STATUS& status)
     return QueryServiceStatus(service, &status) ? ERROR_SUCCESS : GetLastError();
 }
 
+// Closes one of the object's handles now; a close that fails is logged (`failure` takes the error and the
+// handle) and its error returned.
+DWORD closeLogged(const ServiceScope& scope, ServiceOwner& handle, const wchar_t* failure)
+{
+    const SC_HANDLE closing = handle.get();
+    if (handle.close())
+        return ERROR_SUCCESS;
+    DWORD error = GetLastError();
+    SERVICE_LOG(failure, scope.name, error, closing);
+    return error;
+}
+
 } // namespace
 
-ServiceControl::ServiceControl() : m_manager(nullptr), m_service(nullptr), m_pollLimitMs(DefaultPollLimitMs) {}
+ServiceControl::ServiceControl() : m_pollLimitMs(DefaultPollLimitMs) {}
 
 ServiceControl::~ServiceControl()
 {
@@ -127,7 +140,7 @@ DWORD ServiceControl::ConnectToSCM(const wchar_t* machineName, const wchar_t*)
             return result;
         }
     }
-    m_manager = OpenSCManagerW(machineName, SERVICES_ACTIVE_DATABASEW, SC_MANAGER_ALL_ACCESS);
+    m_manager.reset(OpenSCManagerW(machineName, SERVICES_ACTIVE_DATABASEW, SC_MANAGER_ALL_ACCESS));
     if (!m_manager) {
         DWORD error = GetLastError();
         SERVICE_LOG(L"%hs: error %d connecting to SCM on '%s'", scope.name, error, shownName);
@@ -146,19 +159,10 @@ DWORD ServiceControl::ConnectToSCM(const wchar_t* machineName, const wchar_t*)
 DWORD ServiceControl::DisconnectFromSCM()
 {
     SERVICE_SCOPE("ServiceControl::DisconnectFromSCM");
-    DWORD result = ERROR_SUCCESS;
-    // The object owns both handles; each close is a step of its own, its failure logged and reported.
-    if (m_service && !CloseServiceHandle(m_service)) {
-        DWORD error = GetLastError();
-        SERVICE_LOG(L"%hs: error %d closing service handle 0x%p", scope.name, error, m_service);
-    }
-    m_service = nullptr;
+    // Each close is a step of its own, its failure logged; the connection's is reported.
+    closeLogged(scope, m_service, L"%hs: error %d closing service handle 0x%p");
     m_serviceName.reset();
-    if (m_manager && !CloseServiceHandle(m_manager)) {
-        result = GetLastError();
-        SERVICE_LOG(L"%hs: error %d closing SCM handle 0x%p", scope.name, result, m_manager);
-    }
-    m_manager = nullptr;
+    DWORD result = closeLogged(scope, m_manager, L"%hs: error %d closing SCM handle 0x%p");
     m_serverName.reset();
     return result;
 }
@@ -195,7 +199,7 @@ DWORD ServiceControl::IsServiceInstalled(const wchar_t* serviceName, bool& insta
     DWORD result = _requireConnection(scope);
     if (result != ERROR_SUCCESS)
         return result;
-    const ServiceOwner service(OpenServiceW(m_manager, serviceName, SERVICE_INTERROGATE));
+    const ServiceOwner service(OpenServiceW(m_manager.get(), serviceName, SERVICE_INTERROGATE));
     if (service) {
         installed = true;
         return ERROR_SUCCESS;
@@ -221,9 +225,9 @@ DWORD ServiceControl::_closeForNext(const ServiceScope& scope, const char* actio
 }
 
 // Keeps a freshly opened or created service as the open one, with a copy of its name.
-DWORD ServiceControl::_adoptService(const ServiceScope& scope, SC_HANDLE service, const wchar_t* serviceName)
+DWORD ServiceControl::_adoptService(const ServiceScope& scope, ServiceOwner service, const wchar_t* serviceName)
 {
-    m_service = service;
+    m_service = std::move(service);
     m_serviceName = copyName(serviceName);
     if (m_serviceName)
         return ERROR_SUCCESS;
@@ -238,13 +242,13 @@ DWORD ServiceControl::OpenServiceHandle(const wchar_t* serviceName)
     DWORD result = _closeForNext(scope, "open", serviceName);
     if (result != ERROR_SUCCESS)
         return result;
-    SC_HANDLE service = OpenServiceW(m_manager, serviceName, SERVICE_ALL_ACCESS);
+    ServiceOwner service(OpenServiceW(m_manager.get(), serviceName, SERVICE_ALL_ACCESS));
     if (!service) {
         DWORD error = GetLastError();
         SERVICE_LOG(L"%hs: error %d opening '%ws'", scope.name, error, serviceName);
         return error;
     }
-    result = _adoptService(scope, service, serviceName);
+    result = _adoptService(scope, std::move(service), serviceName);
     if (result == ERROR_SUCCESS)
         SERVICE_LOG(L"%hs: opened '%ws' on '%ws'", scope.name, serviceName, _server());
     return result;
@@ -257,11 +261,7 @@ DWORD ServiceControl::CloseService()
     if (result != ERROR_SUCCESS)
         return result;
     // A close of its own: its failure is logged and reported.
-    if (m_service && !CloseServiceHandle(m_service)) {
-        result = GetLastError();
-        SERVICE_LOG(L"%hs: error %d closing service handle 0x%p", scope.name, result, m_service);
-    }
-    m_service = nullptr;
+    result = closeLogged(scope, m_service, L"%hs: error %d closing service handle 0x%p");
     m_serviceName.reset();
     return result;
 }
@@ -276,9 +276,9 @@ DWORD ServiceControl::InstallService(const wchar_t* serviceName, const wchar_t* 
         result = checkKinds(scope, startKind, errorControl, false, "install", serviceName);
     if (result != ERROR_SUCCESS)
         return result;
-    SC_HANDLE service = CreateServiceW(m_manager, serviceName, serviceName, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, startKind, errorControl, binaryPath, nullptr, nullptr,
-                                       dependencies, account, password);
+    ServiceOwner service(CreateServiceW(m_manager.get(), serviceName, serviceName, SERVICE_ALL_ACCESS,
+                                        SERVICE_WIN32_OWN_PROCESS, startKind, errorControl, binaryPath, nullptr,
+                                        nullptr, dependencies, account, password));
     if (!service) {
         DWORD error = GetLastError();
         SERVICE_LOG(L"%hs: error %d installing '%ws'", scope.name, error, serviceName);
@@ -286,9 +286,9 @@ DWORD ServiceControl::InstallService(const wchar_t* serviceName, const wchar_t* 
     }
     if (description) {
         SERVICE_DESCRIPTIONW text = {const_cast<wchar_t*>(description)};
-        ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &text);
+        ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &text);
     }
-    return _adoptService(scope, service, serviceName);
+    return _adoptService(scope, std::move(service), serviceName);
 }
 
 DWORD ServiceControl::GetServiceConfig(wchar_t* binaryPath, DWORD* binaryPathSize, wchar_t* account, DWORD* accountSize,
@@ -306,7 +306,7 @@ DWORD ServiceControl::GetServiceConfig(wchar_t* binaryPath, DWORD* binaryPathSiz
     std::unique_ptr<BYTE[]> large;
     QUERY_SERVICE_CONFIGW* config = &local.config;
     DWORD needed = 0;
-    if (!QueryServiceConfigW(m_service, config, ConfigBufferBytes, &needed)) {
+    if (!QueryServiceConfigW(m_service.get(), config, ConfigBufferBytes, &needed)) {
         DWORD error = GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER) {
             SERVICE_LOG(L"%hs: error %d querying config of service '%ws'", scope.name, error, _serviceName());
@@ -320,7 +320,7 @@ DWORD ServiceControl::GetServiceConfig(wchar_t* binaryPath, DWORD* binaryPathSiz
         }
         config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(large.get());
         DWORD size = needed;
-        if (!QueryServiceConfigW(m_service, config, size, &needed)) {
+        if (!QueryServiceConfigW(m_service.get(), config, size, &needed)) {
             error = GetLastError();
             SERVICE_LOG(L"%hs: error %d querying config of service '%ws', buffer %d bytes", scope.name, error,
                         _serviceName(), size);
@@ -357,7 +357,7 @@ DWORD ServiceControl::SetServiceConfig(const wchar_t* account, const wchar_t* pa
         result = checkKinds(scope, startKind, errorControl, true, "change config of", _serviceName());
     if (result != ERROR_SUCCESS)
         return result;
-    if (!ChangeServiceConfigW(m_service, SERVICE_NO_CHANGE, windowsKind(startKind, StartKindUnchanged),
+    if (!ChangeServiceConfigW(m_service.get(), SERVICE_NO_CHANGE, windowsKind(startKind, StartKindUnchanged),
                               windowsKind(errorControl, ErrorControlUnchanged), binaryPath, nullptr, nullptr,
                               dependencies, account, password, nullptr)) {
         return _callFailed(scope, L"%hs: error %d changing config of '%ws' on '%ws'");
@@ -373,7 +373,7 @@ DWORD ServiceControl::GetServiceStatus(DWORD* state, DWORD* win32ExitCode, DWORD
     if (result != ERROR_SUCCESS)
         return result;
     SERVICE_STATUS status;
-    result = queryStatus(m_service, status);
+    result = queryStatus(m_service.get(), status);
     if (result != ERROR_SUCCESS) {
         SERVICE_LOG(L"%hs: error %d querying status of service '%ws'", scope.name, result, _serviceName());
         return result;
@@ -397,7 +397,7 @@ DWORD ServiceControl::DeleteService()
     DWORD result = _requireService(scope);
     if (result != ERROR_SUCCESS)
         return result;
-    if (!::DeleteService(m_service)) {
+    if (!::DeleteService(m_service.get())) {
         return _callFailed(scope, L"%hs: error %d deleting '%ws' from '%ws'");
     }
     return CloseService();
@@ -409,7 +409,7 @@ DWORD ServiceControl::StartService()
     DWORD result = _requireService(scope);
     if (result != ERROR_SUCCESS)
         return result;
-    if (!::StartServiceW(m_service, 0, nullptr)) {
+    if (!::StartServiceW(m_service.get(), 0, nullptr)) {
         return _callFailed(scope, L"%hs: error %d starting '%ws' on '%ws'");
     }
     result = IsServiceStarted();
@@ -428,7 +428,7 @@ DWORD ServiceControl::StopService()
     if (result != ERROR_SUCCESS)
         return result;
     SERVICE_STATUS status;
-    if (!ControlService(m_service, SERVICE_CONTROL_STOP, &status)) {
+    if (!ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status)) {
         return _callFailed(scope, L"%hs: error %d stopping '%ws' on '%ws'");
     }
     result = MonitorServiceState(SERVICE_STOPPED);
@@ -459,7 +459,7 @@ DWORD ServiceControl::MonitorServiceState(DWORD targetState)
     for (;;) {
         SERVICE_LOG(L"Oldcheckpoint %d, Oldwaithint: %d, TimeToWait: %d ", oldCheckpoint, oldWaitHint, lastPoll);
         SERVICE_STATUS status;
-        result = queryStatus(m_service, status);
+        result = queryStatus(m_service.get(), status);
         if (result != ERROR_SUCCESS) {
             SERVICE_LOG(L"%hs: error %d querying status of service '%ws'", scope.name, result, _serviceName());
             return result;
@@ -504,7 +504,7 @@ DWORD ServiceControl::IsServiceStarted()
     const DWORD begin = GetTickCount();
     for (;;) {
         SERVICE_STATUS status;
-        result = queryStatus(m_service, status);
+        result = queryStatus(m_service.get(), status);
         if (result != ERROR_SUCCESS) {
             SERVICE_LOG(L"error %d querying status of service '%ws'", result, _serviceName());
             return result;

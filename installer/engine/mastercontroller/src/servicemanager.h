@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "owners.h"
+
 struct ServiceScope;
 
 // One connection to a service control manager and at most one open service on it.
@@ -41,8 +43,8 @@ public:
     DWORD StopService();
     DWORD MonitorServiceState(DWORD targetState);
     DWORD IsServiceStarted();
-    bool IsConnected() const { return m_manager != nullptr; }
-    bool IsOpen() const { return m_service != nullptr; }
+    bool IsConnected() const { return m_manager.isValid(); }
+    bool IsOpen() const { return m_service.isValid(); }
     // Bounds every wait of StartService and StopService; the default suits real services.
     void SetPollLimit(DWORD milliseconds) { m_pollLimitMs = milliseconds; }
 
@@ -50,14 +52,14 @@ private:
     DWORD _requireConnection(const ServiceScope& scope) const;
     DWORD _requireService(const ServiceScope& scope) const;
     DWORD _closeForNext(const ServiceScope& scope, const char* action, const wchar_t* serviceName);
-    DWORD _adoptService(const ServiceScope& scope, SC_HANDLE service, const wchar_t* serviceName);
+    DWORD _adoptService(const ServiceScope& scope, ServiceOwner service, const wchar_t* serviceName);
     DWORD _callFailed(const ServiceScope& scope, const wchar_t* format) const;
     bool _pollLimitReached(const ServiceScope& scope, DWORD begin) const;
     const wchar_t* _server() const;
     const wchar_t* _serviceName() const;
 
-    SC_HANDLE m_manager;
-    SC_HANDLE m_service;
+    ServiceOwner m_manager;
+    ServiceOwner m_service;
     std::unique_ptr<wchar_t[]> m_serverName;
     std::unique_ptr<wchar_t[]> m_serviceName;
     DWORD m_pollLimitMs;

@@ -1,18 +1,13 @@
 #include "logger.h"
 
 #include <windows.h>
-#include <rpc.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <new>
 
-#include "dumpform.h"
 #include "kitoresult.h"
-#include "nodetextform.h"
 #include "registryhelper.h"
-#include "repositorykey.h"
 
 Logger g_logger;
 
@@ -31,14 +26,6 @@ const wchar_t kBannerRule[] = L"////////////////////////////////////////////////
 const wchar_t* const kSeverityNames[] = {L"CRITICAL", L"ERROR", L"WARNING", L"NOTICE", L"INFO"};
 const wchar_t* const kDebugLevelNames[] = {L"DBG_1", L"DBG_2", L"DBG_3", L"DBG_4", L"DBG_5",
                                            L"DBG_6", L"DBG_7", L"DBG_8", L"DBG_9", L"DBG_10"};
-
-// A text that can be part of one file name: no folder separator, drive or stream colon, wildcard,
-// quote, pipe or control character.
-bool isOneFileName(const std::wstring& name)
-{
-    return std::all_of(name.begin(), name.end(),
-                       [](wchar_t c) { return c >= L' ' && !std::wcschr(L"\\/:*?\"<>|", c); });
-}
 
 // True when the whole text and its terminator fit; the va_list stays usable for another try.
 bool formatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args)
@@ -135,7 +122,7 @@ const wchar_t* debugLevelName(uint32_t index)
     return nameAt(kDebugLevelNames, sizeof(kDebugLevelNames) / sizeof(kDebugLevelNames[0]), index);
 }
 
-Logger::Logger() : m_stream(nullptr), m_catalogue(0), m_level(kDefaultLevel), m_isOpen(0) {}
+Logger::Logger() : m_catalogue(0), m_level(kDefaultLevel), m_isOpen(0) {}
 
 Logger::~Logger()
 {
@@ -189,7 +176,7 @@ std::wstring Logger::readLogPath()
 uint32_t Logger::open()
 {
     std::wstring path = m_directory + m_fileName;
-    m_stream = _wfopen(path.c_str(), L"a+b");
+    m_stream.reset(_wfopen(path.c_str(), L"a+b"));
     if (!m_stream) {
         return E_KITO_LOGOPEN;
     }
@@ -200,16 +187,13 @@ uint32_t Logger::open()
     banner += L'\n';
     banner += kBannerRule;
     banner += L'\n';
-    writeLine(m_stream, banner);
+    writeLine(m_stream.get(), banner);
     return 0;
 }
 
 void Logger::close()
 {
-    if (m_stream) {
-        fclose(m_stream);
-        m_stream = nullptr;
-    }
+    m_stream.reset();
     m_isOpen = 0;
 }
 
@@ -284,13 +268,12 @@ void Logger::writeRequested(const wchar_t* filePath, const LineRequest& request,
         return;
     }
     if (!filePath) {
-        writeLine(m_stream, line);
+        writeLine(m_stream.get(), line);
         return;
     }
-    FILE* file = _wfopen(filePath, L"a+b");
+    StreamOwner file(_wfopen(filePath, L"a+b"));
     if (file) {
-        writeLine(file, line);
-        fclose(file);
+        writeLine(file.get(), line);
     }
 }
 
@@ -362,30 +345,6 @@ uint32_t Logger::formatParts(std::wstring& message, std::wstring& product, std::
     if (format && formatInto(buffer, kMessageBufferChars, format, args)) {
         message = buffer;
     }
-    return 0;
-}
-
-uint32_t Logger::saveKeyToUniqueFile(RepositoryKey* key, std::wstring& outPath, const std::wstring& directory)
-{
-    // The key's name becomes part of a file name: it may neither leave the folder nor name a stream.
-    if (!key || !isOneFileName(key->name())) {
-        return E_KITO_INVALIDARG;
-    }
-    UUID uuid;
-    RPC_STATUS status = UuidCreate(&uuid);
-    if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY) {
-        return E_KITO_FAILED;
-    }
-    RPC_WSTR uuidText = nullptr;
-    if (UuidToStringW(&uuid, &uuidText) != RPC_S_OK) {
-        return E_KITO_FAILED;
-    }
-    std::wstring fileName = key->getName() + L"." + reinterpret_cast<wchar_t*>(uuidText) + L".txt";
-    RpcStringFreeW(&uuidText);
-    outPath = pathInDirectory(directory, fileName);
-    logPlain(outPath.c_str(), L"%s", writeKey(key).c_str());
-    logDebug(LOG_DBG_1, L"", KITO_SOURCE_FILE, __LINE__, LOG_NO_COMPONENT, 0, L"%s key saved in file %s",
-             key->getName().c_str(), outPath.c_str());
     return 0;
 }
 

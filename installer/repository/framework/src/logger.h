@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-class RepositoryKey;
+#include "owners.h"
 
 // Debug-level indexes: the name of each level carries the index plus one.
 enum : uint32_t {
@@ -74,9 +74,6 @@ public:
                          std::wstring& messageIdPart, uint32_t severity, int32_t messageId, const wchar_t* format,
                          va_list args);
 
-    // Saves the node text form of a tree into a new file named after the key and a fresh UUID.
-    uint32_t saveKeyToUniqueFile(RepositoryKey* key, std::wstring& outPath, const std::wstring& directory);
-
 private:
     typedef const wchar_t* (*LevelNamer)(uint32_t);
     struct LineRequest {
@@ -102,7 +99,7 @@ private:
     std::wstring m_component;
     std::wstring m_fileName;
     std::wstring m_directory;
-    FILE* m_stream;
+    StreamOwner m_stream;
     int32_t m_catalogue;
     uint32_t m_level;
     uint32_t m_isOpen;

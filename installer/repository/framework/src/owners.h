@@ -3,11 +3,14 @@
 // one owner, which releases it on every path. Unique, movable, never copied.
 
 #include <windows.h>
+#include <rpc.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
-// Closer supplies isValid(T) and close(T); an owner holding an invalid value releases nothing.
+// Closer supplies isValid(T) and close(T), which tells whether the release call succeeded; an owner
+// holding an invalid value releases nothing.
 template <typename T, typename Closer>
 class UniqueResource {
 public:
@@ -39,6 +42,14 @@ public:
             Closer::close(old);
     }
 
+    // Releases what is held now, for a caller that reports a release that failed: true when it
+    // succeeded or nothing was held. The owner is empty afterwards either way.
+    bool close()
+    {
+        T old = release();
+        return !Closer::isValid(old) || Closer::close(old);
+    }
+
     // For a call that fills an out parameter: whatever was held is released first.
     T* put()
     {
@@ -67,28 +78,41 @@ struct KernelHandleValid {
 };
 
 struct CloseKernelHandle : KernelHandleValid {
-    static void close(HANDLE handle) { CloseHandle(handle); }
+    static bool close(HANDLE handle) { return CloseHandle(handle) != FALSE; }
 };
 struct CloseFindHandle : KernelHandleValid {
-    static void close(HANDLE handle) { FindClose(handle); }
+    static bool close(HANDLE handle) { return FindClose(handle) != FALSE; }
 };
 struct CloseRegistryKey : NonNull {
-    static void close(HKEY key) { RegCloseKey(key); }
+    static bool close(HKEY key) { return RegCloseKey(key) == ERROR_SUCCESS; }
 };
 struct CloseScHandle : NonNull {
-    static void close(SC_HANDLE handle) { CloseServiceHandle(handle); }
+    static bool close(SC_HANDLE handle) { return CloseServiceHandle(handle) != FALSE; }
 };
 struct FreeLocal : NonNull {
-    static void close(const void* memory) { LocalFree(const_cast<void*>(memory)); }
+    static bool close(const void* memory) { return LocalFree(const_cast<void*>(memory)) == nullptr; }
 };
 struct FreeMalloc : NonNull {
-    static void close(const void* memory) { std::free(const_cast<void*>(memory)); }
+    static bool close(const void* memory)
+    {
+        std::free(const_cast<void*>(memory));
+        return true;
+    }
+};
+// A stream's close also writes what is still buffered, so it can fail.
+struct CloseStream : NonNull {
+    static bool close(FILE* stream) { return std::fclose(stream) == 0; }
+};
+struct FreeRpcString : NonNull {
+    static bool close(RPC_WSTR text) { return RpcStringFreeW(&text) == RPC_S_OK; }
 };
 
 using HandleOwner = UniqueResource<HANDLE, CloseKernelHandle>;
 using FindOwner = UniqueResource<HANDLE, CloseFindHandle>;
 using KeyOwner = UniqueResource<HKEY, CloseRegistryKey>;
 using ServiceOwner = UniqueResource<SC_HANDLE, CloseScHandle>;
+using StreamOwner = UniqueResource<FILE*, CloseStream>;
+using RpcStringOwner = UniqueResource<RPC_WSTR, FreeRpcString>;
 template <typename T>
 using LocalOwner = UniqueResource<T*, FreeLocal>;
 template <typename T>

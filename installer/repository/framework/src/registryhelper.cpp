@@ -2,36 +2,68 @@
 
 #include <shlwapi.h>
 
-#include <utility>
-#include <vector>
+#include <algorithm>
+#include <cstdlib>
 
 #include "kitoresult.h"
 #include "logger.h"
 #include "owners.h"
-#include "repositorykey.h"
 
 namespace {
 
 constexpr DWORD ValueProbeBytes = 2048;
+// The buffer that GetRegKeyPath hands out, the terminator included.
+constexpr size_t kRegPathChars = MAX_PATH;
 
 } // namespace
 
-// A root resolved for the current machine; closes a connected remote root when it goes.
-class RegistryHelper::Root {
-public:
-    Root(RegistryHelper& helper, HKEY root) : status(helper.getRootKey(root, &handle))
-    {
-        if (status == 0 && handle != root)
-            remote.reset(handle);
+uint32_t GetRegKeyPath(const wchar_t* subPath, wchar_t** path, int viewFlag, int is32Bit, int pathKind)
+{
+    if (!path) {
+        return ERROR_INVALID_PARAMETER;
     }
+    MallocOwner<wchar_t> buffer(static_cast<wchar_t*>(calloc(kRegPathChars, sizeof(wchar_t))));
+    if (!buffer) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (viewFlag == 1) {
+        is32Bit = 0;
+    }
+    std::wstring text = L"SOFTWARE";
+    if (is32Bit == 1) {
+        text += L"\\Wow6432Node";
+    }
+    if (pathKind == REG_PATH_UNINSTALL) {
+        text += L"\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    } else {
+        text += L"\\Osmark\\Kito";
+        if (subPath && *subPath) {
+            text += L'\\';
+            text += subPath;
+        }
+    }
+    if (text.size() >= kRegPathChars) {
+        *path = nullptr;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    std::copy(text.begin(), text.end(), buffer.get());
+    *path = buffer.release();
+    return 0;
+}
 
-    // Declared first: the status initialiser fills it in.
-    HKEY handle = nullptr;
-    const uint32_t status;
+uint32_t getRegAccessMask(bool, REGSAM* mask)
+{
+    if (mask) {
+        *mask = KEY_ALL_ACCESS;
+    }
+    return 0;
+}
 
-private:
-    KeyOwner remote;
-};
+RegistryHelper::Root::Root(RegistryHelper& helper, HKEY root) : status(helper.getRootKey(root, &handle))
+{
+    if (status == 0 && handle != root)
+        remote.reset(handle);
+}
 
 RegistryHelper::RegistryHelper() = default;
 RegistryHelper::~RegistryHelper() = default;
@@ -149,71 +181,6 @@ uint32_t RegistryHelper::Reg_WriteStringItem(HKEY root, DWORD type, const std::w
         != ERROR_SUCCESS)
         return E_KITO_REGSET;
     return 0;
-}
-
-uint32_t RegistryHelper::createKeyFromTree(HKEY root, const wchar_t* subKey, const RepositoryKey* tree, REGSAM access)
-{
-    ScopeTracer tracer(L"RegistryHelper::createKeyFromTree", &g_logger);
-    if (!tree)
-        return E_KITO_INVALIDARG;
-    if (!subKey || !*subKey)
-        return writeTree(root, tree, access);
-    Root resolved(*this, root);
-    if (resolved.status)
-        return resolved.status;
-    KeyOwner below;
-    if (RegCreateKeyExW(resolved.handle, subKey, 0, nullptr, 0, access, nullptr, below.put(), nullptr) != ERROR_SUCCESS)
-        return E_KITO_REGCREATE;
-    return writeTree(below.get(), tree, access);
-}
-
-// Creates (or opens) the key for one node below parent and writes its values there.
-uint32_t RegistryHelper::createNode(HKEY parent, const RepositoryKey* key, REGSAM access, KeyOwner* created)
-{
-    const std::wstring& name = key->name();
-    if (RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, access, nullptr, created->put(), nullptr) != ERROR_SUCCESS)
-        return E_KITO_REGCREATE;
-    for (const auto& value : key->values()) {
-        if (uint32_t rc = Reg_WriteStringItem(parent, REG_SZ, name, value.first, value.second, access)) {
-            created->reset();
-            return rc;
-        }
-    }
-    return 0;
-}
-
-uint32_t RegistryHelper::writeTree(HKEY parent, const RepositoryKey* key, REGSAM access)
-{
-    ScopeTracer tracer(L"RegistryHelper::writeTree", &g_logger);
-    if (!key)
-        return E_KITO_INVALIDARG;
-    Root resolved(*this, parent);
-    if (resolved.status)
-        return resolved.status;
-    // An explicit stack: a deep tree must not run the installer out of stack.
-    struct Level {
-        KeyOwner handle;
-        const RepositoryKey* key;
-        size_t next;
-    };
-    std::vector<Level> open;
-    KeyOwner created;
-    uint32_t rc = createNode(resolved.handle, key, access, &created);
-    if (rc == 0)
-        open.push_back({std::move(created), key, 0});
-    while (rc == 0 && !open.empty()) {
-        Level& level = open.back();
-        const auto& children = level.key->subKeys();
-        if (level.next == children.size()) {
-            open.pop_back();
-            continue;
-        }
-        const RepositoryKey* child = children[level.next++];
-        rc = createNode(level.handle.get(), child, access, &created);
-        if (rc == 0)
-            open.push_back({std::move(created), child, 0});
-    }
-    return rc;
 }
 
 uint32_t RegistryHelper::Reg_RemoveRegKey(HKEY root, const std::wstring& subKey, const std::wstring& keyName,

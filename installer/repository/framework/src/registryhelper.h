@@ -9,7 +9,16 @@
 
 #include "owners.h"
 
-class RepositoryKey;
+// Kinds of registry path that GetRegKeyPath builds.
+enum RegKeyPathKind {
+    REG_PATH_KITO = 0,
+    REG_PATH_UNINSTALL = 1,
+};
+
+// Writes the installer's registry path into a new buffer of MAX_PATH characters that the caller
+// frees with free(); 87 without an out pointer, 8 without memory, 122 when the path does not fit.
+uint32_t GetRegKeyPath(const wchar_t* subPath, wchar_t** path, int viewFlag, int is32Bit, int pathKind);
+uint32_t getRegAccessMask(bool is32Bit, REGSAM* mask);
 
 class RegistryHelper {
 public:
@@ -38,18 +47,25 @@ public:
     // Stores the text without its terminating zero.
     uint32_t Reg_WriteStringItem(HKEY root, DWORD type, const std::wstring& subKey, const std::wstring& valueName,
                                  const std::wstring& text, REGSAM access);
-    // Writes the tree below root\subKey, or below root when subKey is null or empty. Values become REG_SZ.
-    uint32_t createKeyFromTree(HKEY root, const wchar_t* subKey, const RepositoryKey* tree, REGSAM access);
-    uint32_t writeTree(HKEY parent, const RepositoryKey* key, REGSAM access);
     // Deletes root\subKey\keyName: with RemoveTree in flags everything below it, otherwise only a key
     // without sub-keys.
     uint32_t Reg_RemoveRegKey(HKEY root, const std::wstring& subKey, const std::wstring& keyName, REGSAM access,
                               uint32_t flags);
     uint32_t Reg_RemoveValue(HKEY root, const std::wstring& subKey, const std::wstring& valueName);
 
-private:
-    class Root;
-    uint32_t createNode(HKEY parent, const RepositoryKey* key, REGSAM access, KeyOwner* created);
+    // A root resolved for the helper's machine (getRootKey); closes a connected remote root when it goes.
+    class Root {
+    public:
+        Root(RegistryHelper& helper, HKEY root);
 
+        // Declared first: the status initialiser fills it in.
+        HKEY handle = nullptr;
+        const uint32_t status;
+
+    private:
+        KeyOwner remote;
+    };
+
+private:
     std::wstring machineName;
 };

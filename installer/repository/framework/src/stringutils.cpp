@@ -5,8 +5,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
+#include <memory>
 #include <new>
 
+#include "logger.h"
 #include "owners.h"
 
 namespace {
@@ -14,12 +17,33 @@ namespace {
 // Latin-1 letters fold by 0x20 like ASCII, except the two signs in the middle of their ranges.
 constexpr wchar_t MultiplySign = 0xD7;
 constexpr wchar_t DivideSign = 0xF7;
+// splitList's answer for a text without items.
+constexpr uint32_t EmptyList = 12;
 
 HMODULE g_messageModule = nullptr;
 
 std::wstring localText(const LocalOwner<wchar_t>& text, DWORD length)
 {
     return text ? std::wstring(text.get(), length) : std::wstring();
+}
+
+std::wstring trimmed(const std::wstring& text, size_t begin, size_t end)
+{
+    while (begin < end && iswspace(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && iswspace(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+void logKeys(const std::vector<std::wstring>& items)
+{
+    KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Number of keys: %d\n", static_cast<int>(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+        KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Key%d: %s\n", static_cast<int>(i), items[i].c_str());
+    }
 }
 
 } // namespace
@@ -81,6 +105,52 @@ void splitText(const std::wstring& text, const std::wstring& separator, std::vec
     }
 }
 
+uint32_t splitList(const std::wstring& text, std::vector<std::wstring>& items)
+{
+    // Each comma opens one more round on the rest of the text; every round that had text reports the
+    // whole list at the end, as the nested form of this split always did.
+    size_t begin = 0;
+    size_t end = text.size();
+    size_t rounds = 0;
+    uint32_t result = 0;
+    for (;;) {
+        if (begin >= end) {
+            KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Key is empty.");
+            result = rounds == 0 ? EmptyList : 0;
+            break;
+        }
+        std::wstring part = text.substr(begin, end - begin);
+        KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Parsing key = %s.\n", part.c_str());
+        if (text[begin] == L'"') {
+            ++begin;
+        }
+        if (begin < end && text[end - 1] == L'"') {
+            --end;
+        }
+        part = text.substr(begin, end - begin);
+        KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"Parsing key = %s.\n", part.c_str());
+        if (begin >= end) {
+            // A lone double quote: nothing is left to split.
+            result = rounds == 0 ? EmptyList : 0;
+            break;
+        }
+        ++rounds;
+        size_t comma = text.find(L',', begin);
+        if (comma == std::wstring::npos || comma >= end) {
+            KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"No separator found, Only one key.\n");
+            KITO_LOG_DEBUG_NAMED(LOG_DBG_1, L"splitList", L"key:\n");
+            items.push_back(trimmed(text, begin, end));
+            break;
+        }
+        items.push_back(trimmed(text, begin, comma));
+        begin = comma + 1;
+    }
+    for (size_t round = 0; round < rounds; ++round) {
+        logKeys(items);
+    }
+    return result;
+}
+
 std::wstring repeatChar(int count, wchar_t c)
 {
     return count > 0 ? std::wstring(static_cast<size_t>(count), c) : std::wstring();
@@ -114,12 +184,10 @@ char* toNarrow(const std::wstring& text)
     const size_t size = std::wcstombs(nullptr, text.c_str(), 0);
     if (size == static_cast<size_t>(-1))
         return nullptr;
-    char* narrow = new (std::nothrow) char[size + 1]();
-    if (narrow && std::wcstombs(narrow, text.c_str(), size + 1) != size) {
-        delete[] narrow;
+    std::unique_ptr<char[]> narrow(new (std::nothrow) char[size + 1]());
+    if (narrow && std::wcstombs(narrow.get(), text.c_str(), size + 1) != size)
         return nullptr;
-    }
-    return narrow;
+    return narrow.release();
 }
 
 int indexOfText(const std::vector<std::wstring>& list, const std::wstring& text, int ignoreCase)
@@ -176,6 +244,20 @@ bool isProcessRunning(const std::wstring& exeName)
          more = Process32NextW(snapshot.get(), &entry))
         found = equalsNoCase(exeName, entry.szExeFile);
     return found;
+}
+
+bool isWow64()
+{
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleW(L"kernel32");
+    IsWow64ProcessFn probe = kernel
+        ? reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
+        : nullptr;
+    BOOL wow64 = FALSE;
+    if (!probe || !probe(GetCurrentProcess(), &wow64)) {
+        return false;
+    }
+    return wow64 != FALSE;
 }
 
 std::wstring getSystemErrorText(uint32_t code)

@@ -17,6 +17,8 @@ std::wstring foldText(const std::wstring& text);
 bool equalsText(const std::wstring& a, const std::wstring& b, int ignoreCase);
 // Appends the pieces between separators: empty pieces stay, a trailing separator adds none.
 void splitText(const std::wstring& text, const std::wstring& separator, std::vector<std::wstring>& pieces);
+// Splits a comma list into trimmed items; 12 for an empty text.
+uint32_t splitList(const std::wstring& text, std::vector<std::wstring>& items);
 std::wstring repeatChar(int count, wchar_t c);
 std::wstring toUpper(const std::wstring& text);
 // Current-locale conversions. toNarrow returns a terminated buffer the caller frees with delete[],
@@ -29,6 +31,8 @@ int indexOfText(const std::vector<std::wstring>& list, const std::wstring& text,
 std::wstring getModuleDirectory();
 std::wstring getEnvVarValue(const std::wstring& name);
 bool isProcessRunning(const std::wstring& exeName);
+// True when this process is a 32-bit process on 64-bit Windows.
+bool isWow64();
 
 std::wstring getSystemErrorText(uint32_t code);
 // Loads the message module once per process; 0 or the Windows error code.
