@@ -47,8 +47,6 @@ public:
     uint32_t Pid() const { return m_Pid; }
     const std::wstring& Path() const { return m_Path; } // upper case
     bool ViaInstName() const { return m_ViaInstName; }
-    // Where a ProcMon name is looked for: from the instance name or "SYS" on.
-    bool PathHolds(const std::wstring& name) const;
     // True when the image's own file name is name.
     bool ImageIs(const wchar_t* name) const;
 
@@ -66,6 +64,8 @@ private:
 
     bool Matches();
     bool OpenCurrent();
+    // Where a ProcMon name is looked for: from the instance name or "SYS" on.
+    bool PathHolds(const std::wstring& name) const;
     // Reads the owner once per process (tracing failureText on failure) and judges it against the
     // administrator, the service user and their domain.
     Owner CheckOwner(const wchar_t* failureText);
