@@ -3,6 +3,7 @@
 // kill, clean and offline, the SAP log record and the clock that every operation's time budget is counted on.
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,8 @@ private:
     // The last process check found a process of the instance that a ProcMon name matched.
     bool NamedProcessRunning() const { return m_NamedRunning; }
     QLibStatus CheckProcesses(const CTollanAttrib& attrib, uint32_t* architecture);
+    // A process that the ProcMon name matched: its flag set and the name noted as seen; 1 when it counts, else 0.
+    uint64_t CountMatch(const std::wstring& name, bool viaInstName, std::set<std::wstring>& seen);
     bool OnlineAs(uint32_t architecture) const;
     QLibStatus RecheckJlaunch(const CTollanAttrib& attrib, uint32_t architecture, CTollanTimeLeft& timeLeft,
                               uint32_t* state, Recheck* outcome);
@@ -107,6 +110,9 @@ private:
     // accounts (the SAP service's own program) go with the service and the kill.
     bool WaitForInstanceEnd(const CTollanAttrib& attrib, const std::wstring& command, CTollanTimeLeft& timeLeft);
     QLibStatus RecheckJcontrol(const CTollanAttrib& attrib, CTollanTimeLeft& timeLeft, uint32_t* state);
+    // SAP's kill tool run as the administrator; once it has run, the wait for the instance's processes to go.
+    void ShutdownGracefully(const CTollanAttrib& attrib, const std::wstring& directory, const std::wstring& command,
+                            CTollanTimeLeft& timeLeft);
 
     // Every distinct name of the working ProcMon list was matched by a process in the last check.
     bool m_AllNamesRunning = false;

@@ -5,22 +5,15 @@
 #include <cstring>
 #include <cwchar>
 
-#include "LibOwners.h"
 #include "TollanAgent.h"
 #include "TollanLog.h"
+#include "TollanOwners.h"
 #include "TollanUtil.h"
 
 namespace {
 
 const char ParseFn[] = "CTollanAttrib::Parse";
 const char Source[] = "TollanAttrib";
-
-struct QLibTarnMemFree : QLibNonNull {
-    static void Close(wchar_t* text) { TarnAgDeleteMem(text); }
-};
-struct QLibTarnArgListFree : QLibNonNull {
-    static void Close(wchar_t** list) { TarnAgDelEncodedArgList(list); }
-};
 
 const wchar_t* const InstTypes[] = {L"CENTRAL",  L"DIALOG",  L"ENQUEUE",  L"ENQREP",
                                     L"AENQUEUE", L"AENQREP", L"JENQUEUE", L"JENQREP"};
@@ -80,7 +73,7 @@ QLibStatus CTollanAttrib::Parse(uint32_t kind, const char* resourceName, TarnAgA
                           L"Resource name or the argument list received from the engine is empty.", status);
         return status;
     }
-    QLibUnique<wchar_t*, QLibTarnMemFree> wideName;
+    CTollanTarnMemOwner wideName;
     uint32_t length = 0;
     int32_t result = TarnAgEncodeString(0, resourceName, static_cast<uint32_t>(strlen(resourceName) + 1),
                                         TARNAG_TO_WIDE, wideName.put(), &length);
@@ -92,7 +85,7 @@ QLibStatus CTollanAttrib::Parse(uint32_t kind, const char* resourceName, TarnAgA
     }
     m_ResourceName = wideName.get();
 
-    QLibUnique<wchar_t**, QLibTarnArgListFree> list;
+    CTollanTarnArgListOwner list;
     result = TarnAgGetEncodedArgList(0, args, TARNAG_TO_WIDE, list.put());
     if (result != 0 || !list) {
         QLibStatus status = FrameworkFailure(result);
@@ -236,6 +229,8 @@ QLibStatus CTollanAttrib::GetSLMCounter(uint32_t* counter, const std::wstring& r
     bool converted = false;
     std::string name = CookieName(resourceName, &converted);
     wchar_t* value = converted ? TarnAgGetCookie(name.c_str()) : nullptr;
+    // Without the release flag the copy stays the caller's.
+    CTollanCrtTextOwner copy(release ? value : nullptr);
     QLibStatus status = QLibOk();
     if (value != nullptr) {
         *counter = static_cast<uint32_t>(_wtoi(value));
@@ -246,8 +241,6 @@ QLibStatus CTollanAttrib::GetSLMCounter(uint32_t* counter, const std::wstring& r
         QLIB_TRACE(function, L"Cookie NOT found. Seting it to [%d].", 1);
     }
     QLIB_TRACE(function, L"Got slmcounter [%d] from GetSLMCounter.", *counter);
-    if (release && value != nullptr)
-        free(value);
     return status;
 }
 
@@ -262,17 +255,17 @@ QLibStatus CTollanAttrib::SetSLMCounter(uint32_t counter, const std::wstring& re
         return QLibFailure(QLIB_ERR_FRAMEWORK, ERROR_NO_UNICODE_TRANSLATION);
     }
     // The framework keeps the buffer and frees it itself, but only once it has taken it.
-    auto* value = static_cast<wchar_t*>(malloc(80));
-    if (value == nullptr)
+    CTollanCrtTextOwner value(static_cast<wchar_t*>(malloc(80)));
+    if (!value)
         return QLibFailure(QLIB_ERR_FRAMEWORK, ERROR_OUTOFMEMORY);
-    _ultow(counter, value, 10);
-    int32_t result = TarnAgSetCookie(name.c_str(), value);
+    _ultow(counter, value.get(), 10);
+    int32_t result = TarnAgSetCookie(name.c_str(), value.get());
     if (result != 0) {
-        free(value);
         QLibStatus status = QLibFailure(QLIB_ERR_FRAMEWORK, static_cast<uint32_t>(result));
         QLIB_TRACE_FAILED(function, L"TarnAgSetCookie", status);
         return status;
     }
+    (void)value.release();
     return QLibOk();
 }
 

@@ -307,6 +307,52 @@ uint32_t CombineAddIn(uint32_t abap, uint32_t java)
     return TOLLAN_STATE_UNKNOWN;
 }
 
+// The MonitorProgram's file: a failure when it cannot be found out whether it exists, or when it does not.
+QLibStatus CheckMonitorProgramExists(const std::wstring& program)
+{
+    uint8_t exists = 0;
+    QLibStatus status = CTollanUtil::DoesExistFile(program, &exists);
+    if (status.IsFailed()) {
+        QLIB_TRACE_FAILED(ThirdFn, L"CTollanUtil::DoesExistFile", status);
+        TOLLAN_MSG(TARNAG_SEV_FAILURE, ThirdFn, Source, 10154, L"Failed to check MonitorProgram [%s] exist or not.",
+                   program.c_str());
+        return status;
+    }
+    if (!exists) {
+        status = QLibWin32Failure(ERROR_BAD_ARGUMENTS);
+        QLIB_TRACE(ThirdFn, L"MonitorProgram [%s] does NOT exist [%d, 0x%.08X].", program.c_str(), status.GetType(),
+                   status.GetCode());
+        TOLLAN_MSG(TARNAG_SEV_FAILURE, ThirdFn, Source, 10155, L"MonitorProgram [%s] does NOT exist.", program.c_str());
+    }
+    return status;
+}
+
+void TraceFailedMonitorProgram(const std::wstring& command, const QLibStatus& status)
+{
+    QLIB_TRACE_FAILED(ThirdFn, L"CTollanUtil::CreateAndGetExitCode", status);
+    if (status.GetCode() == WAIT_TIMEOUT)
+        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, ThirdFn, Source, 10156, L"The MonitorProgram [%s] timed out.",
+                         command.c_str());
+    else
+        QLIB_TRACE(ThirdFn, L"FaileD to run MonitorProgram [%s].", command.c_str());
+}
+
+// 0 and 110 are online, 1 and 100 offline, anything else unknown.
+uint32_t StateOfMonitorProgramExit(uint32_t exitCode)
+{
+    if (exitCode == 0 || exitCode == 110) {
+        QLIB_TRACE(ThirdFn, L"MonitorProgram returned Online(110).");
+        return TOLLAN_STATE_ONLINE;
+    }
+    if (exitCode == 1 || exitCode == 100) {
+        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, ThirdFn, Source, 10157, L"MonitorProgram returned Offline(100).");
+        return TOLLAN_STATE_OFFLINE;
+    }
+    TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, ThirdFn, Source, 10158, L"MonitorProgram exited with Unknown exitcode [%d].",
+                     static_cast<int32_t>(exitCode));
+    return TOLLAN_STATE_UNKNOWN;
+}
+
 } // namespace
 
 QLibStatus CTollan::Monitor(CTollanAttrib& attrib, uint32_t* state)
@@ -467,21 +513,8 @@ QLibStatus CTollan::_ThirdLevelMonitor(const CTollanAttrib& attrib, uint32_t* st
     QLIB_TRACE(ThirdFn, L"mpname [%s] from MonitorProgram [%s].", program.c_str(), command.c_str());
     QLIB_TRACE(ThirdFn, L"Got the exe name [%s] from the MonitorProgram [%s].", program.c_str(), command.c_str());
     QLIB_TRACE(ThirdFn, L"tmpexe [%s] from exename [%s].", program.c_str(), program.c_str());
-
-    uint8_t exists = 0;
-    QLibStatus status = CTollanUtil::DoesExistFile(program, &exists);
+    QLibStatus status = CheckMonitorProgramExists(program);
     if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(ThirdFn, L"CTollanUtil::DoesExistFile", status);
-        TOLLAN_MSG(TARNAG_SEV_FAILURE, ThirdFn, Source, 10154, L"Failed to check MonitorProgram [%s] exist or not.",
-                   program.c_str());
-        *state = TOLLAN_STATE_UNKNOWN;
-        return status;
-    }
-    if (!exists) {
-        status = QLibWin32Failure(ERROR_BAD_ARGUMENTS);
-        QLIB_TRACE(ThirdFn, L"MonitorProgram [%s] does NOT exist [%d, 0x%.08X].", program.c_str(), status.GetType(),
-                   status.GetCode());
-        TOLLAN_MSG(TARNAG_SEV_FAILURE, ThirdFn, Source, 10155, L"MonitorProgram [%s] does NOT exist.", program.c_str());
         *state = TOLLAN_STATE_UNKNOWN;
         return status;
     }
@@ -493,25 +526,10 @@ QLibStatus CTollan::_ThirdLevelMonitor(const CTollanAttrib& attrib, uint32_t* st
     status = CTollanUtil::CreateAndGetExitCode(command, L"", attrib.GetSAPAdmin(), attrib.GetSAPAdminDomain(),
                                                password.c_str(), &output, &exitCode, left);
     if (status.IsFailed()) {
-        QLIB_TRACE_FAILED(ThirdFn, L"CTollanUtil::CreateAndGetExitCode", status);
-        if (status.GetCode() == WAIT_TIMEOUT)
-            TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, ThirdFn, Source, 10156, L"The MonitorProgram [%s] timed out.",
-                             command.c_str());
-        else
-            QLIB_TRACE(ThirdFn, L"FaileD to run MonitorProgram [%s].", command.c_str());
+        TraceFailedMonitorProgram(command, status);
         *state = TOLLAN_STATE_UNKNOWN;
         return status;
     }
-    if (exitCode == 0 || exitCode == 110) {
-        *state = TOLLAN_STATE_ONLINE;
-        QLIB_TRACE(ThirdFn, L"MonitorProgram returned Online(110).");
-    } else if (exitCode == 1 || exitCode == 100) {
-        *state = TOLLAN_STATE_OFFLINE;
-        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, ThirdFn, Source, 10157, L"MonitorProgram returned Offline(100).");
-    } else {
-        *state = TOLLAN_STATE_UNKNOWN;
-        TOLLAN_TRACE_MSG(TARNAG_SEV_FAILURE, ThirdFn, Source, 10158,
-                         L"MonitorProgram exited with Unknown exitcode [%d].", static_cast<int32_t>(exitCode));
-    }
+    *state = StateOfMonitorProgramExit(exitCode);
     return status;
 }

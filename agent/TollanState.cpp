@@ -59,6 +59,94 @@ Verdict FirstRule(const char* function, std::initializer_list<Rule> rules)
     return Verdict::Untouched;
 }
 
+// What the last process check found, as the state rules read it.
+struct ProcessCheck {
+    bool dispWork;
+    bool jcontrol;
+    bool jlaunch;
+    bool enrepserver;
+    bool all; // every name of the working ProcMon list ran
+    bool partial; // not all, but another process of the instance's accounts, while onlining or offlining
+    bool onlineAs; // the architecture's own online condition
+};
+
+constexpr const wchar_t* StateUnknown = L"Resource State is Unknown.";
+constexpr const wchar_t* OfProcMonNotRunning = L"Some/All of the processes in the ProcMon are NOT Running.";
+
+Verdict DecideAbap(const ProcessCheck& found)
+{
+    return FirstRule(ResourceFunction,
+                     {{found.dispWork && found.all, Verdict::Online, AllRunning},
+                      {found.partial, Verdict::Unknown, SomeRunning},
+                      {found.all, Verdict::Unknown, StateUnknown},
+                      {true, Verdict::Offline, OfProcMonNotRunning}});
+}
+
+Verdict DecideJava(const ProcessCheck& found)
+{
+    return FirstRule(ResourceFunction,
+                     {{found.onlineAs, Verdict::Online, AllRunning},
+                      {found.jcontrol && !found.jlaunch, Verdict::RecheckJlaunch, NoJlaunch},
+                      {found.jlaunch && !found.jcontrol, Verdict::OnlineOrOfflineUnknown,
+                       L"jcontrol.exe process in the ProcMon is NOT Running."},
+                      {found.partial, Verdict::Unknown, SomeRunning},
+                      {found.all, Verdict::Unknown, StateUnknown},
+                      {true, Verdict::Offline, OfProcMonNotRunning}});
+}
+
+Verdict DecideAddIn(const ProcessCheck& found)
+{
+    return FirstRule(ResourceFunction,
+                     {{found.onlineAs, Verdict::Online, AllRunning},
+                      {found.dispWork && found.jcontrol && !found.jlaunch, Verdict::RecheckJlaunch, NoJlaunch},
+                      {found.dispWork && !found.jcontrol, Verdict::RecheckJcontrol, L"jcontrol.exe is NOT Running."},
+                      {found.jcontrol && !found.dispWork, Verdict::OnlineOrOfflineUnknown, NotRunning},
+                      {found.partial, Verdict::Unknown, SomeRunning},
+                      {found.all, Verdict::Unknown, StateUnknown},
+                      {true, Verdict::Offline, NotRunning}});
+}
+
+// The enqueue and replication servers, whose ProcMon list tells no architecture.
+Verdict DecideByInstType(const std::wstring& type, const ProcessCheck& found)
+{
+    if (CTollanUtil::IsEnqueueType(type)) {
+        QLIB_TRACE(ResourceFunction, L"The instance type is [%s].", type.c_str());
+        return FirstRule(ResourceFunction,
+                         {{found.all, Verdict::Online, AllRunning},
+                          {found.partial, Verdict::Unknown, SomeRunning},
+                          {true, Verdict::Offline, NotRunning}});
+    }
+    if (CTollanUtil::IsReplicationType(type)) {
+        QLIB_TRACE(ResourceFunction, L"The instance is [%s].", type.c_str());
+        return FirstRule(ResourceFunction,
+                         {{found.enrepserver && found.all, Verdict::Online, AllRunning},
+                          {found.partial, Verdict::Unknown, SomeRunning},
+                          {true, Verdict::Offline, NotRunning}});
+    }
+    return FirstRule(ResourceFunction, {{true, Verdict::Unknown, L"Invalid SAP Instance."}});
+}
+
+// An instance of an architecture is judged only as a central or dialog instance.
+Verdict DecideByArchitecture(uint32_t architecture, const std::wstring& type, const ProcessCheck& found)
+{
+    const struct {
+        uint32_t architecture;
+        const wchar_t* trace;
+        Verdict (*decide)(const ProcessCheck&);
+    } architectures[] = {
+        {TOLLAN_ARCH_ABAP, L"Architecture is ABAP.", DecideAbap},
+        {TOLLAN_ARCH_JAVA, L"Architecture is Java.", DecideJava},
+        {TOLLAN_ARCH_ADDIN, L"Architecture is Add-In.", DecideAddIn},
+    };
+    for (const auto& entry : architectures) {
+        if (entry.architecture != architecture)
+            continue;
+        QLIB_TRACE(ResourceFunction, entry.trace);
+        return IsOneOf(type, {L"CENTRAL", L"DIALOG"}) ? entry.decide(found) : Verdict::Untouched;
+    }
+    return DecideByInstType(type, found);
+}
+
 } // namespace
 
 std::vector<std::wstring> TollanWorkingProcMon(const char* function, const CTollanAttrib& attrib,
@@ -105,69 +193,21 @@ QLibStatus CTollan::GetProcessState(const CTollanAttrib& attrib, uint64_t* procC
     uint32_t arch = TOLLAN_ARCH_NONE;
     std::vector<std::wstring> names = TollanWorkingProcMon(function, attrib, &arch);
     *architecture = arch;
+    const wchar_t* ownerFailed = L"Failed to get the user name for the process [%s] with PID [%d].";
+    const CTollanMatchTexts texts = {ownerFailed, ownerFailed,
+                                     L"User name [%s] didn't match for process [%s] with PID [%d].", false};
     uint64_t count = 0;
     std::set<std::wstring> seen;
-    const wchar_t* ownerFailed = L"Failed to get the user name for the process [%s] with PID [%d].";
-    const wchar_t* otherUser = L"User name [%s] didn't match for process [%s] with PID [%d].";
     while (walk.Next(&status)) {
-        const std::wstring* matched = nullptr;
-        CTollanWalk::Owner owner = CTollanWalk::OwnerUnknown;
-        for (const std::wstring& name : names) {
-            if (!walk.PathHolds(name))
-                continue;
-            QLIB_TRACE(function, L"Found ProcMon [%s] in the exe name [%s]", name.c_str(), walk.Path().c_str());
-            owner = walk.CheckOwner(ownerFailed);
-            if (owner == CTollanWalk::OwnerMatches) {
-                matched = &name;
-                break;
-            }
-            if (owner == CTollanWalk::OwnerOtherUser)
-                QLIB_TRACE(function, otherUser, walk.User().c_str(), walk.Path().c_str(), walk.Pid());
-        }
-        if (matched == nullptr) {
-            owner = walk.CheckOwner(ownerFailed);
-            if (owner == CTollanWalk::OwnerOtherUser)
-                QLIB_TRACE(function, otherUser, walk.User().c_str(), walk.Path().c_str(), walk.Pid());
-            if (owner != CTollanWalk::OwnerMatches)
-                continue;
-        }
+        CTollanWalk::Match match = walk.MatchProcMon(names, texts);
+        if (!match.ours)
+            continue;
         QLIB_TRACE(function, L"Matched User name [%s] for process [%s] with PID [%d].", walk.User().c_str(),
                    walk.Path().c_str(), walk.Pid());
-        if (matched == nullptr) {
+        if (match.name == nullptr)
             otherProcessRunning = 1;
-            continue;
-        }
-        struct Counted {
-            const wchar_t* image;
-            uint8_t* flag;
-            bool counts;
-        };
-        const Counted table[] = {
-            {L"disp+work.exe", &dispWorkRunning, true},
-            {L"jcontrol.exe", &jcontrolRunning, true},
-            {L"jlaunch.exe", &jlaunchRunning, jlaunchRunning == 0},
-            {L"msg_server.exe", &msgServerRunning, true},
-            {L"enserver.exe", &enserverRunning, true},
-            // From the system folder a replication server is another instance's.
-            {L"enrepserver.exe", &enrepserverRunning, walk.ViaInstName()},
-        };
-        bool known = false;
-        for (const Counted& row : table) {
-            if (!IsName(*matched, row.image))
-                continue;
-            known = true;
-            if (row.flag == &enrepserverRunning && !row.counts)
-                break;
-            seen.insert(*matched);
-            QLIB_TRACE(function, L"%s process found.", row.image);
-            if (row.counts) {
-                *row.flag = 1;
-                ++count;
-            }
-            break;
-        }
-        if (!known)
-            seen.insert(*matched);
+        else
+            count += CountMatch(*match.name, walk.ViaInstName(), seen);
     }
     if (status.IsFailed())
         return status;
@@ -179,6 +219,38 @@ QLibStatus CTollan::GetProcessState(const CTollanAttrib& attrib, uint64_t* procC
     *procCount = count;
     *procmonCount = names.size();
     return status;
+}
+
+uint64_t CTollan::CountMatch(const std::wstring& name, bool viaInstName, std::set<std::wstring>& seen)
+{
+    struct Counted {
+        const wchar_t* image;
+        uint8_t* flag;
+        bool counts;
+    };
+    const Counted table[] = {
+        {L"disp+work.exe", &dispWorkRunning, true},
+        {L"jcontrol.exe", &jcontrolRunning, true},
+        {L"jlaunch.exe", &jlaunchRunning, jlaunchRunning == 0},
+        {L"msg_server.exe", &msgServerRunning, true},
+        {L"enserver.exe", &enserverRunning, true},
+        // From the system folder a replication server is another instance's.
+        {L"enrepserver.exe", &enrepserverRunning, viaInstName},
+    };
+    for (const Counted& row : table) {
+        if (!IsName(name, row.image))
+            continue;
+        if (row.flag == &enrepserverRunning && !row.counts)
+            return 0;
+        seen.insert(name);
+        QLIB_TRACE(StateFunction, L"%s process found.", row.image);
+        if (!row.counts)
+            return 0;
+        *row.flag = 1;
+        return 1;
+    }
+    seen.insert(name);
+    return 0;
 }
 
 QLibStatus CTollan::CheckProcesses(const CTollanAttrib& attrib, uint32_t* architecture)
@@ -269,7 +341,6 @@ QLibStatus CTollan::RecheckJcontrol(const CTollanAttrib& attrib, CTollanTimeLeft
 
 QLibStatus CTollan::GetResourceState(const CTollanAttrib& attrib, uint32_t* state, int64_t timeLeft)
 {
-    const char* function = ResourceFunction;
     ClearFlags();
     CTollanTimeLeft left(timeLeft);
     uint32_t arch = TOLLAN_ARCH_NONE;
@@ -277,71 +348,17 @@ QLibStatus CTollan::GetResourceState(const CTollanAttrib& attrib, uint32_t* stat
     if (status.IsFailed())
         return status;
 
-    const std::wstring& type = attrib.GetInstType();
     bool onlineOrOffline = operation == TOLLAN_OP_ONLINE || operation == TOLLAN_OP_OFFLINE;
-    bool all = m_AllNamesRunning;
-    bool partial = !all && otherProcessRunning && onlineOrOffline;
-    bool judged = IsOneOf(type, {L"CENTRAL", L"DIALOG"});
-    Verdict verdict = Verdict::Untouched;
-    switch (arch) {
-    case TOLLAN_ARCH_ABAP:
-        QLIB_TRACE(function, L"Architecture is ABAP.");
-        if (judged)
-            verdict = FirstRule(function,
-                                {{dispWorkRunning && all, Verdict::Online, AllRunning},
-                                 {partial, Verdict::Unknown, SomeRunning},
-                                 {all, Verdict::Unknown, L"Resource State is Unknown."},
-                                 {true, Verdict::Offline,
-                                  L"Some/All of the processes in the ProcMon are NOT Running."}});
-        break;
-    case TOLLAN_ARCH_JAVA:
-        QLIB_TRACE(function, L"Architecture is Java.");
-        if (judged)
-            verdict = FirstRule(function,
-                                {{OnlineAs(arch), Verdict::Online, AllRunning},
-                                 {jcontrolRunning && !jlaunchRunning, Verdict::RecheckJlaunch, NoJlaunch},
-                                 {jlaunchRunning && !jcontrolRunning, Verdict::OnlineOrOfflineUnknown,
-                                  L"jcontrol.exe process in the ProcMon is NOT Running."},
-                                 {partial, Verdict::Unknown, SomeRunning},
-                                 {all, Verdict::Unknown, L"Resource State is Unknown."},
-                                 {true, Verdict::Offline,
-                                  L"Some/All of the processes in the ProcMon are NOT Running."}});
-        break;
-    case TOLLAN_ARCH_ADDIN:
-        QLIB_TRACE(function, L"Architecture is Add-In.");
-        if (judged)
-            verdict = FirstRule(function,
-                                {{OnlineAs(arch), Verdict::Online, AllRunning},
-                                 {dispWorkRunning && jcontrolRunning && !jlaunchRunning, Verdict::RecheckJlaunch,
-                                  NoJlaunch},
-                                 {dispWorkRunning && !jcontrolRunning, Verdict::RecheckJcontrol,
-                                  L"jcontrol.exe is NOT Running."},
-                                 {jcontrolRunning && !dispWorkRunning, Verdict::OnlineOrOfflineUnknown, NotRunning},
-                                 {partial, Verdict::Unknown, SomeRunning},
-                                 {all, Verdict::Unknown, L"Resource State is Unknown."},
-                                 {true, Verdict::Offline, NotRunning}});
-        break;
-    default:
-        if (IsOneOf(type, {L"ENQUEUE", L"AENQUEUE", L"JENQUEUE"})) {
-            QLIB_TRACE(function, L"The instance type is [%s].", type.c_str());
-            verdict = FirstRule(function,
-                                {{all, Verdict::Online, AllRunning},
-                                 {partial, Verdict::Unknown, SomeRunning},
-                                 {true, Verdict::Offline, NotRunning}});
-        } else if (IsOneOf(type, {L"ENQREP", L"AENQREP", L"JENQREP"})) {
-            QLIB_TRACE(function, L"The instance is [%s].", type.c_str());
-            verdict = FirstRule(function,
-                                {{enrepserverRunning && all, Verdict::Online, AllRunning},
-                                 {partial, Verdict::Unknown, SomeRunning},
-                                 {true, Verdict::Offline, NotRunning}});
-        } else {
-            verdict = FirstRule(function, {{true, Verdict::Unknown, L"Invalid SAP Instance."}});
-        }
-        break;
-    }
-
+    ProcessCheck found;
+    found.dispWork = dispWorkRunning != 0;
+    found.jcontrol = jcontrolRunning != 0;
+    found.jlaunch = jlaunchRunning != 0;
+    found.enrepserver = enrepserverRunning != 0;
+    found.all = m_AllNamesRunning;
+    found.partial = !found.all && otherProcessRunning && onlineOrOffline;
+    found.onlineAs = OnlineAs(arch);
     Recheck outcome = Recheck::Exhausted;
-    switch (verdict) {
+    switch (DecideByArchitecture(arch, attrib.GetInstType(), found)) {
     case Verdict::Online:
         *state = TOLLAN_STATE_ONLINE;
         break;

@@ -12,6 +12,7 @@
 #include "LibService.h"
 #include "TarnApi.h"
 #include "TollanAgent.h"
+#include "TollanOwners.h"
 
 namespace {
 
@@ -36,6 +37,71 @@ bool CanReadFile(const std::wstring& path)
 {
     uint8_t readable = 0;
     return QueryReadableFile(path, &readable).IsOK() && readable;
+}
+
+// The calling thread in a logged-on user's identity while the object lives, and never beyond: a revert that
+// fails is made good by dropping the thread's token.
+class Impersonation {
+public:
+    Impersonation() = default;
+    ~Impersonation() { (void)End(); }
+    Impersonation(const Impersonation&) = delete;
+    Impersonation& operator=(const Impersonation&) = delete;
+
+    QLibStatus Begin(HANDLE token)
+    {
+        if (!ImpersonateLoggedOnUser(token))
+            return QLibLastError();
+        m_Active = true;
+        return QLibOk();
+    }
+
+    struct Ending {
+        QLibStatus revert; // the failure of RevertToSelf, else success
+        QLibStatus drop; // after a failed revert: the failure of dropping the token, else success
+    };
+    Ending End()
+    {
+        Ending ending = {QLibOk(), QLibOk()};
+        if (!std::exchange(m_Active, false) || RevertToSelf())
+            return ending;
+        ending.revert = QLibLastError();
+        if (!SetThreadToken(nullptr, nullptr))
+            ending.drop = QLibLastError();
+        return ending;
+    }
+
+private:
+    bool m_Active = false;
+};
+
+// Whether the user can read the file: success unless the thread could not take the user's identity, or could
+// leave it neither by reverting nor by dropping its token.
+QLibStatus CanReadFileAs(const char* function, HANDLE token, const std::wstring& path, const std::wstring& user,
+                         const std::wstring& domain, uint8_t* readable)
+{
+    Impersonation impersonation;
+    QLibStatus status = impersonation.Begin(token);
+    if (status.IsFailed()) {
+        QLIB_TRACE(function, L"Could not ImpersonateLoggedOnUser for user [%s] and domain [%s].", user.c_str(),
+                   domain.c_str());
+        return status;
+    }
+    *readable = CanReadFile(path) ? 1 : 0;
+    Impersonation::Ending ending = impersonation.End();
+    if (ending.revert.IsOK()) {
+        QLIB_TRACE(function, L"RevertToSelf for user [%s] and domain [%s] Successful.", user.c_str(), domain.c_str());
+        return ending.revert;
+    }
+    QLIB_TRACE(function, L"Could not RevertToSelf for user [%s] and domain [%s].", user.c_str(), domain.c_str());
+    // The framework's thread must not stay in the administrator's identity.
+    if (ending.drop.IsFailed()) {
+        QLIB_TRACE(function, L"(%d) Could not drop the impersonation token either.", ending.drop.GetCode());
+        return ending.revert;
+    }
+    QLIB_TRACE(function, L"Dropped the impersonation token of user [%s] and domain [%s].", user.c_str(),
+               domain.c_str());
+    return QLibOk();
 }
 
 QLibStatus OpenService(const char* function, const std::wstring& name, QLibService& service)
@@ -74,7 +140,6 @@ QLibStatus ChangeServiceState(const char* function, const std::wstring& name, in
         if (status.IsFailed())
             QLIB_TRACE_FAILED(function, step.first, status);
     }
-    (void)service.Close();
     return status;
 }
 
@@ -136,29 +201,10 @@ QLibStatus CTollanUtil::DoesExistInstProfile(const std::wstring& path, const std
         QLIB_TRACE(function, L"User [%s] for Domain [%s] could not logon.", user.c_str(), domain.c_str());
         return status;
     }
-    if (!ImpersonateLoggedOnUser(token.get())) {
-        QLibStatus status = QLibLastError();
-        QLIB_TRACE(function, L"Could not ImpersonateLoggedOnUser for user [%s] and domain [%s].", user.c_str(),
-                   domain.c_str());
+    uint8_t found = 0;
+    QLibStatus status = CanReadFileAs(function, token.get(), path, user, domain, &found);
+    if (status.IsFailed())
         return status;
-    }
-    uint8_t found = CanReadFile(path) ? 1 : 0;
-    QLibStatus status = QLibOk();
-    if (RevertToSelf()) {
-        QLIB_TRACE(function, L"RevertToSelf for user [%s] and domain [%s] Successful.", user.c_str(), domain.c_str());
-    } else {
-        status = QLibLastError();
-        QLIB_TRACE(function, L"Could not RevertToSelf for user [%s] and domain [%s].", user.c_str(), domain.c_str());
-        // The framework's thread must not stay in the administrator's identity.
-        if (SetThreadToken(nullptr, nullptr)) {
-            QLIB_TRACE(function, L"Dropped the impersonation token of user [%s] and domain [%s].", user.c_str(),
-                       domain.c_str());
-            status = QLibOk();
-        } else {
-            QLIB_TRACE(function, L"(%d) Could not drop the impersonation token either.", GetLastError());
-            return status;
-        }
-    }
     QLIB_TRACE(function, L"ImpersonateLoggedOnUser for user [%s] and domain [%s] Successful.", user.c_str(),
                domain.c_str());
     QLIB_TRACE(function, L"LogonUser for User [%s] and Domain [%s] Successful.", user.c_str(), domain.c_str());
@@ -211,22 +257,17 @@ QLibStatus CTollanUtil::DoesExistTarnResource(std::wstring resourceName, uint8_t
         *exists = 0;
         return QLibOk();
     }
-    char* type = nullptr;
-    if (TarnResGetType(cluster, name.c_str(), &type, 0) != 0) {
-        const TarnError* error = TarnApiGetLastError();
-        uint32_t number = error != nullptr ? error->number : 0;
-        uint32_t code = error != nullptr ? error->code : 0;
+    CTollanTarnStrOwner type;
+    if (TarnResGetType(cluster, name.c_str(), type.put(), 0) != 0) {
+        CTollanTarnError error;
         QLIB_TRACE(function, L"TarnResGetType() failed for the resource[%s] with error [%d, 0x%.08X].",
-                   resourceName.c_str(), number, code);
-        TarnFreeError();
-        return QLibFailure(QLIB_ERR_CLUSTER_API, code);
+                   resourceName.c_str(), error.Number(), error.Code());
+        return QLibFailure(QLIB_ERR_CLUSTER_API, error.Code());
     }
-    bool ours = type != nullptr && strcmp(type, "Tollan") == 0;
+    bool ours = type && strcmp(type.get(), "Tollan") == 0;
     QLIB_TRACE(function, ours ? L"Found the Resource [%s] is of type Tollan." : L"Resource [%s] is NOT of type Tollan.",
                resourceName.c_str());
     *exists = ours ? 1 : 0;
-    if (type != nullptr)
-        TarnFreeStr(&type);
     return QLibOk();
 }
 
@@ -241,7 +282,6 @@ QLibStatus CTollanUtil::IsServiceRunning(const std::wstring& service, uint32_t* 
         if (status.IsFailed())
             QLIB_TRACE_FAILED(function, L"QLibService::IsServiceRunning", status);
     }
-    (void)object.Close();
     return status;
 }
 

@@ -8,6 +8,7 @@
 #include "LibLogger.h"
 #include "LibUserLogon.h"
 #include "TollanAttrib.h"
+#include "TollanOwners.h"
 #include "TollanUtil.h"
 
 namespace {
@@ -90,17 +91,15 @@ QLibStatus CTollanUtil::CreateAndGetExitCode(const std::wstring& commandLine, co
                L"CreateAndGetExitCode called with command [%s], path [%s], user [%s], domain [%s] and millitimeout "
                L"[%I64d]",
                commandLine.c_str(), directory.c_str(), user.c_str(), domain.c_str(), timeLeft);
-    wchar_t* buffer = nullptr;
+    CTollanOutputOwner buffer;
     uint32_t size = 0;
     QLibStatus status = CreateAsUserAndGetOutput(domain.c_str(), user.c_str(), password, commandLine.c_str(),
-                                                 directory.empty() ? nullptr : directory.c_str(), &buffer, &size,
+                                                 directory.empty() ? nullptr : directory.c_str(), buffer.put(), &size,
                                                  exitCode, 0, timeLeft);
     if (status.IsFailed())
         QLIB_TRACE_FAILED(function, L"CTollanUtil::CreateAsUserAndGetOutput", status);
     else
-        output->assign(buffer != nullptr ? buffer : L"");
-    if (buffer != nullptr)
-        VirtualFree(buffer, 0, MEM_RELEASE);
+        output->assign(buffer ? buffer.get() : L"");
     return status;
 }
 

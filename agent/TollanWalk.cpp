@@ -1,6 +1,7 @@
 #include "TollanWalk.h"
 
 #include <cwchar>
+#include <utility>
 
 #include "LibLogger.h"
 #include "LibOwners.h"
@@ -25,6 +26,11 @@ bool RunsFromSys(const std::wstring& type)
         if (type == name)
             return true;
     return false;
+}
+
+bool IsBlankName(const std::wstring& name)
+{
+    return name.empty() || name == L" " || name == L"\t";
 }
 
 // Where a folder of the path with exactly that name starts, from the folder that starts at from on; npos when
@@ -172,6 +178,32 @@ CTollanWalk::Owner CTollanWalk::CheckOwner(const wchar_t* failureText)
         || _wcsicmp(m_User.c_str(), m_Attrib.GetSAPAdmin().c_str()) == 0)
         return OwnerMatches;
     return OwnerOtherUser;
+}
+
+CTollanWalk::Match CTollanWalk::MatchProcMon(const std::vector<std::wstring>& names, const CTollanMatchTexts& texts)
+{
+    for (const std::wstring& name : names) {
+        if (texts.skipBlankNames && IsBlankName(name)) {
+            if (!std::exchange(m_BlankTraced, true))
+                QLIB_TRACE(m_Function, L"Invalid Values in ProcMon.");
+            continue;
+        }
+        if (!PathHolds(name))
+            continue;
+        QLIB_TRACE(m_Function, L"Found ProcMon [%s] in the exe name [%s]", name.c_str(), m_Path.c_str());
+        if (RunsUnderInstanceAccount(texts.ownerFailed, texts.otherUser))
+            return {true, &name};
+    }
+    const wchar_t* ownerFailed = m_ViaInstName ? texts.instFolderOwnerFailed : texts.ownerFailed;
+    return {RunsUnderInstanceAccount(ownerFailed, texts.otherUser), nullptr};
+}
+
+bool CTollanWalk::RunsUnderInstanceAccount(const wchar_t* failureText, const wchar_t* otherUser)
+{
+    Owner owner = CheckOwner(failureText);
+    if (owner == OwnerOtherUser && otherUser != nullptr)
+        QLIB_TRACE(m_Function, otherUser, m_User.c_str(), m_Path.c_str(), m_Pid);
+    return owner == OwnerMatches;
 }
 
 QLibStatus TollanEndProcess(const char* function, QLibProcess& process, uint32_t pid)

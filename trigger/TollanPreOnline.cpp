@@ -85,12 +85,12 @@ int main(int argc, char** argv)
     // A manual online is the administrator's own placement.
     if (std::strcmp(argv[3], "MANUAL") == 0)
         return TriggerOther;
-    if (!TriggerOpenCluster())
+    TriggerClusterSession cluster;
+    if (!cluster.IsOpen())
         return TriggerOther;
 
     int exitCode = PlaceGroupOrFail(argv[1], argv[2], argv[3], argc > 4 ? argv[4] : nullptr);
 
     TriggerLog({50017, 'N', "Closing the Cluster with TarnClusterClose"});
-    TriggerCloseCluster();
     return exitCode;
 }

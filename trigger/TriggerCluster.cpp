@@ -61,30 +61,31 @@ private:
 
 } // namespace
 
-bool TriggerOpenCluster()
+TriggerClusterSession::TriggerClusterSession()
 {
-    if (TarnApiInit(0, 0) != 0) {
+    m_ApiStarted = TarnApiInit(0, 0) == 0;
+    if (!m_ApiStarted) {
         TriggerFetchError();
-        return false;
+        return;
     }
     g_TriggerCluster = TarnClusterOpenLocal(0xFFFFFFFFu, 0);
-    if (!g_TriggerCluster) {
+    if (!g_TriggerCluster)
         TriggerFetchError();
-        // The API was initialised: end its use even though no cluster could be opened.
-        if (TarnApiExit(0) != 0)
-            TriggerFetchError();
-        return false;
-    }
-    return true;
 }
 
-void TriggerCloseCluster()
+// The API was initialised: its use ends even when no cluster could be opened.
+TriggerClusterSession::~TriggerClusterSession()
 {
-    if (TarnClusterClose(g_TriggerCluster, 0) != 0)
+    if (g_TriggerCluster && TarnClusterClose(g_TriggerCluster, 0) != 0)
         TriggerFetchError();
     g_TriggerCluster = nullptr;
-    if (TarnApiExit(0) != 0)
+    if (m_ApiStarted && TarnApiExit(0) != 0)
         TriggerFetchError();
+}
+
+bool TriggerClusterSession::IsOpen() const
+{
+    return g_TriggerCluster != nullptr;
 }
 
 void TriggerWriteLog(const TriggerMessage& message, const char* text)

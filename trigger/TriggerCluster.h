@@ -45,8 +45,20 @@ struct TriggerOnlineMessages {
 
 enum TriggerOnlineOutcome { TriggerOnlineNoCntlInfo, TriggerOnlineRefused, TriggerOnlineAccepted };
 
-bool TriggerOpenCluster();
-void TriggerCloseCluster();
+// The cluster API in use and the trigger's one cluster handle, both ended when the session goes, whichever way
+// the trigger is left.
+class TriggerClusterSession {
+public:
+    TriggerClusterSession();
+    ~TriggerClusterSession();
+    TriggerClusterSession(const TriggerClusterSession&) = delete;
+    TriggerClusterSession& operator=(const TriggerClusterSession&) = delete;
+
+    bool IsOpen() const;
+
+private:
+    bool m_ApiStarted = false;
+};
 
 const size_t TriggerMessageSize = 1024;
 
