@@ -317,7 +317,7 @@ TEST(EntryPoints, SoakOfMonitorCyclesLeavesNothingBehind)
         };
         {
             LedgerHook services(a.agent->Get());
-            EXPECT_EQ(200, cycles(8, 200));
+            EXPECT_EQ(96, cycles(8, 96));
             EXPECT_EQ(std::vector<std::wstring>(), ServiceHandlesLeft(services));
         }
         // The memory check holds for the agent as built and fails for one that leaks.
@@ -325,7 +325,7 @@ TEST(EntryPoints, SoakOfMonitorCyclesLeavesNothingBehind)
             const char* name;
             bool leak;
             int count;
-        } rows[] = {{"as built", false, 600}, {"planted leak", true, 200}};
+        } rows[] = {{"as built", false, 400}, {"planted leak", true, 96}};
         for (const auto& row : rows) {
             allocations.PlantLeak(row.leak);
             size_t before = allocations.LiveBytes();
@@ -337,7 +337,7 @@ TEST(EntryPoints, SoakOfMonitorCyclesLeavesNothingBehind)
         // The ledger matches releases to creations by handle value, which calls on other threads may reuse in
         // between (service handles excepted): its full check runs the cycles one at a time.
         LedgerHook ledger(a.agent->Get());
-        EXPECT_EQ(200, cycles(1, 200));
+        EXPECT_EQ(100, cycles(1, 100));
         EXPECT_EQ(std::vector<std::wstring>(), ledger.Outstanding());
     });
 }
