@@ -105,7 +105,7 @@ void StoreExitCode(const QLibChildResult& run, uint32_t* exitCode)
 void QLibProcess::Take(HANDLE handle, uint32_t pid, uint32_t parentPid)
 {
     (void)Close();
-    m_hHandle = handle;
+    Hold(handle);
     m_Pid = pid;
     m_ParentPid = parentPid;
 }
