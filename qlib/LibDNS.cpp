@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "LibAssert.h"
 #include "LibDNSParts.h"
 #include "LibLogger.h"
 #include "LibNetIP.h"

@@ -143,7 +143,8 @@ QLibStatus QLibDNS::CreateDNSRecord(uint32_t type, uint32_t server) const
     if (result != 0 && result != DNS_ERROR_RCODE_YXDOMAIN)
         return QLibDnsCallFailure(function, L"gpDnsUpdateTest", result, QLIB_ERR_WIN32);
     PWSTR arguments[] = {&data[0]};
-    QLibDnsRecordOwner record(QLibDnsFunctions().recordBuild(nullptr, &owner[0], static_cast<WORD>(type), TRUE, 0, 1, arguments));
+    QLibDnsRecordOwner record(
+        QLibDnsFunctions().recordBuild(nullptr, &owner[0], static_cast<WORD>(type), TRUE, 0, 1, arguments));
     if (!record) {
         QLIB_TRACE(function, L"DnsRecordBuild call failed");
         return QLibFailure(QLIB_ERR_DNS, 6);
@@ -155,7 +156,7 @@ QLibStatus QLibDNS::DeleteDuplicateRecord(uint32_t type, uint32_t server) const
 {
     QLibDnsRecordOwner records;
     QLibStatus status = QLibDnsTraced("QLibDNS::DeleteDuplicateRecord", L"GetDNSRecord",
-                               GetDNSRecord(type, records.put(), server));
+                                      GetDNSRecord(type, records.put(), server));
     const DNS_RECORDW* first = records.get();
     // Only a record of the set itself names it: never an alias, nor another name's record of the answer.
     while (first != nullptr

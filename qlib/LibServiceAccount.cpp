@@ -129,8 +129,8 @@ QLibStatus QLibService::QueryUserSIDFromSCM(PSID* sid)
     SID_NAME_USE use;
     QLibSizedCall sized;
     sized.call = [&] {
-        return QLibCallResult(LookupAccountNameW(nullptr, startName, copy.data.get(), &copy.size,
-                                                 domain.Get<wchar_t>(), &domain.size, &use));
+        return QLibCallResult(LookupAccountNameW(nullptr, startName, copy.data.get(), &copy.size, domain.Get<wchar_t>(),
+                                                 &domain.size, &use));
     };
     sized.traceFailure = [&](DWORD code, bool) {
         QLIB_TRACE(function, L"Failed to lookup the account name '%s'. Error = %d.", startName, code);
