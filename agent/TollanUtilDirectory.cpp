@@ -37,29 +37,10 @@ bool IsUnknownUser(const QLibStatus& status)
     return status.GetType() == QLIB_ERR_DIRECTORY && (status.GetCode() == 1317 || status.GetCode() == 3);
 }
 
-// The calling thread's apartment, entered for the lookup and left on every path.
-class Apartment {
-public:
-    Apartment() : m_Result(CoInitialize(nullptr)) {}
-    ~Apartment()
-    {
-        if (Entered())
-            CoUninitialize();
-    }
-    Apartment(const Apartment&) = delete;
-    Apartment& operator=(const Apartment&) = delete;
-
-    bool Entered() const { return m_Result == S_OK || m_Result == S_FALSE; }
-    HRESULT Result() const { return m_Result; }
-
-private:
-    HRESULT m_Result;
-};
-
 // The lookup proper, in an apartment of the thread's own that it leaves before it ends.
 void LookUp(UserLookup& lookup)
 {
-    Apartment apartment;
+    QLibComApartment apartment(COINIT_APARTMENTTHREADED);
     if (!apartment.Entered()) {
         lookup.failedCall = L"CoInitialize";
         lookup.status = QLibFailure(QLIB_ERR_COM, static_cast<uint32_t>(apartment.Result()));

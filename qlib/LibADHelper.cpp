@@ -140,7 +140,8 @@ QLibStatus QLibADHelper::Initialize(const wchar_t* server, const wchar_t* user, 
     m_Password = password ? password : L"";
     QLibComOwner<IADs> root;
     HRESULT hr = Bind(PathOf(L"rootDSE").c_str(), IID_IADs, reinterpret_cast<void**>(root.put()));
-    QLibStatus status = FAILED(hr) ? QLIB_COM_FAILURE("Initialize", L"ADsOpenObject", hr) : ReadRootEntry(root.get());
+    QLibStatus status = FAILED(hr) ? QLIB_COM_FAILURE("QLibADHelper::Initialize", L"ADsOpenObject", hr)
+                                   : ReadRootEntry(root.get());
     if (status.IsFailed()) {
         (void)Close();
         return status;
@@ -158,7 +159,7 @@ QLibStatus QLibADHelper::ReadRootEntry(IADs* root)
     };
     for (const auto& [name, field] : entries) {
         QLibBstrOwner property;
-        QLibStatus status = QLibMakeBstr("Initialize", name, property);
+        QLibStatus status = QLibMakeBstr("QLibADHelper::Initialize", name, property);
         if (status.IsFailed())
             return status;
         QLibVariantOwner value;
@@ -167,7 +168,7 @@ QLibStatus QLibADHelper::ReadRootEntry(IADs* root)
         if (SUCCEEDED(hr) && value.get().vt != VT_BSTR)
             hr = DISP_E_TYPEMISMATCH;
         if (FAILED(hr))
-            return QLIB_COM_FAILURE("Initialize", L"pRootDSE->Get", hr);
+            return QLIB_COM_FAILURE("QLibADHelper::Initialize", L"pRootDSE->Get", hr);
         *field = value.get().bstrVal ? value.get().bstrVal : L"";
     }
     return QLibOk();
@@ -260,19 +261,20 @@ QLibStatus QLibADHelper::Search(const wchar_t* name, const wchar_t* objectClass,
                                 uint32_t namingContext, IADs* source)
 {
     if (name == nullptr || objectClass == nullptr || (namingContext == 0 && source == nullptr))
-        return QLIB_AD_FAILURE("Search", QLIB_AD_INVALID_PARAMETERS, L"Invalid parameters.");
+        return QLIB_AD_FAILURE("QLibADHelper::Search", QLIB_AD_INVALID_PARAMETERS, L"Invalid parameters.");
     return Search(ClassFilter(objectClass, name).c_str(), results, namingContext, source);
 }
 
 QLibStatus QLibADHelper::Search(const wchar_t* filter, QLibADsList& results, uint32_t namingContext, IADs* source)
 {
     if (filter == nullptr || (namingContext == 0 && source == nullptr))
-        return QLIB_AD_FAILURE("Search", QLIB_AD_INVALID_PARAMETERS, L"Invalid parameters.");
+        return QLIB_AD_FAILURE("QLibADHelper::Search", QLIB_AD_INVALID_PARAMETERS, L"Invalid parameters.");
     QLIB_ASSERT(IsValid());
     LPWSTR attribute = const_cast<LPWSTR>(L"ADsPath");
     QLibComOwner<IDirectorySearch> search;
     QLibSearchHandleOwner open;
-    QLibStatus status = ExecuteSearch("Search", search, open, &attribute, 1, filter, namingContext, source, false);
+    QLibStatus status = ExecuteSearch("QLibADHelper::Search", search, open, &attribute, 1, filter, namingContext,
+                                      source, false);
     if (status.IsFailed())
         return status;
     // The caller gets the objects only when the whole search succeeds; on failure they are released here.
@@ -289,7 +291,7 @@ QLibStatus QLibADHelper::Search(const wchar_t* filter, QLibADsList& results, uin
         QLibComOwner<IADs> object;
         HRESULT hr = Bind(path->CaseIgnoreString, IID_IADs, reinterpret_cast<void**>(object.put()));
         if (FAILED(hr))
-            return QLIB_COM_FAILURE("Search", L"ADsOpenObject", hr);
+            return QLIB_COM_FAILURE("QLibADHelper::Search", L"ADsOpenObject", hr);
         found.push_back(std::move(object));
         return QLibOk();
     });
@@ -321,7 +323,7 @@ QLibStatus QLibADHelper::WalkNames(const char* function, LPWSTR* attributes, uin
 QLibStatus QLibADHelper::GetSystemNames(std::vector<std::wstring>& names)
 {
     LPWSTR attribute = const_cast<LPWSTR>(L"name");
-    return WalkNames("GetSystemNames", &attribute, 1, L"(&(objectClass=computer)(cn=*))",
+    return WalkNames("QLibADHelper::GetSystemNames", &attribute, 1, L"(&(objectClass=computer)(cn=*))",
                      [&](IDirectorySearch* search, ADS_SEARCH_HANDLE handle) {
                          ColumnOwner column;
                          if (const ADSVALUE* name = ReadValue(column, search, handle, attribute,
@@ -333,7 +335,7 @@ QLibStatus QLibADHelper::GetSystemNames(std::vector<std::wstring>& names)
 QLibStatus QLibADHelper::GetUserNames(std::vector<std::wstring>& names, bool enabledOnly)
 {
     LPWSTR attributes[] = {const_cast<LPWSTR>(L"userAccountControl"), const_cast<LPWSTR>(L"sAMAccountName")};
-    return WalkNames("GetUserNames", attributes, 2, L"(&(objectClass=user)(objectCategory=person))",
+    return WalkNames("QLibADHelper::GetUserNames", attributes, 2, L"(&(objectClass=user)(objectCategory=person))",
                      [&](IDirectorySearch* search, ADS_SEARCH_HANDLE handle) {
                          if (enabledOnly) {
                              ColumnOwner column;
@@ -357,12 +359,12 @@ QLibStatus QLibADHelper::GetSearchHandles(IDirectorySearch** search, ADS_SEARCH_
     if (search != nullptr)
         *search = nullptr;
     if (search == nullptr || handle == nullptr || filter == nullptr || (namingContext == 0 && source == nullptr))
-        return QLIB_AD_FAILURE("GetSearchHandles", QLIB_AD_INVALID_PARAMETERS, L"Invalid parameters.");
+        return QLIB_AD_FAILURE("QLibADHelper::GetSearchHandles", QLIB_AD_INVALID_PARAMETERS, L"Invalid parameters.");
     QLIB_ASSERT(IsValid());
     QLibComOwner<IDirectorySearch> opened;
     QLibSearchHandleOwner open;
-    QLibStatus status = ExecuteSearch("GetSearchHandles", opened, open, attributes, attributeCount, filter,
-                                      namingContext, source, true);
+    QLibStatus status = ExecuteSearch("QLibADHelper::GetSearchHandles", opened, open, attributes, attributeCount,
+                                      filter, namingContext, source, true);
     if (status.IsFailed())
         return status;
     *handle = open.release().handle;
@@ -376,7 +378,7 @@ QLibStatus QLibADHelper::GetNextRow(IDirectorySearch* search, ADS_SEARCH_HANDLE 
     if (hr == S_ADS_NOMORE_ROWS)
         return QLibFailure(QLIB_ERR_DIRECTORY, QLIB_AD_NOT_FOUND);
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("GetNextRow", L"pIDirSearch->GetNextRow", hr);
+        return QLIB_COM_FAILURE("QLibADHelper::GetNextRow", L"pIDirSearch->GetNextRow", hr);
     return QLibOk();
 }
 
@@ -385,7 +387,7 @@ QLibStatus QLibADHelper::GetColumn(IDirectorySearch* search, ADS_SEARCH_HANDLE h
 {
     HRESULT hr = search->GetColumn(handle, const_cast<LPWSTR>(name), column);
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("GetColumn", L"pIDirSearch->GetColumn", hr);
+        return QLIB_COM_FAILURE("QLibADHelper::GetColumn", L"pIDirSearch->GetColumn", hr);
     return QLibOk();
 }
 
@@ -411,22 +413,23 @@ QLibStatus QLibADHelper::ReleaseDirectorySearch(IDirectorySearch** search)
 QLibStatus QLibADHelper::GetComputerHandle(const std::wstring& computerName, IADsContainer** container)
 {
     if (container == nullptr)
-        return QLIB_AD_FAILURE("GetComputerHandle", QLIB_AD_INVALID_PARAMETERS, L"Invalid parameters.");
+        return QLIB_AD_FAILURE("QLibADHelper::GetComputerHandle", QLIB_AD_INVALID_PARAMETERS, L"Invalid parameters.");
     *container = nullptr;
     QLIB_ASSERT(IsValid());
     std::wstring filter = L"(&(objectClass=computer)(objectCategory=computer)(cn=" + FilterValue(computerName) + L"))";
     LPWSTR attribute = const_cast<LPWSTR>(L"distinguishedName");
     QLibComOwner<IDirectorySearch> search;
     QLibSearchHandleOwner open;
-    QLibStatus status = ExecuteSearch("GetComputerHandle", search, open, &attribute, 1, filter.c_str(), 1, nullptr,
-                                      true);
+    QLibStatus status = ExecuteSearch("QLibADHelper::GetComputerHandle", search, open, &attribute, 1, filter.c_str(), 1,
+                                      nullptr, true);
     if (status.IsFailed())
         return status;
     std::wstring found;
     bool seen = false;
     status = ForEachRow(search.get(), open.get().handle, [&] {
         if (seen)
-            return QLIB_AD_FAILURE("GetComputerHandle", QLIB_AD_AMBIGUOUS, L"More than one computer found.");
+            return QLIB_AD_FAILURE("QLibADHelper::GetComputerHandle", QLIB_AD_AMBIGUOUS,
+                                   L"More than one computer found.");
         seen = true;
         ColumnOwner column;
         QLibStatus read = FetchColumn(column, search.get(), open.get().handle, attribute);
@@ -434,7 +437,8 @@ QLibStatus QLibADHelper::GetComputerHandle(const std::wstring& computerName, IAD
             return read;
         const ADSVALUE* name = FirstValue(column, ADSTYPE_DN_STRING);
         if (name == nullptr || name->DNString == nullptr)
-            return QLIB_AD_FAILURE("GetComputerHandle", QLIB_AD_COLUMN_TYPE, L"Column has an unexpected type.");
+            return QLIB_AD_FAILURE("QLibADHelper::GetComputerHandle", QLIB_AD_COLUMN_TYPE,
+                                   L"Column has an unexpected type.");
         found = name->DNString;
         return QLibOk();
     });
@@ -443,7 +447,7 @@ QLibStatus QLibADHelper::GetComputerHandle(const std::wstring& computerName, IAD
     HRESULT hr = Bind(PathOf(found).c_str(), IID_IADsContainer, reinterpret_cast<void**>(container));
     if (FAILED(hr)) {
         *container = nullptr;
-        return QLIB_COM_FAILURE("GetComputerHandle", L"ADsOpenObject", hr);
+        return QLIB_COM_FAILURE("QLibADHelper::GetComputerHandle", L"ADsOpenObject", hr);
     }
     return status;
 }

@@ -59,7 +59,7 @@ QLibStatus QLibADObject::Initialize(const wchar_t* name, const wchar_t* objectCl
 {
     (void)Close();
     if (name == nullptr || objectClass == nullptr)
-        return InvalidParameters("Initialize");
+        return InvalidParameters("QLibADObject::Initialize");
     QLibStatus status = m_ADHelper.Initialize(server, user, password);
     if (status.IsFailed())
         return status;
@@ -83,7 +83,7 @@ QLibStatus QLibADObject::Initialize(const wchar_t* objectClass, uint32_t namingC
 {
     (void)Close();
     if (objectClass == nullptr || namingContext == 0)
-        return InvalidParameters("Initialize");
+        return InvalidParameters("QLibADObject::Initialize");
     QLibStatus status = m_ADHelper.Initialize(server, user, password);
     if (status.IsFailed())
         return status;
@@ -108,9 +108,9 @@ QLibStatus QLibADObject::Initialize(const wchar_t* objectClass, uint32_t namingC
 QLibStatus QLibADObject::Bind(QLibADsList results)
 {
     if (results.empty())
-        return QLIB_AD_FAILURE("Initialize", QLIB_AD_NOT_FOUND, L"No object found.");
+        return QLIB_AD_FAILURE("QLibADObject::Initialize", QLIB_AD_NOT_FOUND, L"No object found.");
     if (results.size() > 1)
-        return QLIB_AD_FAILURE("Initialize", QLIB_AD_AMBIGUOUS, L"More than one object found.");
+        return QLIB_AD_FAILURE("QLibADObject::Initialize", QLIB_AD_AMBIGUOUS, L"More than one object found.");
     m_pIADs = std::move(results.front());
     return QLibOk();
 }
@@ -120,7 +120,7 @@ QLibStatus QLibADObject::ReadName(std::wstring& name)
     QLibBstrOwner text;
     HRESULT hr = m_pIADs.get()->get_Name(text.put());
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("Initialize", L"m_pIADs->get_Name", hr);
+        return QLIB_COM_FAILURE("QLibADObject::Initialize", L"m_pIADs->get_Name", hr);
     name = text.get() ? text.get() : L"";
     return QLibOk();
 }
@@ -129,38 +129,39 @@ QLibStatus QLibADObject::GetPropertyValue(const wchar_t* property, wchar_t* buff
                                           uint32_t* required)
 {
     if (property == nullptr || buffer == nullptr || required == nullptr)
-        return InvalidParameters("GetPropertyValue");
+        return InvalidParameters("QLibADObject::GetPropertyValue");
     QLIB_ASSERT(IsValid());
     LPWSTR name = const_cast<LPWSTR>(property);
     QLibVariantOwner names;
     HRESULT hr = ADsBuildVarArrayStr(&name, 1, names.put());
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("GetPropertyValue", L"ADsBuildVarArrayStr", hr);
+        return QLIB_COM_FAILURE("QLibADObject::GetPropertyValue", L"ADsBuildVarArrayStr", hr);
     hr = m_pIADs.get()->GetInfoEx(names.get(), 0);
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("GetPropertyValue", L"m_pIADs->GetInfoEx", hr);
+        return QLIB_COM_FAILURE("QLibADObject::GetPropertyValue", L"m_pIADs->GetInfoEx", hr);
     QLibBstrOwner propertyName;
-    QLibStatus status = QLibMakeBstr("GetPropertyValue", property, propertyName);
+    QLibStatus status = QLibMakeBstr("QLibADObject::GetPropertyValue", property, propertyName);
     if (status.IsFailed())
         return status;
     QLibVariantOwner values;
     hr = m_pIADs.get()->GetEx(propertyName.get(), values.put());
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("GetPropertyValue", L"m_pIADs->GetEx", hr);
+        return QLIB_COM_FAILURE("QLibADObject::GetPropertyValue", L"m_pIADs->GetEx", hr);
     if (values.get().vt != (VT_ARRAY | VT_VARIANT))
-        return QLIB_AD_FAILURE("GetPropertyValue", QLIB_AD_NOT_A_STRING, L"Property value is not a string.");
+        return QLIB_AD_FAILURE("QLibADObject::GetPropertyValue", QLIB_AD_NOT_A_STRING,
+                               L"Property value is not a string.");
     SAFEARRAY* array = values.get().parray;
     LONG lower = 0;
     LONG upper = -1;
     if (FAILED(hr = SafeArrayGetLBound(array, 1, &lower)))
-        return QLIB_COM_FAILURE("GetPropertyValue", L"SafeArrayGetLBound", hr);
+        return QLIB_COM_FAILURE("QLibADObject::GetPropertyValue", L"SafeArrayGetLBound", hr);
     if (FAILED(hr = SafeArrayGetUBound(array, 1, &upper)))
-        return QLIB_COM_FAILURE("GetPropertyValue", L"SafeArrayGetUBound", hr);
+        return QLIB_COM_FAILURE("QLibADObject::GetPropertyValue", L"SafeArrayGetUBound", hr);
     std::wstring text;
     for (LONG index = lower; index <= upper; ++index) {
         QLibVariantOwner element;
         if (FAILED(hr = SafeArrayGetElement(array, &index, element.put())))
-            return QLIB_COM_FAILURE("GetPropertyValue", L"SafeArrayGetElement", hr);
+            return QLIB_COM_FAILURE("QLibADObject::GetPropertyValue", L"SafeArrayGetElement", hr);
         if (!text.empty())
             text += L';';
         if (element.get().vt == VT_BSTR && element.get().bstrVal != nullptr)
@@ -168,11 +169,12 @@ QLibStatus QLibADObject::GetPropertyValue(const wchar_t* property, wchar_t* buff
         else if (element.get().vt == VT_I4)
             text += std::to_wstring(element.get().lVal);
         else if (element.get().vt != VT_BSTR)
-            return QLIB_AD_FAILURE("GetPropertyValue", QLIB_AD_NOT_A_STRING, L"Property value is not a string.");
+            return QLIB_AD_FAILURE("QLibADObject::GetPropertyValue", QLIB_AD_NOT_A_STRING,
+                                   L"Property value is not a string.");
     }
     if (text.size() >= bufferChars) {
         *required = static_cast<uint32_t>(text.size() + 1);
-        return QLIB_AD_FAILURE("GetPropertyValue", QLIB_AD_BUFFER_TOO_SMALL, L"Insufficient buffer.");
+        return QLIB_AD_FAILURE("QLibADObject::GetPropertyValue", QLIB_AD_BUFFER_TOO_SMALL, L"Insufficient buffer.");
     }
     wmemcpy(buffer, text.c_str(), text.size() + 1);
     return QLibOk();
@@ -181,33 +183,35 @@ QLibStatus QLibADObject::GetPropertyValue(const wchar_t* property, wchar_t* buff
 QLibStatus QLibADObject::GetPropertyValueType(const wchar_t* property, uint32_t* type)
 {
     if (property == nullptr || type == nullptr)
-        return InvalidParameters("GetPropertyValueType");
+        return InvalidParameters("QLibADObject::GetPropertyValueType");
     QLIB_ASSERT(IsValid());
     HRESULT hr = m_pIADs.get()->GetInfo();
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("GetPropertyValueType", L"m_pIADs->GetInfo", hr);
+        return QLIB_COM_FAILURE("QLibADObject::GetPropertyValueType", L"m_pIADs->GetInfo", hr);
     QLibComOwner<IADsPropertyList> list;
     hr = m_pIADs.get()->QueryInterface(IID_IADsPropertyList, reinterpret_cast<void**>(list.put()));
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("GetPropertyValueType", L"m_pIADs->QueryInterface for IID_IADsPropertyList", hr);
+        return QLIB_COM_FAILURE("QLibADObject::GetPropertyValueType",
+                                L"m_pIADs->QueryInterface for IID_IADsPropertyList", hr);
     QLibBstrOwner propertyName;
-    QLibStatus status = QLibMakeBstr("GetPropertyValueType", property, propertyName);
+    QLibStatus status = QLibMakeBstr("QLibADObject::GetPropertyValueType", property, propertyName);
     if (status.IsFailed())
         return status;
     QLibVariantOwner item;
     hr = list.get()->GetPropertyItem(propertyName.get(), ADSTYPE_UNKNOWN, item.put());
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("GetPropertyValueType", L"propertyList->GetPropertyItem", hr);
+        return QLIB_COM_FAILURE("QLibADObject::GetPropertyValueType", L"propertyList->GetPropertyItem", hr);
     QLibComOwner<IADsPropertyEntry> entry;
     hr = item.get().vt == VT_DISPATCH && item.get().pdispVal != nullptr
         ? item.get().pdispVal->QueryInterface(IID_IADsPropertyEntry, reinterpret_cast<void**>(entry.put()))
         : E_NOINTERFACE;
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("GetPropertyValueType", L"var->QueryInterface for IID_IADsPropertyEntry", hr);
+        return QLIB_COM_FAILURE("QLibADObject::GetPropertyValueType", L"var->QueryInterface for IID_IADsPropertyEntry",
+                                hr);
     long adsType = 0;
     hr = entry.get()->get_ADsType(&adsType);
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("GetPropertyValueType", L"propertyEntry->get_ADsType", hr);
+        return QLIB_COM_FAILURE("QLibADObject::GetPropertyValueType", L"propertyEntry->get_ADsType", hr);
     *type = static_cast<uint32_t>(adsType);
     return QLibOk();
 }
@@ -215,7 +219,7 @@ QLibStatus QLibADObject::GetPropertyValueType(const wchar_t* property, uint32_t*
 QLibStatus QLibADObject::SetPropertyValue(const wchar_t* property, std::vector<std::wstring> values, uint32_t control)
 {
     if (property == nullptr || values.empty())
-        return InvalidParameters("SetPropertyValue");
+        return InvalidParameters("QLibADObject::SetPropertyValue");
     QLIB_ASSERT(IsValid());
     uint32_t type = 0;
     QLibStatus status = GetPropertyValueType(property, &type);
@@ -224,24 +228,25 @@ QLibStatus QLibADObject::SetPropertyValue(const wchar_t* property, std::vector<s
     if (status.IsFailed() && !notSet)
         return status;
     if (!notSet && type != ADSTYPE_DN_STRING && type != ADSTYPE_CASE_IGNORE_STRING)
-        return QLIB_AD_FAILURE("SetPropertyValue", QLIB_AD_NOT_A_STRING, L"Property value is not string.");
+        return QLIB_AD_FAILURE("QLibADObject::SetPropertyValue", QLIB_AD_NOT_A_STRING,
+                               L"Property value is not string.");
     std::vector<LPWSTR> texts;
     for (std::wstring& value : values)
         texts.push_back(value.data());
     QLibVariantOwner array;
     HRESULT hr = ADsBuildVarArrayStr(texts.data(), static_cast<DWORD>(texts.size()), array.put());
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("SetPropertyValue", L"ADsBuildVarArrayStr", hr);
+        return QLIB_COM_FAILURE("QLibADObject::SetPropertyValue", L"ADsBuildVarArrayStr", hr);
     QLibBstrOwner propertyName;
-    status = QLibMakeBstr("SetPropertyValue", property, propertyName);
+    status = QLibMakeBstr("QLibADObject::SetPropertyValue", property, propertyName);
     if (status.IsFailed())
         return status;
     hr = m_pIADs.get()->PutEx(static_cast<long>(control), propertyName.get(), array.get());
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("SetPropertyValue", L"m_pIADs->PutEx", hr);
+        return QLIB_COM_FAILURE("QLibADObject::SetPropertyValue", L"m_pIADs->PutEx", hr);
     hr = m_pIADs.get()->SetInfo();
     if (FAILED(hr))
-        return QLIB_COM_FAILURE("SetPropertyValue", L"m_pIADs->SetInfo", hr);
+        return QLIB_COM_FAILURE("QLibADObject::SetPropertyValue", L"m_pIADs->SetInfo", hr);
     return QLibOk();
 }
 
@@ -249,7 +254,7 @@ QLibStatus QLibADObject::GetChildObjects(const wchar_t* childClass,
                                          std::vector<std::unique_ptr<QLibADObject>>& children)
 {
     if (childClass == nullptr)
-        return InvalidParameters("GetChildObjects");
+        return InvalidParameters("QLibADObject::GetChildObjects");
     QLIB_ASSERT(IsValid());
     QLibADsList results;
     QLibStatus status = m_ADHelper.Search(QLibADHelper::ClassFilter(childClass, nullptr).c_str(), results, 0,
@@ -280,14 +285,14 @@ QLibStatus QLibADObject::BuildADObjectList(std::vector<std::unique_ptr<QLibADObj
                 status = child->GetPropertyValue(L"cn", name.data(), required, &required);
             }
             if (status.IsFailed()) {
-                QLIB_TRACE_FAILED("_BuildADObjectList", L"pTempADObj->GetPropertyValue", status);
+                QLIB_TRACE_FAILED("QLibADObject::_BuildADObjectList", L"pTempADObj->GetPropertyValue", status);
                 return status;
             }
             child->m_Name = name.c_str();
             children.push_back(std::move(child));
         }
     } catch (const std::bad_alloc&) {
-        return QLIB_AD_FAILURE("_BuildADObjectList", QLIB_AD_OUT_OF_MEMORY, L"Out of memory.");
+        return QLIB_AD_FAILURE("QLibADObject::_BuildADObjectList", QLIB_AD_OUT_OF_MEMORY, L"Out of memory.");
     }
     return QLibOk();
 }
@@ -295,9 +300,9 @@ QLibStatus QLibADObject::BuildADObjectList(std::vector<std::unique_ptr<QLibADObj
 QLibStatus QLibADObject::GetIADs(IADs** object)
 {
     if (object == nullptr)
-        return InvalidParameters("GetIADs");
+        return InvalidParameters("QLibADObject::GetIADs");
     if (!IsValid())
-        return NotInitialized("GetIADs");
+        return NotInitialized("QLibADObject::GetIADs");
     *object = m_pIADs.get();
     return QLibOk();
 }
@@ -305,9 +310,9 @@ QLibStatus QLibADObject::GetIADs(IADs** object)
 QLibStatus QLibADObject::GetObjectCategory(wchar_t* buffer)
 {
     if (buffer == nullptr)
-        return InvalidParameters("GetObjectCategory");
+        return InvalidParameters("QLibADObject::GetObjectCategory");
     if (!IsValid())
-        return NotInitialized("GetObjectCategory");
+        return NotInitialized("QLibADObject::GetObjectCategory");
     std::wstring value(CategoryValueChars, L'\0');
     uint32_t required = 0;
     QLibStatus status = GetPropertyValue(L"objectCategory", value.data(), CategoryValueChars, &required);
@@ -315,7 +320,8 @@ QLibStatus QLibADObject::GetObjectCategory(wchar_t* buffer)
         return status;
     value.resize(wcslen(value.c_str()));
     if (_wcsnicmp(value.c_str(), CategoryPrefix, CategoryPrefixChars) != 0)
-        return QLIB_AD_FAILURE("GetObjectCategory", QLIB_AD_NOT_A_STRING, L"Object category is not a CN= name.");
+        return QLIB_AD_FAILURE("QLibADObject::GetObjectCategory", QLIB_AD_NOT_A_STRING,
+                               L"Object category is not a CN= name.");
     std::wstring name = value.substr(CategoryPrefixChars, value.find(L',') - CategoryPrefixChars);
     name.resize(std::min(name.size(), CategoryChars - 1));
     wmemcpy(buffer, name.c_str(), name.size() + 1);
@@ -325,19 +331,19 @@ QLibStatus QLibADObject::GetObjectCategory(wchar_t* buffer)
 QLibStatus QLibADObject::GetGUID(wchar_t* buffer, uint32_t* chars)
 {
     if (buffer == nullptr || chars == nullptr)
-        return InvalidParameters("GetGUID");
+        return InvalidParameters("QLibADObject::GetGUID");
     if (!IsValid())
-        return NotInitialized("GetGUID");
+        return NotInitialized("QLibADObject::GetGUID");
     QLibBstrOwner guid;
     HRESULT hr = m_pIADs.get()->get_GUID(guid.put());
     if (FAILED(hr))
-        return CallFailure("GetGUID", L"m_pIADs->get_GUID", hr);
+        return CallFailure("QLibADObject::GetGUID", L"m_pIADs->get_GUID", hr);
     const wchar_t* text = guid.get() ? guid.get() : L"";
     uint32_t needed = static_cast<uint32_t>(wcslen(text) + 1);
     bool fits = *chars >= needed;
     *chars = needed;
     if (!fits)
-        return QLIB_AD_FAILURE("GetGUID", QLIB_AD_BUFFER_TOO_SMALL, L"Insufficient buffer.");
+        return QLIB_AD_FAILURE("QLibADObject::GetGUID", QLIB_AD_BUFFER_TOO_SMALL, L"Insufficient buffer.");
     wmemcpy(buffer, text, needed);
     return QLibOk();
 }
@@ -350,7 +356,7 @@ const std::wstring& QLibADObject::GetName() const
 QLibStatus QLibADObject::Delete()
 {
     if (!IsValid())
-        return NotInitialized("Delete");
+        return NotInitialized("QLibADObject::Delete");
     QLibComOwner<IADsContainer> container;
     HRESULT hr = m_pIADs.get()->QueryInterface(IID_IADsContainer, reinterpret_cast<void**>(container.put()));
     QLibStatus status = QLibOk();
@@ -358,10 +364,10 @@ QLibStatus QLibADObject::Delete()
         QLibComOwner<IADsDeleteOps> operations;
         hr = container.get()->QueryInterface(IID_IADsDeleteOps, reinterpret_cast<void**>(operations.put()));
         if (FAILED(hr))
-            return CallFailure("Delete", L"pIADsContainer->QueryInterface for IID_IADsDeleteOps", hr);
+            return CallFailure("QLibADObject::Delete", L"pIADsContainer->QueryInterface for IID_IADsDeleteOps", hr);
         hr = operations.get()->DeleteObject(0);
         if (FAILED(hr))
-            return CallFailure("Delete", L"pIADsDeleteOps->Delete", hr);
+            return CallFailure("QLibADObject::Delete", L"pIADsDeleteOps->Delete", hr);
     } else {
         status = DeleteLeaf();
     }
@@ -378,17 +384,17 @@ QLibStatus QLibADObject::DeleteLeaf()
     QLibBstrOwner name;
     HRESULT hr = m_pIADs.get()->get_Parent(parent.put());
     if (FAILED(hr))
-        return CallFailure("Delete", L"m_pIADs->get_Parent", hr);
+        return CallFailure("QLibADObject::Delete", L"m_pIADs->get_Parent", hr);
     if (FAILED(hr = m_pIADs.get()->get_Class(objectClass.put())))
-        return CallFailure("Delete", L"m_pIADs->get_Class", hr);
+        return CallFailure("QLibADObject::Delete", L"m_pIADs->get_Class", hr);
     if (FAILED(hr = m_pIADs.get()->get_Name(name.put())))
-        return CallFailure("Delete", L"m_pIADs->get_Name", hr);
+        return CallFailure("QLibADObject::Delete", L"m_pIADs->get_Name", hr);
     QLibComOwner<IADsContainer> container;
     std::wstring path = m_ADHelper.PathOnServer(parent.get() ? parent.get() : L"");
     hr = m_ADHelper.Bind(path.c_str(), IID_IADsContainer, reinterpret_cast<void**>(container.put()));
     if (FAILED(hr))
-        return CallFailure("Delete", L"ADsOpenObject", hr);
+        return CallFailure("QLibADObject::Delete", L"ADsOpenObject", hr);
     if (FAILED(hr = container.get()->Delete(objectClass.get(), name.get())))
-        return CallFailure("Delete", L"pIADsContainer->Delete", hr);
+        return CallFailure("QLibADObject::Delete", L"pIADsContainer->Delete", hr);
     return QLibOk();
 }

@@ -1,9 +1,8 @@
 #include "LibAccessToken.h"
 
 #include "LibAssert.h"
+#include "LibFetchSized.h"
 #include "LibLogger.h"
-#include "LibOwners.h"
-#include "LibNtDll.h"
 
 namespace {
 
@@ -29,31 +28,21 @@ QLibAccessToken::~QLibAccessToken()
 QLibStatus QLibAccessToken::GetInformation(uint32_t infoClass, void** buffer)
 {
     QLIB_ASSERT(IsValid());
-    *buffer = nullptr;
-    QLibStatus status;
-    DWORD size = 0;
     auto tokenClass = static_cast<TOKEN_INFORMATION_CLASS>(infoClass);
-    BOOL sized = GetTokenInformation(m_hHandle, tokenClass, nullptr, 0, &size);
-    QLIB_ASSERT(!sized);
-    DWORD error = GetLastError();
-    if (error != ERROR_INSUFFICIENT_BUFFER) {
-        status = QLibWin32Failure(error);
-        QLIB_TRACE("QLibAccessToken::GetInformation", L"(%d) GetTokenInformation failed.", status.GetCode());
-        return status;
-    }
-    QLibHeapOwner<void> block(QLibHeapAlloc(size, status));
-    if (!block) {
-        QLIB_TRACE("QLibAccessToken::GetInformation", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(), size);
-        return status;
-    }
-    DWORD returned = 0;
-    if (!GetTokenInformation(m_hHandle, tokenClass, block.get(), size, &returned)) {
-        status = QLibLastError();
-        QLIB_TRACE("QLibAccessToken::GetInformation", L"(%d) GetTokenInformation failed.", status.GetCode());
-        return status;
-    }
-    *buffer = block.release();
-    return QLibOk();
+    QLibSizedBlock information;
+    QLibSizedCall sized;
+    sized.call = [&] {
+        return QLibCallResult(
+            GetTokenInformation(Handle(), tokenClass, information.data.get(), information.size, &information.size));
+    };
+    sized.traceFailure = [](DWORD code, bool) {
+        QLIB_TRACE("QLibAccessToken::GetInformation", L"(%d) GetTokenInformation failed.", code);
+    };
+    sized.function = "QLibAccessToken::GetInformation";
+    sized.allocFailedFormat = L"(%d) HeapAlloc failed. Size=%d.";
+    QLibStatus status = QLibFetchSized(sized, {&information});
+    *buffer = information.Release<void>();
+    return status;
 }
 
 QLibStatus QLibAccessToken::EnablePrivilege(const wchar_t* privilegeName, BOOL enable)
@@ -70,7 +59,7 @@ QLibStatus QLibAccessToken::EnablePrivilege(const wchar_t* privilegeName, BOOL e
     }
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
-    if (!AdjustTokenPrivileges(m_hHandle, FALSE, &privileges, sizeof(privileges), nullptr, nullptr)) {
+    if (!AdjustTokenPrivileges(Handle(), FALSE, &privileges, sizeof(privileges), nullptr, nullptr)) {
         status = QLibLastError();
         QLIB_TRACE("QLibAccessToken::EnablePrivilege", L"(%d) AdjustTokenPrivileges failed. bEnable = %d",
                    status.GetCode(), enable);

@@ -234,33 +234,32 @@ private:
 };
 
 // One bounded wait after the termination: a child that cannot be ended never holds the caller.
-void EndChild(HANDLE process)
+void EndChild(const QLibChildSpec& spec, HANDLE process)
 {
     if (!TerminateProcess(process, 0))
-        QLIB_TRACE("QLibRunChild", L"(%d) TerminateProcess failed.", GetLastError());
+        QLIB_TRACE(spec.function, L"(%d) TerminateProcess failed.", GetLastError());
     if (WaitForSingleObject(process, EndWaitAfterTerminate) != WAIT_OBJECT_0)
-        QLIB_TRACE("QLibRunChild", L"The child has not ended %d ms after its termination.", EndWaitAfterTerminate);
+        QLIB_TRACE(spec.function, L"The child has not ended %d ms after its termination.", EndWaitAfterTerminate);
 }
 
-void EndOnTimeOut(HANDLE process, QLibChildResult& result)
+void EndOnTimeOut(const QLibChildSpec& spec, HANDLE process, QLibChildResult& result)
 {
     result.end = QLibChildEnd::TimedOut;
-    EndChild(process);
+    EndChild(spec, process);
 }
 
-void EndOnWaitFailure(HANDLE process, bool endChild, const char* call, QLibChildResult& result)
+void EndOnWaitFailure(const QLibChildSpec& spec, HANDLE process, const char* call, QLibChildResult& result)
 {
     Failed(result, call);
     result.end = QLibChildEnd::WaitFailed;
-    if (endChild)
-        EndChild(process);
+    if (spec.endOnWaitFailure)
+        EndChild(spec, process);
 }
 
 // Waits in short slices, draining the output between them, so that a child never waits for a reader.
 void WaitForEnd(HANDLE process, const QLibChildSpec& spec, ULONGLONG started, OutputReader& reader,
                 QLibChildResult& result)
 {
-    bool endOnFailure = spec.endOnWaitFailure;
     ULONGLONG quietSince = started;
     for (;;) {
         bool read = reader.Drain();
@@ -271,18 +270,18 @@ void WaitForEnd(HANDLE process, const QLibChildSpec& spec, ULONGLONG started, Ou
                            : static_cast<DWORD>(std::min<ULONGLONG>((now - quietSince) / QuietShare + 1, LongestSlice));
         int64_t left = spec.timeLimit - static_cast<int64_t>(now - started);
         if (left <= 0)
-            return EndOnTimeOut(process, result);
+            return EndOnTimeOut(spec, process, result);
         DWORD waited = WaitForSingleObject(process, static_cast<DWORD>(std::min<int64_t>(slice, left)));
         if (waited == WAIT_OBJECT_0)
             break;
         if (waited != WAIT_TIMEOUT)
-            return EndOnWaitFailure(process, endOnFailure, "WaitForSingleObject", result);
+            return EndOnWaitFailure(spec, process, "WaitForSingleObject", result);
     }
     // Only what is there now: heirs of the child may keep the pipe open for as long as they like.
     reader.Drain();
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process, &exitCode))
-        return EndOnWaitFailure(process, endOnFailure, "GetExitCodeProcess", result);
+        return EndOnWaitFailure(spec, process, "GetExitCodeProcess", result);
     result.end = QLibChildEnd::Exited;
     result.exitCode = exitCode;
 }

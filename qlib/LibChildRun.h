@@ -25,6 +25,8 @@ struct QLibChildSpec {
     int64_t timeLimit = 0; // milliseconds; zero or less starts nothing
     size_t outputLimit = QLibChildMaxOutput; // bytes kept, at most QLibChildMaxOutput
     bool endOnWaitFailure = false; // a failed wait ends the child as a time-out does
+    // The caller's "Class::Method" name: what the result cannot tell (a child that would not end) is traced under it.
+    const char* function = "QLibRunChild";
 };
 
 enum class QLibChildEnd {

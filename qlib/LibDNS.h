@@ -27,7 +27,6 @@ public:
     explicit QLibBuffer(uint32_t size = 0, const void* source = nullptr);
     QLibBuffer(const QLibBuffer& other);
     QLibBuffer& operator=(const QLibBuffer& other);
-    ~QLibBuffer();
 
     // Size bytes copied from the source, or zero bytes when there is none.
     QLibStatus Assign(uint32_t size, const void* source);
@@ -39,7 +38,7 @@ public:
 
     BYTE* GetData() const { return m_Data; }
     uint32_t GetSize() const { return m_Size; }
-    bool OwnsData() const { return m_Owns != 0; }
+    bool OwnsData() const { return m_Owned.IsValid(); }
     bool IsNull() const { return m_Data == nullptr; }
     DWORD* UsedLength() { return &m_Used; }
     DWORD* RequestedSize() { return &m_Requested; }
@@ -47,11 +46,12 @@ public:
     void SetUsedLength(DWORD length) { m_Used = length; }
 
 private:
+    // The block allocated; the data is that block or the inline area.
+    QLibHeapOwner<BYTE> m_Owned;
     BYTE* m_Data = nullptr;
     uint32_t m_Size = 0;
     DWORD m_Used = 0;
     DWORD m_Requested = 0;
-    uint32_t m_Owns = 0;
     BYTE m_Inline = 'G';
     uint32_t m_InlineSize = 1;
 };

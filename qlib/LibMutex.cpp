@@ -27,7 +27,7 @@ QLibStatus QLibMutex::Create(BOOL initialOwner, const wchar_t* name, uint32_t* a
     // Only "it existed" is reported; the flag is never cleared.
     if (alreadyExisted != nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
         *alreadyExisted = 1;
-    m_hHandle = handle;
+    Hold(handle);
     if (name != nullptr)
         m_Name = name;
     return QLibOk();
@@ -37,7 +37,7 @@ QLibStatus QLibMutex::Release()
 {
     QLIB_ASSERT(IsValid());
     QLibStatus status;
-    if (!ReleaseMutex(m_hHandle)) {
+    if (!ReleaseMutex(Handle())) {
         status = QLibLastError();
         QLIB_TRACE("QLibMutex::Release", L"(%d) ReleaseMutex failed. Name=%s", status.GetCode(), m_Name.c_str());
         return status;

@@ -84,18 +84,15 @@ bool QLibNet::IsValid() const
 QLibStatus QLibNet::Close()
 {
     m_AdapterList.reset();
-    if (m_Winsock) {
-        WSACleanup();
-        m_Winsock = 0;
-    }
+    m_Winsock.reset();
     return QLibOk();
 }
 
 QLibStatus QLibNet::Open()
 {
     (void)Close();
-    return QLibFetchSized(m_AdapterList, ERROR_BUFFER_OVERFLOW,
-                          [](IP_ADAPTER_INFO* buffer, ULONG* size) { return GetAdaptersInfo(buffer, size); });
+    return QLibFetchIpHelperData(m_AdapterList, ERROR_BUFFER_OVERFLOW,
+                                 [](IP_ADAPTER_INFO* buffer, ULONG* size) { return GetAdaptersInfo(buffer, size); });
 }
 
 QLibStatus QLibNet::Refresh()
@@ -157,9 +154,10 @@ QLibStatus QLibNet::HasNoCurrentIPAddress(const BYTE* mac, uint32_t* noAddress) 
 QLibStatus QLibNet::GetIfRow(const BYTE* mac, MIB_IFROW* row, uint32_t* found) const
 {
     *found = 0;
-    QLibLocalOwner<MIB_IFTABLE> table;
-    QLibStatus status = QLibFetchSized(table, ERROR_INSUFFICIENT_BUFFER,
-                                       [](MIB_IFTABLE* buffer, ULONG* size) { return GetIfTable(buffer, size, TRUE); });
+    QLibHeapOwner<MIB_IFTABLE> table;
+    QLibStatus status = QLibFetchIpHelperData(table, ERROR_INSUFFICIENT_BUFFER, [](MIB_IFTABLE* buffer, ULONG* size) {
+        return GetIfTable(buffer, size, TRUE);
+    });
     if (status.IsFailed())
         return status;
     for (DWORD i = 0; i < table.get()->dwNumEntries; ++i) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "LibFetchSized.h"
 #include "LibOwners.h"
 #include "LibWin32Object.h"
 
@@ -21,6 +22,12 @@ inline QLibStatus QLibNetNotFound()
 {
     return QLibFailure(QLIB_ERR_NETWORK, 2);
 }
+
+struct QLibWinsockCleanup : QLibNonNull {
+    static void Close(bool) { WSACleanup(); }
+};
+// Winsock started once for the object: true while it holds a start that it must end.
+using QLibWinsockOwner = QLibUnique<bool, QLibWinsockCleanup>;
 
 class QLibNet : public QLibObject {
 public:
@@ -83,30 +90,21 @@ private:
     const IP_ADAPTER_INFO* FindAdapter(const BYTE* mac) const;
     QLibStatus StartWinsock();
 
-    QLibLocalOwner<IP_ADAPTER_INFO> m_AdapterList;
-    uint32_t m_Winsock = 0;
+    QLibHeapOwner<IP_ADAPTER_INFO> m_AdapterList;
+    QLibWinsockOwner m_Winsock;
 };
 
-// For the IP Helper calls that are asked for a size first: fills a zero-filled LocalAlloc buffer.
-// fill(buffer or null, size in and out) answers a Windows error; overflow is its "buffer too small".
+// For the IP Helper calls that are asked for a size first and answer their error: overflow is their "buffer too
+// small", and a size query that succeeds is a broken answer. Fills a zero-filled process-heap buffer.
 template <typename T, typename Fill>
-QLibStatus QLibFetchSized(QLibLocalOwner<T>& buffer, DWORD overflow, Fill fill)
+QLibStatus QLibFetchIpHelperData(QLibHeapOwner<T>& buffer, DWORD overflow, Fill fill)
 {
-    buffer.reset();
-    ULONG size = 0;
-    DWORD result = fill(nullptr, &size);
-    if (result == overflow) {
-        buffer.reset(static_cast<T*>(LocalAlloc(LPTR, size)));
-        // Not every failed allocation sets the last error: the code says what happened.
-        if (!buffer)
-            return QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
-        result = fill(buffer.get(), &size);
-    } else if (result == NO_ERROR) {
-        result = ERROR_INVALID_DATA;
-    }
-    if (result != NO_ERROR) {
-        buffer.reset();
-        return QLibWin32Failure(result);
-    }
-    return QLibOk();
+    QLibSizedBlock block;
+    QLibSizedCall sized;
+    sized.call = [&] { return fill(block.Get<T>(), &block.size); };
+    sized.moreData = overflow;
+    sized.sizeQuerySuccess = QLibSizeQuerySuccess::InvalidData;
+    QLibStatus status = QLibFetchSized(sized, {&block});
+    buffer.reset(block.Release<T>());
+    return status;
 }

@@ -64,7 +64,7 @@ QLibStatus QLibNet::StartWinsock()
     int result = WSAStartup(MAKEWORD(1, 0), &data);
     if (result != 0)
         return WinsockFailure(result);
-    m_Winsock = 1;
+    m_Winsock.reset(true);
     return QLibOk();
 }
 

@@ -111,10 +111,10 @@ QLibStatus QLibNetIP::Open(uint32_t address)
 
 QLibStatus QLibNetIP::Take(const IP_ADAPTER_INFO& adapter, const IP_ADDR_STRING& entry)
 {
-    QLibStatus status = QLibFetchSized(m_PerAdapter, ERROR_BUFFER_OVERFLOW,
-                                       [&adapter](IP_PER_ADAPTER_INFO* buffer, ULONG* size) {
-                                           return GetPerAdapterInfo(adapter.Index, buffer, size);
-                                       });
+    QLibStatus status = QLibFetchIpHelperData(m_PerAdapter, ERROR_BUFFER_OVERFLOW,
+                                              [&adapter](IP_PER_ADAPTER_INFO* buffer, ULONG* size) {
+                                                  return GetPerAdapterInfo(adapter.Index, buffer, size);
+                                              });
     if (status.IsFailed())
         return status;
     m_Copied.macLength = std::min<uint32_t>(adapter.AddressLength, sizeof m_Copied.mac);

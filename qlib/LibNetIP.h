@@ -56,7 +56,7 @@ private:
     const IP_PER_ADAPTER_INFO& PerAdapter() const;
 
     QLibNet m_Net;
-    QLibLocalOwner<IP_PER_ADAPTER_INFO> m_PerAdapter;
+    QLibHeapOwner<IP_PER_ADAPTER_INFO> m_PerAdapter;
     Copied m_Copied;
     uint32_t m_Open = 0;
 };

@@ -3,6 +3,7 @@
 // which releases it on every path. Unique, movable, never copied.
 
 #include <windows.h>
+#include <objbase.h>
 #include <oleauto.h>
 #include <unknwn.h>
 #include <userenv.h>
@@ -104,17 +105,6 @@ struct QLibVariantClear {
     static void Close(VARIANT value) { VariantClear(&value); }
 };
 
-// A profile loaded for a token: unloading needs both. The token itself has its own owner, which must
-// outlive this one.
-struct QLibLoadedProfile {
-    HANDLE token = nullptr;
-    HANDLE profile = nullptr;
-};
-struct QLibUnloadUserProfile {
-    static bool IsValid(const QLibLoadedProfile& loaded) { return loaded.profile != nullptr; }
-    static void Close(const QLibLoadedProfile& loaded) { UnloadUserProfile(loaded.token, loaded.profile); }
-};
-
 using QLibHandleOwner = QLibUnique<HANDLE, QLibCloseHandle>;
 using QLibFindOwner = QLibUnique<HANDLE, QLibCloseFind>;
 template <typename T>
@@ -129,4 +119,23 @@ template <typename T>
 using QLibComOwner = QLibUnique<T*, QLibComRelease>;
 using QLibModuleOwner = QLibUnique<HMODULE, QLibFreeLibrary>;
 using QLibVariantOwner = QLibUnique<VARIANT, QLibVariantClear>;
-using QLibProfileOwner = QLibUnique<QLibLoadedProfile, QLibUnloadUserProfile>;
+
+// The calling thread's COM apartment: entered on construction (a thread already in that apartment enters it
+// once more) and left on destruction when it was entered, on every path.
+class QLibComApartment {
+public:
+    explicit QLibComApartment(DWORD model) : m_Result(CoInitializeEx(nullptr, model)) {}
+    ~QLibComApartment()
+    {
+        if (Entered())
+            CoUninitialize();
+    }
+    QLibComApartment(const QLibComApartment&) = delete;
+    QLibComApartment& operator=(const QLibComApartment&) = delete;
+
+    bool Entered() const { return SUCCEEDED(m_Result); }
+    HRESULT Result() const { return m_Result; }
+
+private:
+    HRESULT m_Result;
+};

@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "LibAssert.h"
+#include "LibFetchSized.h"
 #include "LibLogger.h"
 #include "LibOwners.h"
 #include "LibNtDll.h"
@@ -53,11 +54,7 @@ struct WmiQuery {
     QLibBstrOwner nameSpace{SysAllocString(L"ROOT\\CIMV2")};
     QLibBstrOwner language{SysAllocString(L"WQL")};
     QLibBstrOwner query;
-    VARIANT value;
-
-    WmiQuery() { VariantInit(&value); }
-    // The variant's own release: it is a value, not a handle an owner could hold.
-    ~WmiQuery() { VariantClear(&value); }
+    QLibVariantOwner value;
 };
 
 // One process's record comes in well under a second. A WMI service that has not answered within 30 seconds is
@@ -106,12 +103,22 @@ WmiFailure WmiCommandLine(uint32_t pid, std::wstring& text)
         return Failed(L"GetWMIGetCmdLine: Failed to execute Enumerator Next\n", WAIT_TIMEOUT);
     if (FAILED(next) || returned == 0)
         return Failed(L"GetWMIGetCmdLine: Failed to execute Enumerator Next\n");
-    if (FAILED(wmi.object.get()->Get(L"CommandLine", 0, &wmi.value, nullptr, nullptr)))
+    if (FAILED(wmi.object.get()->Get(L"CommandLine", 0, wmi.value.put(), nullptr, nullptr)))
         return Failed(L"GetWMIGetCmdLine: Failed to execute WMI Instance.Get for CommandLine \n");
-    if (wmi.value.vt != VT_BSTR)
+    const VARIANT& value = wmi.value.get();
+    if (value.vt != VT_BSTR)
         return Failed(L"GetWMIGetCmdLine:CommandLine returned as NULL\n");
-    text.assign(wmi.value.bstrVal, SysStringLen(wmi.value.bstrVal));
+    text.assign(value.bstrVal, SysStringLen(value.bstrVal));
     return {nullptr, 0};
+}
+
+// The query in the multithreaded apartment, entered for it and left again.
+WmiFailure WmiCommandLineInApartment(uint32_t pid, std::wstring& text)
+{
+    QLibComApartment apartment(COINIT_MULTITHREADED);
+    if (!apartment.Entered())
+        return Failed(L"GetWMIGetCmdLine: Failed to initialize COM\n");
+    return WmiCommandLine(pid, text);
 }
 
 } // namespace
@@ -162,7 +169,7 @@ QLibStatus QLibProcess::Open(uint32_t pid, BOOL inherit, uint32_t access)
         QLIB_TRACE("QLibProcess::Open", L"(%d) Failed to open the process %d.", status.GetCode(), pid);
         return status;
     }
-    m_hHandle = handle;
+    Hold(handle);
     m_Pid = pid;
     return QLibOk();
 }
@@ -200,7 +207,7 @@ QLibStatus QLibProcess::IsAlive(BOOL* alive)
 {
     QLIB_ASSERT(IsValid());
     DWORD exitCode = 0;
-    if (!GetExitCodeProcess(m_hHandle, &exitCode)) {
+    if (!GetExitCodeProcess(Handle(), &exitCode)) {
         QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibProcess::IsAlive", L"(%d) GetExitCodeProcess failed. pid=%d", status.GetCode(), m_Pid);
         return status;
@@ -226,7 +233,7 @@ QLibStatus QLibProcess::GetExeName(wchar_t** exeName)
             return status;
         }
         DWORD count = capacity;
-        if (QueryFullProcessImageNameW(m_hHandle, 0, buffer.get(), &count) && count < capacity) {
+        if (QueryFullProcessImageNameW(Handle(), 0, buffer.get(), &count) && count < capacity) {
             m_ExeName.assign(buffer.get(), count);
             *exeName = buffer.release();
             return QLibOk();
@@ -244,7 +251,7 @@ QLibStatus QLibProcess::ReadCmdLine()
 {
     QLibNtDll ntDll;
     QLibHeapOwner<void> buffer;
-    QLibStatus status = ntDll.GetProcessInformation(m_hHandle, 0, buffer.put());
+    QLibStatus status = ntDll.GetProcessInformation(Handle(), 0, buffer.put());
     if (status.IsFailed()) {
         QLIB_TRACE("QLibProcess::GetCmdLine", L"(%d) GetProcessInformation failed.", status.GetCode());
         return status;
@@ -254,7 +261,7 @@ QLibStatus QLibProcess::ReadCmdLine()
 
     auto read = [&](const void* address, void* target, size_t bytes) {
         SIZE_T done = 0;
-        if (ReadProcessMemory(m_hHandle, address, target, bytes, &done) && done == bytes)
+        if (ReadProcessMemory(Handle(), address, target, bytes, &done) && done == bytes)
             return true;
         DWORD error = GetLastError();
         status = QLibWin32Failure(error != 0 ? error : ERROR_PARTIAL_COPY);
@@ -294,13 +301,7 @@ QLibStatus QLibProcess::GetWMICmdLine(wchar_t** cmdLine)
         return CopyToHeap(m_CmdLine, cmdLine, "QLibProcess::GetWMICmdLine");
 
     std::wstring text;
-    WmiFailure failure;
-    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
-        failure = WmiCommandLine(m_Pid, text);
-        CoUninitialize();
-    } else {
-        failure = Failed(L"GetWMIGetCmdLine: Failed to initialize COM\n");
-    }
+    WmiFailure failure = WmiCommandLineInApartment(m_Pid, text);
     if (failure.message != nullptr) {
         QLIB_TRACE("QLibProcess::GetWMICmdLine", failure.message);
         return QLibWin32Failure(failure.code);
@@ -370,7 +371,7 @@ QLibStatus QLibProcess::GetUserSid(PSID* sid)
         // Without the token the process object's group stands for the account; the SIDs point into the descriptor.
         PSID owner = nullptr;
         PSID group = nullptr;
-        DWORD result = GetSecurityInfo(m_hHandle, SE_KERNEL_OBJECT,
+        DWORD result = GetSecurityInfo(Handle(), SE_KERNEL_OBJECT,
                                        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, &owner, &group, nullptr,
                                        nullptr, descriptor.put());
         if (result != ERROR_SUCCESS) {
@@ -410,41 +411,32 @@ QLibStatus QLibProcess::GetUserName(wchar_t** domain, wchar_t** userName)
         QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) GetUserSid failed. pid=%d", status.GetCode(), m_Pid);
         return status;
     }
-    DWORD nameChars = 0;
-    DWORD domainChars = 0;
+    QLibSizedBlock name(sizeof(wchar_t));
+    QLibSizedBlock domainName(sizeof(wchar_t));
     SID_NAME_USE use;
-    BOOL sized = LookupAccountSidW(nullptr, sid.get(), nullptr, &nameChars, nullptr, &domainChars, &use);
-    QLIB_ASSERT(!sized);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        status = QLibLastError();
-        QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed. pid=%d", status.GetCode(), m_Pid);
-        return status;
-    }
-    QLibHeapOwner<wchar_t> name;
-    QLibHeapOwner<wchar_t> domainName;
-    auto allocate = [&](QLibHeapOwner<wchar_t>& text, DWORD chars) {
-        text.reset(static_cast<wchar_t*>(QLibHeapAlloc(chars * sizeof(wchar_t), status)));
-        if (!text)
-            QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) HeapAlloc failed. Size=%d.", status.GetCode(),
-                       static_cast<DWORD>(chars * sizeof(wchar_t)));
-        return text.IsValid();
+    QLibSizedCall sized;
+    sized.call = [&] {
+        return QLibCallResult(LookupAccountSidW(nullptr, sid.get(), name.Get<wchar_t>(), &name.size,
+                                                domainName.Get<wchar_t>(), &domainName.size, &use));
     };
-    if (!allocate(name, nameChars) || !allocate(domainName, domainChars))
-        return status;
-    if (!LookupAccountSidW(nullptr, sid.get(), name.get(), &nameChars, domainName.get(), &domainChars, &use)) {
-        status = QLibLastError();
-        QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed.", status.GetCode());
-        return status;
-    }
-    *userName = name.release();
-    *domain = domainName.release();
-    return QLibOk();
+    sized.traceFailure = [&](DWORD code, bool second) {
+        if (second)
+            QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed.", code);
+        else
+            QLIB_TRACE("QLibProcess::GetUserNameW", L"(%d) LookupAccountSid failed. pid=%d", code, m_Pid);
+    };
+    sized.function = "QLibProcess::GetUserNameW";
+    sized.allocFailedFormat = L"(%d) HeapAlloc failed. Size=%d.";
+    status = QLibFetchSized(sized, {&name, &domainName});
+    *userName = name.Release<wchar_t>();
+    *domain = domainName.Release<wchar_t>();
+    return status;
 }
 
 QLibStatus QLibProcess::OpenToken(uint32_t access, QLibProcessToken& token)
 {
     QLIB_ASSERT(IsValid());
-    return token.Open(m_hHandle, access);
+    return token.Open(Handle(), access);
 }
 
 QLibStatus QLibProcess::CreateRemoteThread(SECURITY_ATTRIBUTES* threadAttributes, SIZE_T stackSize,
@@ -453,7 +445,7 @@ QLibStatus QLibProcess::CreateRemoteThread(SECURITY_ATTRIBUTES* threadAttributes
 {
     QLIB_ASSERT(IsValid());
     DWORD threadId = 0;
-    HANDLE handle = ::CreateRemoteThread(m_hHandle, threadAttributes, stackSize, start, parameter, creationFlags,
+    HANDLE handle = ::CreateRemoteThread(Handle(), threadAttributes, stackSize, start, parameter, creationFlags,
                                          &threadId);
     if (handle == nullptr) {
         QLibStatus status = QLibLastError();

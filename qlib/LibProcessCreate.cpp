@@ -56,9 +56,10 @@ QLibStatus Logon(const char* function, const wchar_t* domain, const wchar_t* use
     return status;
 }
 
-// The status of a run, with the trace of the step that failed.
-QLibStatus RunStatus(const char* function, const QLibChildSpec& spec, const QLibChildResult& run)
+// The status of a run, with the trace of the step that failed under the caller's name.
+QLibStatus RunStatus(const QLibChildSpec& spec, const QLibChildResult& run)
 {
+    const char* function = spec.function;
     if (run.end == QLibChildEnd::TimedOut) {
         QLIB_TRACE(function, L"(%d) The program has not ended within %d ms.", WAIT_TIMEOUT,
                    static_cast<DWORD>(spec.timeLimit));
@@ -85,9 +86,10 @@ QLibStatus RunStatus(const char* function, const QLibChildSpec& spec, const QLib
 // within 10 minutes, the longest an entry point's budget runs by default, is taken as hung and ended.
 constexpr int64_t OutputRunLimit = 10 * 60 * 1000;
 
-QLibChildSpec Bounded(const wchar_t* commandLine, const wchar_t* currentDirectory)
+QLibChildSpec Bounded(const char* function, const wchar_t* commandLine, const wchar_t* currentDirectory)
 {
     QLibChildSpec spec;
+    spec.function = function;
     spec.commandLine = commandLine;
     spec.currentDirectory = currentDirectory;
     spec.timeLimit = OutputRunLimit;
@@ -105,7 +107,7 @@ void StoreExitCode(const QLibChildResult& run, uint32_t* exitCode)
 void QLibProcess::Take(HANDLE handle, uint32_t pid, uint32_t parentPid)
 {
     (void)Close();
-    m_hHandle = handle;
+    Hold(handle);
     m_Pid = pid;
     m_ParentPid = parentPid;
 }
@@ -175,13 +177,13 @@ QLibStatus QLibProcess::CreateAndGetOutput(const wchar_t* commandLine, const wch
                                            uint32_t bufferSize, uint32_t* exitCode)
 {
     QLIB_ASSERT(buffer != nullptr && bufferSize >= 3);
-    QLibChildSpec spec = Bounded(commandLine, currentDirectory);
+    QLibChildSpec spec = Bounded("QLibProcess::CreateAndGetOutput", commandLine, currentDirectory);
     spec.outputLimit = bufferSize - 2;
     QLibChildResult run = QLibRunChild(spec);
     memset(buffer, 0, bufferSize);
     memcpy(buffer, run.output.data(), run.output.size());
     StoreExitCode(run, exitCode);
-    return RunStatus("QLibProcess::CreateAndGetOutput", spec, run);
+    return RunStatus(spec, run);
 }
 
 QLibStatus QLibProcess::CreateAsUserAndGetOutput(const wchar_t* domain, const wchar_t* userName,
@@ -197,13 +199,13 @@ QLibStatus QLibProcess::CreateAsUserAndGetOutput(const wchar_t* domain, const wc
     QLibStatus status = Logon(function, domain, userName, password, TRUE, logon);
     if (status.IsFailed())
         return status;
-    QLibChildSpec spec = Bounded(commandLine, currentDirectory);
+    QLibChildSpec spec = Bounded(function, commandLine, currentDirectory);
     spec.token = logon.GetToken();
     spec.environment = logon.GetEnvironment();
     spec.creationFlags = creationFlags;
     QLibChildResult run = QLibRunChild(spec);
     StoreExitCode(run, exitCode);
-    status = RunStatus(function, spec, run);
+    status = RunStatus(spec, run);
     if (status.IsFailed())
         return status;
     return QLibChildOutputText(function, run.output, output, outputSize);

@@ -1,71 +1,40 @@
 #include "LibSCM.h"
 
 #include "LibAssert.h"
+#include "LibFetchSized.h"
 #include "LibLogger.h"
 #include "LibOwners.h"
 #include "LibService.h"
 
 namespace {
 
-// Name translation calls count in characters without the terminator; the fetch counts bytes.
+constexpr wchar_t AllocFailedFormat[] = L"(%d) Failed to alloc mem. size=%d.";
+
+// Name translation calls count in characters without the terminator.
 QLibStatus FetchName(const char* function, const wchar_t* format, const wchar_t* name,
                      const std::function<BOOL(wchar_t*, DWORD*)>& translate, wchar_t** result)
 {
-    QLibScBufferQuery query;
-    query.function = function;
-    query.call = [&](void* buffer, DWORD size, DWORD* needed) {
-        DWORD chars = size / sizeof(wchar_t);
-        BOOL done = translate(static_cast<wchar_t*>(buffer), &chars);
-        *needed = (chars + 1) * sizeof(wchar_t);
-        return done;
+    QLibSizedBlock text(sizeof(wchar_t));
+    QLibSizedCall sized;
+    sized.call = [&] {
+        DWORD chars = text.size;
+        BOOL done = translate(text.Get<wchar_t>(), &chars);
+        text.size = chars + 1;
+        return QLibCallResult(done);
     };
-    query.traceFailure = [&](DWORD code, bool) { QLIB_TRACE(function, format, code, name); };
-    query.allocFailedFormat = L"(%d) Failed to alloc mem. size=%d.";
-    query.moreDataError = ERROR_INSUFFICIENT_BUFFER;
-    query.emptyOnFirstSuccess = false;
-    return QLibFetchScBuffer(query, reinterpret_cast<void**>(result));
+    sized.traceFailure = [&](DWORD code, bool) { QLIB_TRACE(function, format, code, name); };
+    sized.function = function;
+    sized.allocFailedFormat = AllocFailedFormat;
+    QLibStatus status = QLibFetchSized(sized, {&text});
+    *result = text.Release<wchar_t>();
+    return status;
 }
 
 } // namespace
 
-// What the manager holds can grow between the size query and the fetch (a service created meanwhile);
-// the fetch then starts over, a few times at most.
-QLibStatus QLibFetchScBuffer(const QLibScBufferQuery& query, void** buffer)
-{
-    const int attempts = 3;
-    *buffer = nullptr;
-    for (int attempt = 1;; ++attempt) {
-        DWORD needed = 0;
-        if (query.call(nullptr, 0, &needed)) {
-            QLIB_ASSERT(query.emptyOnFirstSuccess);
-            return QLibOk();
-        }
-        DWORD error = GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER && error != query.moreDataError) {
-            query.traceFailure(error, false);
-            return QLibWin32Failure(error);
-        }
-        // HeapAlloc sets no error code of its own.
-        QLibHeapOwner<void> data(HeapAlloc(GetProcessHeap(), 0, needed));
-        if (!data) {
-            QLIB_TRACE(query.function, query.allocFailedFormat, ERROR_NOT_ENOUGH_MEMORY, needed);
-            return QLibWin32Failure(ERROR_NOT_ENOUGH_MEMORY);
-        }
-        DWORD size = needed;
-        if (query.call(data.get(), size, &needed)) {
-            *buffer = data.release();
-            return QLibOk();
-        }
-        error = GetLastError();
-        bool grew = error == ERROR_INSUFFICIENT_BUFFER || error == query.moreDataError;
-        if (!grew || attempt == attempts) {
-            query.traceFailure(error, true);
-            return QLibWin32Failure(error);
-        }
-    }
-}
+QLibSCM::QLibSCM() : QLibWin32Object(QLibHandleKind::ServiceManager) {}
 
-QLibSCM::QLibSCM(const wchar_t* machine, uint32_t access)
+QLibSCM::QLibSCM(const wchar_t* machine, uint32_t access) : QLibSCM()
 {
     (void)Open(machine, access);
 }
@@ -80,11 +49,8 @@ QLibStatus QLibSCM::Close()
     if (IsValid()) {
         (void)Unlock();
         m_Lock = nullptr;
-        // The object is the manager handle's owner: this is its one release.
-        CloseServiceHandle(Manager());
-        m_hHandle = nullptr;
     }
-    return QLibOk();
+    return QLibWin32Object::Close();
 }
 
 QLibStatus QLibSCM::Open(const wchar_t* machine, uint32_t access)
@@ -97,7 +63,7 @@ QLibStatus QLibSCM::Open(const wchar_t* machine, uint32_t access)
                    machine ? machine : L"", access);
         return status;
     }
-    m_hHandle = manager;
+    Hold(manager);
     return QLibOk();
 }
 
@@ -196,19 +162,21 @@ QLibStatus QLibSCM::Enumerate(const char* function, const wchar_t* format, uint3
     *count = 0;
     DWORD resume = 0;
     DWORD found = 0;
-    QLibScBufferQuery query;
-    query.function = function;
-    query.call = [&](void* buffer, DWORD size, DWORD* needed) {
+    QLibSizedBlock list;
+    QLibSizedCall sized;
+    sized.call = [&] {
         // Every size query starts the enumeration from its beginning.
-        if (buffer == nullptr)
+        if (!list.data)
             resume = 0;
-        return enumerate(buffer, size, needed, &found, &resume);
+        return QLibCallResult(enumerate(list.data.get(), list.size, &list.size, &found, &resume));
     };
-    query.traceFailure = [&](DWORD code, bool) { QLIB_TRACE(function, format, code, serviceType, serviceState); };
-    query.allocFailedFormat = L"(%d) Failed to alloc mem. size=%d.";
-    query.moreDataError = ERROR_MORE_DATA;
-    query.emptyOnFirstSuccess = true;
-    QLibStatus status = QLibFetchScBuffer(query, services);
+    sized.moreData = ERROR_MORE_DATA;
+    sized.sizeQuerySuccess = QLibSizeQuerySuccess::Empty;
+    sized.traceFailure = [&](DWORD code, bool) { QLIB_TRACE(function, format, code, serviceType, serviceState); };
+    sized.function = function;
+    sized.allocFailedFormat = AllocFailedFormat;
+    QLibStatus status = QLibFetchSized(sized, {&list});
+    *services = list.Release<void>();
     if (status.IsOK())
         *count = found;
     return status;
@@ -217,18 +185,20 @@ QLibStatus QLibSCM::Enumerate(const char* function, const wchar_t* format, uint3
 QLibStatus QLibSCM::QueryLockStatus(QUERY_SERVICE_LOCK_STATUSW** lockStatus)
 {
     QLIB_ASSERT(IsValid());
-    QLibScBufferQuery query;
-    query.function = "QLibSCM::QueryLockStatus";
-    query.call = [&](void* buffer, DWORD size, DWORD* needed) {
-        return QueryServiceLockStatusW(Manager(), static_cast<QUERY_SERVICE_LOCK_STATUSW*>(buffer), size, needed);
+    QLibSizedBlock status;
+    QLibSizedCall sized;
+    sized.call = [&] {
+        return QLibCallResult(
+            QueryServiceLockStatusW(Manager(), status.Get<QUERY_SERVICE_LOCK_STATUSW>(), status.size, &status.size));
     };
-    query.traceFailure = [](DWORD code, bool) {
+    sized.traceFailure = [](DWORD code, bool) {
         QLIB_TRACE("QLibSCM::QueryLockStatus", L"(%d) QueryServiceLockStatus failed.", code);
     };
-    query.allocFailedFormat = L"(%d) Failed to alloc mem. size=%d.";
-    query.moreDataError = ERROR_INSUFFICIENT_BUFFER;
-    query.emptyOnFirstSuccess = false;
-    return QLibFetchScBuffer(query, reinterpret_cast<void**>(lockStatus));
+    sized.function = "QLibSCM::QueryLockStatus";
+    sized.allocFailedFormat = AllocFailedFormat;
+    QLibStatus result = QLibFetchSized(sized, {&status});
+    *lockStatus = status.Release<QUERY_SERVICE_LOCK_STATUSW>();
+    return result;
 }
 
 QLibStatus QLibSCM::Lock()

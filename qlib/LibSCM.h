@@ -12,7 +12,7 @@ class QLibService;
 
 class QLibSCM : public QLibWin32Object {
 public:
-    QLibSCM() = default;
+    QLibSCM();
     QLibSCM(const wchar_t* machine, uint32_t access);
     ~QLibSCM() override;
 
@@ -38,24 +38,9 @@ public:
 private:
     using EnumCall = std::function<BOOL(void* buffer, DWORD size, DWORD* needed, DWORD* found, DWORD* resume)>;
 
-    SC_HANDLE Manager() const { return static_cast<SC_HANDLE>(m_hHandle); }
+    SC_HANDLE Manager() const { return static_cast<SC_HANDLE>(Handle()); }
     QLibStatus Enumerate(const char* function, const wchar_t* format, uint32_t serviceType, uint32_t serviceState,
                          void** services, uint32_t* count, const EnumCall& enumerate);
 
     SC_LOCK m_Lock = nullptr;
 };
-
-// The two-call fetch that every variable-size answer of the service manager goes through: a first call
-// without a buffer for the size, a process-heap buffer of exactly that size, a second call into it.
-struct QLibScBufferQuery {
-    const char* function;
-    // Makes the Windows call; reports the byte count still needed when it fails for lack of room.
-    std::function<BOOL(void* buffer, DWORD size, DWORD* needed)> call;
-    // Traces a failed call (second = the call with the buffer).
-    std::function<void(DWORD code, bool second)> traceFailure;
-    const wchar_t* allocFailedFormat; // takes the code and the byte count
-    DWORD moreDataError; // a second error besides ERROR_INSUFFICIENT_BUFFER that lets the first call go on
-    bool emptyOnFirstSuccess; // a first call that succeeds means "nothing to report"; else it is asserted
-};
-
-QLibStatus QLibFetchScBuffer(const QLibScBufferQuery& query, void** buffer);

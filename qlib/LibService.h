@@ -17,7 +17,7 @@ public:
     // A wait limit of this value never ends by time.
     static constexpr uint32_t NoTimeLimit = 0xFFFFFFFFu;
 
-    QLibService() = default;
+    QLibService();
     QLibService(const wchar_t* name, uint32_t access, const wchar_t* machine);
     QLibService(SC_HANDLE manager, const wchar_t* name, uint32_t access);
     ~QLibService() override;
@@ -60,7 +60,7 @@ public:
     static uint32_t TimeoutFromTimeLeft(int64_t timeLeft);
 
 private:
-    SC_HANDLE Service() const { return static_cast<SC_HANDLE>(m_hHandle); }
+    SC_HANDLE Service() const { return static_cast<SC_HANDLE>(Handle()); }
     QLibStatus QueryState(const char* function, DWORD* state);
     QLibStatus StopDependent(const ENUM_SERVICE_STATUSW& dependent, uint32_t timeout,
                              std::map<std::wstring, QLibStatus>& failures);

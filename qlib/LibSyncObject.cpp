@@ -6,7 +6,7 @@
 QLibStatus QLibSyncObject::Wait(DWORD milliseconds)
 {
     QLibStatus status;
-    DWORD result = WaitForSingleObject(m_hHandle, milliseconds);
+    DWORD result = WaitForSingleObject(Handle(), milliseconds);
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
         return QLibOk();
     }

@@ -62,7 +62,7 @@ QLibStatus QLibThread::Release()
 void QLibThread::Take(HANDLE handle, uint32_t threadId, uint32_t pid)
 {
     (void)Close();
-    m_hHandle = handle;
+    Hold(handle);
     m_Tid = threadId;
     m_Pid = pid;
 }
@@ -78,7 +78,7 @@ QLibStatus QLibThread::Open(uint32_t access, BOOL inherit, uint32_t threadId)
                    access);
         return status;
     }
-    m_hHandle = handle;
+    Hold(handle);
     m_Tid = threadId;
     return QLibOk();
 }
@@ -94,7 +94,7 @@ QLibStatus QLibThread::IsAlive(BOOL* alive)
     QLIB_ASSERT(IsValid());
     QLibStatus status;
     DWORD exitCode = 0;
-    if (!GetExitCodeThread(m_hHandle, &exitCode)) {
+    if (!GetExitCodeThread(Handle(), &exitCode)) {
         status = QLibLastError();
         QLIB_TRACE("QLibThread::IsAlive", L"(%d) GetExitCodeThread failed. tid=%d", status.GetCode(), m_Tid);
         return status;

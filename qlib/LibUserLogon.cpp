@@ -3,13 +3,11 @@
 #include "LibAssert.h"
 #include "LibLogger.h"
 
-// Some systems refuse to unload a profile that is still in use; that never decides a caller's result.
-QLibUserLogon::~QLibUserLogon()
+void QLibUnloadUserProfile::Close(const QLibLoadedProfile& loaded)
 {
-    QLibLoadedProfile loaded = m_Profile.release();
-    if (loaded.profile != nullptr && !UnloadUserProfile(loaded.token, loaded.profile))
+    if (!UnloadUserProfile(loaded.token, loaded.profile))
         QLIB_TRACE("QLibUserLogon::~QLibUserLogon", L"(%d) UnloadUserProfile failed. User=%s", GetLastError(),
-                   m_UserName.c_str());
+                   loaded.userName.c_str());
 }
 
 QLibStatus QLibUserLogon::Open(const wchar_t* domain, const wchar_t* userName, const wchar_t* password,
@@ -28,7 +26,7 @@ QLibStatus QLibUserLogon::Open(const wchar_t* domain, const wchar_t* userName, c
     profile.lpUserName = &m_UserName[0];
     if (!LoadUserProfileW(m_Token.get(), &profile))
         return QLibLastError();
-    m_Profile.reset({m_Token.get(), profile.hProfile});
+    m_Profile.reset({m_Token.get(), profile.hProfile, m_UserName});
     failedStep = EnvironmentStep;
     void* environment = nullptr;
     if (!CreateEnvironmentBlock(&environment, m_Token.get(), inheritEnvironment))

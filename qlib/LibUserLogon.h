@@ -9,12 +9,25 @@
 #include "LibOwners.h"
 #include "LibStatus.h"
 
+// A profile loaded for a token, with the user it was loaded for: unloading needs the token and the profile, and
+// a refused unload is traced with the user's name. The token has its own owner, which must outlive this one.
+struct QLibLoadedProfile {
+    HANDLE token = nullptr;
+    HANDLE profile = nullptr;
+    std::wstring userName;
+};
+// Some systems refuse to unload a profile that is still in use; that never decides a caller's result.
+struct QLibUnloadUserProfile {
+    static bool IsValid(const QLibLoadedProfile& loaded) { return loaded.profile != nullptr; }
+    static void Close(const QLibLoadedProfile& loaded);
+};
+using QLibProfileOwner = QLibUnique<QLibLoadedProfile, QLibUnloadUserProfile>;
+
 class QLibUserLogon {
 public:
     enum Step { LogonStep, ProfileStep, EnvironmentStep };
 
     QLibUserLogon() = default;
-    ~QLibUserLogon();
 
     QLibUserLogon(const QLibUserLogon&) = delete;
     QLibUserLogon& operator=(const QLibUserLogon&) = delete;

@@ -2,7 +2,6 @@
 
 #include "LibAssert.h"
 #include "LibLogger.h"
-#include "LibOwners.h"
 #include "LibNtDll.h"
 
 QLibStatus QLibObject::Close()
@@ -10,50 +9,50 @@ QLibStatus QLibObject::Close()
     return QLibOk();
 }
 
-QLibWin32Object::QLibWin32Object(HANDLE handle) : m_hHandle(handle)
+void QLibCloseHeldHandle::Close(const QLibHeldHandle& held)
 {
-    QLIB_ASSERT(IsValid());
+    if (held.kind == QLibHandleKind::ServiceManager) {
+        CloseServiceHandle(static_cast<SC_HANDLE>(held.value));
+        return;
+    }
+    if (!CloseHandle(held.value))
+        QLIB_TRACE("QLibWin32Object::Close", L"Failed to close handle. Error=%d.", GetLastError());
 }
 
-QLibWin32Object::~QLibWin32Object()
+QLibWin32Object::QLibWin32Object(HANDLE handle)
 {
-    (void)QLibWin32Object::Close();
+    Hold(handle);
+    QLIB_ASSERT(IsValid());
 }
 
 bool QLibWin32Object::IsValid() const
 {
-    return m_hHandle != nullptr && m_hHandle != INVALID_HANDLE_VALUE;
+    return m_Handle.IsValid();
 }
 
-// Never fails towards the caller; an invalid value such as INVALID_HANDLE_VALUE is left alone. The
-// object is the handle's owner, and a failed close is traced, so it closes the handle itself.
+// Never fails towards the caller; an invalid value such as INVALID_HANDLE_VALUE is left alone.
 QLibStatus QLibWin32Object::Close()
 {
-    if (QLibWin32Object::IsValid()) {
-        if (!CloseHandle(m_hHandle))
-            QLIB_TRACE("QLibWin32Object::Close", L"Failed to close handle. Error=%d.", GetLastError());
-        m_hHandle = nullptr;
-    }
+    if (m_Handle.IsValid())
+        m_Handle.reset();
     return QLibOk();
 }
 
 HANDLE QLibWin32Object::GetHandle() const
 {
-    return m_hHandle;
+    return Handle();
 }
 
 QLibStatus QLibWin32Object::Attach(HANDLE handle)
 {
     (void)Close();
-    m_hHandle = handle;
+    Hold(handle);
     return QLibOk();
 }
 
 HANDLE QLibWin32Object::Detach()
 {
-    HANDLE handle = m_hHandle;
-    m_hHandle = nullptr;
-    return handle;
+    return m_Handle.release().value;
 }
 
 QLibStatus QLibWin32Object::GetName(std::wstring& name) const
@@ -62,7 +61,7 @@ QLibStatus QLibWin32Object::GetName(std::wstring& name) const
     name.clear();
     QLibNtDll ntDll;
     QLibHeapOwner<void> buffer;
-    QLibStatus status = ntDll.GetObjectInformation(m_hHandle, ObjectNameInformation, buffer.put());
+    QLibStatus status = ntDll.GetObjectInformation(Handle(), ObjectNameInformation, buffer.put());
     if (status.IsFailed()) {
         QLIB_TRACE("QLibWin32Object::GetName", L"(%d) GetObjectInformation failed.", status.GetCode());
         return status;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "LibOwners.h"
 #include "LibStatus.h"
 
 class QLibObject {
@@ -14,11 +15,24 @@ public:
     virtual QLibStatus Close();
 };
 
+// The kinds of handle the objects hold, each released by its own call.
+enum class QLibHandleKind { Kernel, ServiceManager };
+
+// A held handle with its kind, so that one owner serves every kind; a kernel handle that fails to close is traced.
+struct QLibHeldHandle {
+    HANDLE value = nullptr;
+    QLibHandleKind kind = QLibHandleKind::Kernel;
+};
+struct QLibCloseHeldHandle {
+    static bool IsValid(const QLibHeldHandle& held) { return QLibKernelHandleValid::IsValid(held.value); }
+    static void Close(const QLibHeldHandle& held);
+};
+
 class QLibWin32Object : public QLibObject {
 public:
     QLibWin32Object() = default;
     explicit QLibWin32Object(HANDLE handle);
-    ~QLibWin32Object() override;
+    ~QLibWin32Object() override = default;
 
     QLibWin32Object(const QLibWin32Object&) = delete;
     QLibWin32Object& operator=(const QLibWin32Object&) = delete;
@@ -33,5 +47,13 @@ public:
     QLibStatus GetNameRelativeToBaseNamedObjects(std::wstring& name) const;
 
 protected:
-    HANDLE m_hHandle = nullptr;
+    // For the classes whose handles are no kernel handles.
+    explicit QLibWin32Object(QLibHandleKind kind) : m_Kind(kind) {}
+    HANDLE Handle() const { return m_Handle.get().value; }
+    // Holds the handle from now on; whatever was held before is released.
+    void Hold(HANDLE handle) { m_Handle.reset({handle, m_Kind}); }
+
+private:
+    QLibHandleKind m_Kind = QLibHandleKind::Kernel;
+    QLibUnique<QLibHeldHandle, QLibCloseHeldHandle> m_Handle;
 };

@@ -251,26 +251,31 @@ TEST_F(QLibNetAdapters, DeleteMatchesAddressAndMask)
     }
 }
 
-// A LocalAlloc that fails for one size without saying why, as not every allocator sets the last error.
-struct FailingLocalAlloc {
+// An allocator that fails for one size without saying why, as not every allocator sets the last error.
+template <typename Result, typename... Leading>
+struct FailingAlloc {
     static inline SIZE_T size = 0;
-    static inline decltype(&LocalAlloc) original = nullptr;
+    static inline Result(WINAPI* original)(Leading..., SIZE_T) = nullptr;
 
-    static HLOCAL WINAPI Call(UINT flags, SIZE_T bytes)
+    static Result WINAPI Call(Leading... leading, SIZE_T bytes)
     {
         if (bytes != size)
-            return original(flags, bytes);
+            return original(leading..., bytes);
         SetLastError(ERROR_SUCCESS);
         return nullptr;
     }
 };
+using FailingHeapAlloc = FailingAlloc<LPVOID, HANDLE, DWORD>;
+using FailingLocalAlloc = FailingAlloc<HLOCAL, UINT>;
 
 TEST_F(QLibNetAdapters, AllocationFailuresAreReported)
 {
-    ImportHook patch(self, "LocalAlloc", reinterpret_cast<void*>(&FailingLocalAlloc::Call));
-    FailingLocalAlloc::original = patch.Original<decltype(&LocalAlloc)>();
+    ImportHook heap(self, "HeapAlloc", reinterpret_cast<void*>(&FailingHeapAlloc::Call));
+    FailingHeapAlloc::original = heap.Original<decltype(&HeapAlloc)>();
+    ImportHook local(self, "LocalAlloc", reinterpret_cast<void*>(&FailingLocalAlloc::Call));
+    FailingLocalAlloc::original = local.Original<decltype(&LocalAlloc)>();
 
-    FailingLocalAlloc::size = FakeAdapterList::ListBytes();
+    FailingHeapAlloc::size = FakeAdapterList::ListBytes();
     QLibNet snapshot;
     EXPECT_TRUE(IsStatus(snapshot.Open(), QLIB_ERR_WIN32, ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_FALSE(snapshot.IsValid());

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "ImportHook.h"
 #include "LibAccessToken.h"
 #include "LibThread.h"
 #include "ProcessTesting.h"
@@ -121,6 +122,68 @@ TEST_F(QLibAccessTokenTest, GetInformationWithoutQueryRightFails)
     EXPECT_TRUE(token.GetInformation(TokenUser, &buffer).Is(QLIB_ERR_WIN32, ERROR_ACCESS_DENIED));
     EXPECT_EQ(nullptr, buffer);
     EXPECT_TRUE(Traced("QLibAccessToken::GetInformation", L"(5) GetTokenInformation failed."));
+}
+
+// GetTokenInformation whose answer grows by 64 bytes each time a fill is refused, as a token's groups can
+// between the size query and the fill. Refused fills say so as Windows does, with the size they would need.
+struct GrowingTokenInformation {
+    static inline int refusals = 0;
+    static inline int calls = 0;
+    static inline DWORD grown = 0;
+    static inline decltype(&GetTokenInformation) original = nullptr;
+
+    static BOOL WINAPI Call(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, void* buffer, DWORD size, DWORD* needed)
+    {
+        ++calls;
+        if (buffer == nullptr) {
+            BOOL done = original(token, infoClass, buffer, size, needed);
+            *needed += grown;
+            return done;
+        }
+        if (refusals > 0) {
+            --refusals;
+            grown += 64;
+            *needed = size + 64;
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        return original(token, infoClass, buffer, size, needed);
+    }
+};
+
+struct GrowthCase {
+    int refusals;
+    DWORD code; // 0: the information is read
+    int calls;
+};
+
+// Each refused fill costs a new size query and fill; the third refusal in a row ends the query.
+const GrowthCase growthCases[] = {
+    {0, 0, 2},
+    {1, 0, 4},
+    {2, 0, 6},
+    {3, ERROR_INSUFFICIENT_BUFFER, 6},
+};
+
+TEST_F(QLibAccessTokenTest, InformationThatGrowsBetweenSizeAndFillIsAskedForAgain)
+{
+    QLibProcessToken token(GetCurrentProcess(), TOKEN_QUERY);
+    ASSERT_TRUE(token.IsValid());
+    ImportHook hook(GetModuleHandleW(nullptr), "GetTokenInformation",
+                    reinterpret_cast<void*>(&GrowingTokenInformation::Call));
+    ASSERT_TRUE(hook.Active());
+    GrowingTokenInformation::original = hook.Original<decltype(&GetTokenInformation)>();
+    for (const GrowthCase& row : growthCases) {
+        GrowingTokenInformation::refusals = row.refusals;
+        GrowingTokenInformation::calls = 0;
+        GrowingTokenInformation::grown = 0;
+        QLibHeapOwner<void> buffer;
+        QLibStatus status = token.GetInformation(TokenUser, buffer.put());
+        EXPECT_TRUE(status.Is(row.code == 0 ? QLIB_ERR_NONE : QLIB_ERR_WIN32, row.code)) << row.refusals;
+        EXPECT_EQ(row.calls, GrowingTokenInformation::calls) << row.refusals;
+        const auto* user = static_cast<const TOKEN_USER*>(buffer.get());
+        EXPECT_EQ(row.code == 0, user != nullptr && IsValidSid(user->User.Sid)) << row.refusals;
+    }
 }
 
 TEST_F(QLibAccessTokenTest, EnablePrivilegeReportsLookupButNotMissingPrivilege)
