@@ -113,8 +113,8 @@ protected:
         clock.SleepForRealUpTo(100); // the service's start and stop are polled in real time
         uint64_t begin = ClockHook::TickMs();
         CTollanAttrib attrib;
-        EXPECT_TRUE(IsOK(ParseFixture(attrib, *m_Sap, setup.kind,
-                                      {{"EPProgramTimeout", std::to_string(EPProgramTimeout)}})));
+        EXPECT_TRUE(
+            IsOK(ParseFixture(attrib, *m_Sap, setup.kind, {{"EPProgramTimeout", std::to_string(EPProgramTimeout)}})));
         if (before)
             clock.ShiftWallClock(shift);
         else if (setup.movedAtPause > 0)
