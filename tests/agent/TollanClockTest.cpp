@@ -52,7 +52,7 @@ const ScenarioSetup& SetupOf(Scenario scenario)
 class SlowStart {
 public:
     SlowStart(const SapFixture& sap, ClockHook& clock, int64_t shift)
-        : m_Thread([this, &sap, &clock, shift] {
+        : m_Thread([&sap, &clock, shift] {
               for (int polls = 0; polls < 1500 && !ToolRunning(sap, L"startsap.exe"); ++polls)
                   Sleep(20);
               clock.Advance(25000);
