@@ -141,6 +141,6 @@ private:
     uint32_t m_Timeout = 0;
     // When the entry point's call began: its attributes are the first thing it makes.
     uint64_t m_CallStart = CTollanTimeLeft::Now();
-    // The call's time left while its timeout is still being validated.
+    // The call's time left for validation, which runs before the call's timeout is found.
     CTollanTimeLeft m_CheckTime{m_CallStart, 0};
 };
