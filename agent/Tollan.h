@@ -1,6 +1,6 @@
 #pragma once
 // The instance operations on one SAP instance, built fresh by each entry point: the process-level state,
-// kill, clean and offline, the SAP log record and the clock that every operation's time budget is counted on.
+// kill, clean and offline, the SAP log record and its time of day.
 
 #include <cstdint>
 #include <set>
@@ -71,7 +71,8 @@ public:
     // never fails for its log record; a file that cannot be written is reported through message 10187.
     static QLibStatus _LogSAP(const std::wstring& sapHome, const std::wstring& sapSid, const std::wstring& instName,
                               uint32_t action);
-    // Milliseconds of the system clock (since 1601, UTC).
+    // Milliseconds of the time of day (since 1601, UTC). It jumps when the clock is set, so no budget is
+    // counted on it: CTollanTimeLeft counts on a clock that only moves forward.
     static uint64_t _GetCurrentTimeMs();
     // "DD-Mon-YYYY hh:mm:ss" in UTC.
     static std::wstring _GetDateTimeString();

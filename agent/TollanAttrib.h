@@ -80,6 +80,9 @@ public:
     std::wstring GetInstNumber() const;
     // Milliseconds the entry point's programs may take: (timeout - EPProgramTimeout) x 1000, never below 0.
     int64_t GetTimeBudget() const;
+    // The entry point call's time left: its budget, counted from when the call made its attributes. Validation
+    // and the operation after it draw on this one budget, as the framework's timeout counts from the call.
+    CTollanTimeLeft GetTimeLeft() const { return CTollanTimeLeft(m_CallStart, GetTimeBudget()); }
 
 protected:
     virtual QLibStatus _CheckArgs(int32_t kind);
@@ -93,7 +96,7 @@ private:
     static uint32_t TimeoutOf(uint32_t kind);
     // (timeout - EPProgramTimeout) x 1000 milliseconds, never below 0.
     static int64_t BudgetOf(uint32_t timeout, int32_t epProgramTimeout);
-    // What is left of the entry point's budget since validation began: the account checks share it.
+    // What is left of the entry point's budget for the account checks.
     int64_t CheckTimeLeft() const;
     bool ReadArgs(ArgReader& args);
     void Normalise();
@@ -136,6 +139,8 @@ private:
     int32_t m_EPProgramTimeout = 0;
     std::vector<std::wstring> m_ProcMon;
     uint32_t m_Timeout = 0;
-    // Read by the const checks; each reading may only lower it.
-    mutable CTollanTimeLeft m_CheckTime{0};
+    // When the entry point's call began: its attributes are the first thing it makes.
+    uint64_t m_CallStart = CTollanTimeLeft::Now();
+    // The call's time left for validation, which runs before the call's timeout is found.
+    CTollanTimeLeft m_CheckTime{m_CallStart, 0};
 };

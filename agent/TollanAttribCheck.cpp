@@ -182,8 +182,8 @@ QLibStatus CTollanAttrib::_CheckArgs(int32_t kind)
         {Online, &CTollanAttrib::CheckEnqSrvResName},
         {Online, &CTollanAttrib::CheckMonitorProgram},
     };
-    // The directory lookups of the checks may take no longer than the entry point has.
-    m_CheckTime = CTollanTimeLeft(BudgetOf(TimeoutOf(static_cast<uint32_t>(kind)), m_EPProgramTimeout));
+    // The directory lookups of the checks may take no longer than the entry point has left.
+    m_CheckTime = CTollanTimeLeft(m_CallStart, BudgetOf(TimeoutOf(static_cast<uint32_t>(kind)), m_EPProgramTimeout));
     uint32_t bit = kind >= 0 && kind < 32 ? KindBit(kind) : 0;
     for (const auto& entry : checks) {
         if ((entry.kinds & bit) == 0)

@@ -274,7 +274,7 @@ QLibStatus CTollan::Clean(const CTollanAttrib& attrib, uint32_t /*reason*/, uint
 {
     const char* function = CleanFunction;
     operation = TOLLAN_OP_CLEAN;
-    CTollanTimeLeft timeLeft(attrib.GetTimeBudget());
+    CTollanTimeLeft timeLeft = attrib.GetTimeLeft();
     *killFailed = 0;
     std::wstring directory;
     std::wstring command;

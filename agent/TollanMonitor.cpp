@@ -357,13 +357,12 @@ uint32_t StateOfMonitorProgramExit(uint32_t exitCode)
 
 QLibStatus CTollan::Monitor(CTollanAttrib& attrib, uint32_t* state)
 {
-    int64_t budget = attrib.GetTimeBudget();
-    CTollanTimeLeft timeLeft(budget);
+    CTollanTimeLeft timeLeft = attrib.GetTimeLeft();
     *state = TOLLAN_STATE_UNKNOWN;
     operation = TOLLAN_OP_MONITOR;
 
     QLIB_TRACE(MonitorFn, L"Perform the process level check(first level monitor).");
-    QLibStatus status = _FirstLevelMonitor(attrib, state, budget);
+    QLibStatus status = _FirstLevelMonitor(attrib, state, timeLeft.Get());
     if (status.IsFailed()) {
         QLIB_TRACE_FAILED(MonitorFn, L"Failed to perform process level check.", status);
         return status;

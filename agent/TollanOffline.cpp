@@ -70,13 +70,12 @@ QLibStatus CTollan::Offline(const CTollanAttrib& attrib, uint32_t* result)
 {
     const char* function = OfflineFunction;
     operation = TOLLAN_OP_OFFLINE;
-    int64_t budget = attrib.GetTimeBudget();
-    CTollanTimeLeft timeLeft(budget);
+    CTollanTimeLeft timeLeft = attrib.GetTimeLeft();
     *result = 0;
 
     QLIB_TRACE(function, L"Performing process level check before Offline.");
     uint32_t state = TOLLAN_STATE_UNKNOWN;
-    QLibStatus status = _FirstLevelMonitor(attrib, &state, budget);
+    QLibStatus status = _FirstLevelMonitor(attrib, &state, timeLeft.Get());
     if (status.IsFailed()) {
         QLIB_TRACE_FAILED(function, L"Process level check failed before calling Offline.", status);
         TOLLAN_MSG(TARNAG_SEV_FAILURE, function, Source, 10106, L"Process level check failed before calling Offline.");

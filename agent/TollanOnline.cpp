@@ -185,8 +185,7 @@ int32_t Seconds(int64_t ms)
 class OnlineCall {
 public:
     OnlineCall(CTollan& tollan, CTollanAttrib& attrib)
-        : m_Tollan(tollan), m_Attrib(attrib), m_Budget(attrib.GetTimeBudget()), m_TimeLeft(m_Budget),
-          m_Password(attrib.GetSAPAdminPassword())
+        : m_Tollan(tollan), m_Attrib(attrib), m_TimeLeft(attrib.GetTimeLeft()), m_Password(attrib.GetSAPAdminPassword())
     {
     }
 
@@ -209,7 +208,6 @@ private:
 
     CTollan& m_Tollan;
     CTollanAttrib& m_Attrib;
-    int64_t m_Budget;
     CTollanTimeLeft m_TimeLeft;
     CTollanPassword m_Password;
     uint32_t m_State = TOLLAN_STATE_UNKNOWN; // jcmon's answer
@@ -219,7 +217,7 @@ QLibStatus OnlineCall::Run()
 {
     uint32_t state = TOLLAN_STATE_UNKNOWN;
     QLIB_TRACE(Function, L"Performing process level check before Online.");
-    QLibStatus status = m_Tollan._FirstLevelMonitor(m_Attrib, &state, m_Budget);
+    QLibStatus status = m_Tollan._FirstLevelMonitor(m_Attrib, &state, TimeLeft());
     if (status.IsFailed()) {
         ONLINE_MSG(TARNAG_SEV_FAILURE, 10062, L"Process level check failed before calling Online [%d 0x%.08X].",
                    status.GetType(), status.GetCode());

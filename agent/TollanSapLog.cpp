@@ -1,4 +1,4 @@
-// The SAP log record and the agent's clock.
+// The SAP log record, the time of day it carries, and the forward clock that budgets are counted on.
 
 #include <windows.h>
 
@@ -92,19 +92,17 @@ uint64_t CTollan::_GetCurrentTimeMs()
     return units.QuadPart / 10000;
 }
 
-CTollanTimeLeft::CTollanTimeLeft(int64_t budget)
-    : m_Start(CTollan::_GetCurrentTimeMs()), m_Budget(budget), m_Left(budget)
+uint64_t CTollanTimeLeft::Now()
 {
+    return GetTickCount64();
 }
 
-int64_t CTollanTimeLeft::Get()
+int64_t CTollanTimeLeft::Get() const
 {
-    uint64_t now = CTollan::_GetCurrentTimeMs();
-    // Before the start (a clock set back) no time has passed; the least of both readings counts.
+    uint64_t now = Now();
     uint64_t elapsed = now > m_Start ? now - m_Start : 0;
     // Bounded so that the difference cannot wrap; any such span is far past every budget.
-    m_Left = std::min(m_Left, m_Budget - static_cast<int64_t>(std::min<uint64_t>(elapsed, INT64_MAX / 2)));
-    return m_Left;
+    return m_Budget - static_cast<int64_t>(std::min<uint64_t>(elapsed, INT64_MAX / 2));
 }
 
 std::wstring CTollan::_GetDateTimeString()

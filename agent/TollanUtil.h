@@ -36,9 +36,17 @@ public:
     static QLibStatus DoesExistTarnResource(std::wstring resourceName, uint8_t* exists);
     // An unknown user is a failure (directory, 3) with the flag cleared. timeLeft: the entry point's signed
     // time left in milliseconds; a directory that has not answered by then is a time-out (2, 258), and the
-    // lookup still running ends on its own.
+    // lookup still running ends on its own. While MaxOutstandingLookups lookups are still running, the check
+    // is a time-out at once and starts none.
     static QLibStatus DoesExistUser(const std::wstring& user, const std::wstring& domain, uint8_t* exists,
                                     int64_t timeLeft);
+    // A directory that takes connections and never answers holds each lookup's thread until the connection
+    // breaks, for hours when a domain controller is in trouble, and every check against it would leave one
+    // more thread in the framework's process, which all the cluster's agents share. A call runs its checks one
+    // after another and a directory that answers does so in milliseconds, so the lookups of calls running side
+    // by side seldom overlap and 8 leave room for eight at once; a silent directory then holds no more than 8
+    // threads, whatever the number of resources and however long it stays silent.
+    static constexpr int MaxOutstandingLookups = 8;
     static QLibStatus IsValidHostName(const std::wstring& name, uint8_t* valid);
     static QLibStatus IsValidDomainName(const std::wstring& name, uint8_t* valid);
     static QLibStatus IsServiceRunning(const std::wstring& service, uint32_t* running);

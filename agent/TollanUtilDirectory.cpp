@@ -1,8 +1,10 @@
 // Whether an account exists: a lookup in the directory, on a thread of its own, so that a directory server
-// that takes the connection and never answers holds the caller no longer than its time left.
+// that takes the connection and never answers holds the caller no longer than its time left, and the process
+// no more than a few such threads.
 
 #include <ole2.h>
 
+#include <atomic>
 #include <memory>
 
 #include "LibADObject.h"
@@ -15,6 +17,37 @@ namespace {
 
 const char LookupFn[] = "CTollanUtil::DoesExistUser";
 
+// Lookups whose threads still run in this process, stuck ones included.
+std::atomic<int> g_OutstandingLookups{0};
+
+// One of the places for outstanding lookups, held by the lookup's thread until it ends.
+class LookupPlace {
+public:
+    LookupPlace() = default;
+    ~LookupPlace()
+    {
+        if (m_Held)
+            g_OutstandingLookups.fetch_sub(1);
+    }
+    LookupPlace(const LookupPlace&) = delete;
+    LookupPlace& operator=(const LookupPlace&) = delete;
+
+    // False, holding none, when every place is taken.
+    bool Take()
+    {
+        int taken = g_OutstandingLookups.load();
+        do {
+            if (taken >= CTollanUtil::MaxOutstandingLookups)
+                return false;
+        } while (!g_OutstandingLookups.compare_exchange_weak(taken, taken + 1));
+        m_Held = true;
+        return true;
+    }
+
+private:
+    bool m_Held = false;
+};
+
 // What the caller and the lookup's thread share. Each holds a reference, so a caller that stopped waiting
 // leaves the thread nothing of the caller's to write to, and the last one to let go frees it.
 struct UserLookup {
@@ -24,11 +57,12 @@ struct UserLookup {
     const wchar_t* failedCall = L"QLibADObject::Initialize";
 };
 
-// What the thread is handed: its reference, and one on the module that holds its code, which it gives back
-// only as it ends.
+// What the thread is handed: its reference, its place among the outstanding lookups, and a reference on the
+// module that holds its code, which it gives back only as it ends.
 struct LookupHandover {
     std::shared_ptr<UserLookup> lookup;
-    HMODULE module;
+    LookupPlace place;
+    HMODULE module = nullptr;
 };
 
 // The directory's answer for a user it does not know.
@@ -73,7 +107,7 @@ DWORD WINAPI LookupThread(void* parameter)
 }
 
 // The lookup on a thread of its own, which owns the handover from then on.
-QLibStatus StartLookup(const std::shared_ptr<UserLookup>& lookup, QLibHandleOwner* thread)
+QLibStatus StartLookup(std::unique_ptr<LookupHandover> handover, QLibHandleOwner* thread)
 {
     QLibModuleOwner module;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&LookupThread),
@@ -82,7 +116,7 @@ QLibStatus StartLookup(const std::shared_ptr<UserLookup>& lookup, QLibHandleOwne
         QLIB_TRACE_FAILED(LookupFn, L"GetModuleHandleExW", status);
         return status;
     }
-    auto handover = std::make_unique<LookupHandover>(LookupHandover{lookup, module.get()});
+    handover->module = module.get();
     thread->reset(CreateThread(nullptr, 0, &LookupThread, handover.get(), 0, nullptr));
     if (!thread->IsValid()) {
         QLibStatus status = QLibLastError();
@@ -98,9 +132,16 @@ QLibStatus StartLookup(const std::shared_ptr<UserLookup>& lookup, QLibHandleOwne
 QLibStatus AwaitLookup(const std::wstring& user, int64_t timeLeft)
 {
     if (timeLeft > 0) {
+        auto handover = std::make_unique<LookupHandover>();
+        if (!handover->place.Take()) {
+            QLIB_TRACE(LookupFn, L"[%d] lookups are still waiting for the directory: user [%s] is not looked up.",
+                       CTollanUtil::MaxOutstandingLookups, user.c_str());
+            return QLibWin32Failure(WAIT_TIMEOUT);
+        }
         auto lookup = std::make_shared<UserLookup>(user);
+        handover->lookup = lookup;
         QLibHandleOwner thread;
-        QLibStatus status = StartLookup(lookup, &thread);
+        QLibStatus status = StartLookup(std::move(handover), &thread);
         if (status.IsFailed())
             return status;
         DWORD waited = WaitForSingleObject(thread.get(), QLibService::TimeoutFromTimeLeft(timeLeft));

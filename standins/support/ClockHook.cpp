@@ -33,6 +33,13 @@ void WINAPI ClockFileTime(LPFILETIME time)
     time->dwHighDateTime = static_cast<DWORD>(now >> 32);
 }
 
+void WINAPI ClockSystemTime(LPSYSTEMTIME time)
+{
+    FILETIME now;
+    ClockFileTime(&now);
+    FileTimeToSystemTime(&now, time);
+}
+
 } // namespace
 
 ClockHook::ClockHook(HMODULE module)
@@ -44,6 +51,7 @@ ClockHook::ClockHook(HMODULE module)
         {"GetTickCount64", reinterpret_cast<const void*>(&ClockTickCount64)},
         {"GetSystemTimeAsFileTime", reinterpret_cast<const void*>(&ClockFileTime)},
         {"GetSystemTimePreciseAsFileTime", reinterpret_cast<const void*>(&ClockFileTime)},
+        {"GetSystemTime", reinterpret_cast<const void*>(&ClockSystemTime)},
     };
     for (const auto& [function, replacement] : replacements)
         m_hooks[function] = std::make_unique<ImportHook>(module, function, replacement);
@@ -87,6 +95,8 @@ void ClockHook::SleepFor(DWORD ms)
     }
     g_clockHook->m_journal.Add(L"Sleep " + std::to_wstring(ms));
     g_clockHook->m_offset += ms;
+    if (++g_clockHook->m_sleeps == g_clockHook->m_shiftAtSleep)
+        g_clockHook->m_wallShift += g_clockHook->m_pendingShift;
     // Gives the other threads their turn, as a real sleep would.
     SwitchToThread();
 }

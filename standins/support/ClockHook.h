@@ -1,10 +1,11 @@
 #pragma once
 
 // A virtual clock for a module: its Sleep returns at once and moves the clock on instead, so every time
-// budget can be reached without waiting. The clock is the real one plus what was slept and advanced:
-// GetTickCount, GetTickCount64, GetSystemTimeAsFileTime and GetSystemTimePreciseAsFileTime read it, and a test
-// may also set the wall clock back alone, as an administrator may. The journal holds "Sleep MS" per sleep.
-// One clock hook at a time per process.
+// budget can be reached without waiting. The clock is the real one plus what was slept and advanced: the
+// forward clock (GetTickCount, GetTickCount64) and the time of day (GetSystemTimeAsFileTime,
+// GetSystemTimePreciseAsFileTime, GetSystemTime) read it, and a test may also move the time of day alone, back
+// or forward, as an administrator may, at once or after a number of sleeps. The journal holds "Sleep MS" per
+// sleep. One clock hook at a time per process.
 
 #include <windows.h>
 
@@ -30,6 +31,13 @@ public:
     void Advance(int64_t ms) { m_offset += ms; }
     // Moves only the wall clock (the system time) by ms, e.g. back with a negative value.
     void ShiftWallClock(int64_t ms) { m_wallShift += ms; }
+    // The same once the module has made its sleeps-th journalled sleep since the hook was made, before that
+    // sleep returns.
+    void ShiftWallClockAtSleep(size_t sleeps, int64_t ms)
+    {
+        m_pendingShift = ms;
+        m_shiftAtSleep = sleeps;
+    }
     // Sleeps of at most ms then pass for real and stay out of the journal: polls of another process's progress
     // (a service's stop) see it move, while the module's long pauses still cost no real time.
     void SleepForRealUpTo(DWORD ms) { m_realUpTo = ms; }
@@ -44,6 +52,9 @@ private:
     std::atomic<int64_t> m_offset{0};
     std::atomic<int64_t> m_wallShift{0};
     std::atomic<DWORD> m_realUpTo{0};
+    std::atomic<size_t> m_sleeps{0};
+    std::atomic<size_t> m_shiftAtSleep{0};
+    std::atomic<int64_t> m_pendingShift{0};
     HookJournal m_journal;
     std::map<std::string, std::unique_ptr<ImportHook>> m_hooks;
 };

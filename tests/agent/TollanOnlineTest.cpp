@@ -12,14 +12,14 @@
 
 namespace {
 
-// The agent's clock for budget boundaries: the system time stands still (or, running, follows the real one)
+// The agent's clock for budget boundaries: the forward clock stands still (or, running, follows the real one)
 // and moves on by what the agent sleeps for its re-checks, which return at once. Short sleeps (polls of a
 // service or a process) stay real.
 class TestClock {
 public:
     TestClock(bool running)
-        : m_Running(running), m_Base(RealTime()),
-          m_Time(TestModule(), "GetSystemTimeAsFileTime", reinterpret_cast<const void*>(&Now)),
+        : m_Running(running), m_Base(RealTicks()),
+          m_Time(TestModule(), "GetTickCount64", reinterpret_cast<const void*>(&Now)),
           m_Sleep(TestModule(), "Sleep", reinterpret_cast<const void*>(&Pause))
     {
         s_Clock = this;
@@ -36,18 +36,8 @@ private:
         return reinterpret_cast<Function>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
     }
-    static uint64_t RealTime()
-    {
-        FILETIME now;
-        Real<decltype(&GetSystemTimeAsFileTime)>("GetSystemTimeAsFileTime")(&now);
-        return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    }
-    static void WINAPI Now(LPFILETIME time)
-    {
-        uint64_t now = (s_Clock->m_Running ? RealTime() : s_Clock->m_Base) + s_Clock->m_Advanced * 10000;
-        time->dwLowDateTime = static_cast<DWORD>(now);
-        time->dwHighDateTime = static_cast<DWORD>(now >> 32);
-    }
+    static uint64_t RealTicks() { return Real<decltype(&GetTickCount64)>("GetTickCount64")(); }
+    static ULONGLONG WINAPI Now() { return (s_Clock->m_Running ? RealTicks() : s_Clock->m_Base) + s_Clock->m_Advanced; }
     static void WINAPI Pause(DWORD ms)
     {
         if (ms < 1000)

@@ -127,7 +127,19 @@ TEST(ImportHooks, ClockMovesOnBySleepsAndTheWallClockAloneCanGoBack)
     auto value = [](const FILETIME& t) { return (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
     EXPECT_LT(value(after), value(before) - 3000000LL * 10000);
     EXPECT_GE(GetTickCount64() - tick, 3600000u) << "the elapsed-time clock did not go back";
-    EXPECT_THAT(clock.Journal(), ElementsAre(L"Sleep 3600000"));
+    // Set forward by a day as the third sleep is made: the time of day moves, in both its forms.
+    clock.ShiftWallClockAtSleep(3, 24 * 3600000LL);
+    SYSTEMTIME day;
+    GetSystemTime(&day);
+    Sleep(1000);
+    GetSystemTimeAsFileTime(&after);
+    EXPECT_LT(value(after), value(before) - 3000000LL * 10000) << "one sleep: not moved yet";
+    Sleep(1000);
+    SYSTEMTIME nextDay;
+    GetSystemTime(&nextDay);
+    EXPECT_NE(day.wDay, nextDay.wDay);
+    EXPECT_LT(GetTickCount64() - tick, 3660000u) << "the forward clock moved only by the sleeps";
+    EXPECT_THAT(clock.Journal(), ElementsAre(L"Sleep 3600000", L"Sleep 1000", L"Sleep 1000"));
 }
 
 TEST(ImportHooks, LedgerListsWhatWasNotReleased)
