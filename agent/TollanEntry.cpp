@@ -8,6 +8,7 @@
 #include "TollanAgent.h"
 #include "TollanAttrib.h"
 #include "TollanLog.h"
+#include "TollanOwners.h"
 
 namespace {
 
@@ -37,14 +38,11 @@ void NoThrow(Action action)
 // A failed cluster call, with the two numbers of the API's last error record.
 void TraceClusterError(const char* function, const wchar_t* format, const char* name = nullptr)
 {
-    const TarnError* error = TarnApiGetLastError();
-    uint32_t number = error == nullptr ? 0 : error->number;
-    uint32_t code = error == nullptr ? 0 : error->code;
+    CTollanTarnError error;
     if (name == nullptr)
-        QLIB_TRACE(function, format, number, code);
+        QLIB_TRACE(function, format, error.Number(), error.Code());
     else
-        QLIB_TRACE(function, format, name, number, code);
-    TarnFreeError();
+        QLIB_TRACE(function, format, name, error.Number(), error.Code());
 }
 
 // Start-up steps 5 to 7; stops at the first failure, leaving the rest undone.
@@ -57,16 +55,14 @@ void ConnectCluster()
         return;
     }
     for (const CTollanTimeoutAttr& timeout : g_TollanTimeouts) {
-        TarnAttr* attr = nullptr;
-        if (TarnObjGetAttribute(cluster, TARN_OBJ_TYPE, TypeName, timeout.name, nullptr, &attr, 0) != 0) {
+        CTollanTarnAttrOwner attr;
+        if (TarnObjGetAttribute(cluster, TARN_OBJ_TYPE, TypeName, timeout.name, nullptr, attr.put(), 0) != 0) {
             TraceClusterError(StartupFn, L"TarnObjGetAttribute() for %S failed with error [%d, 0x%.08X].",
                               timeout.name);
             return;
         }
-        if (attr != nullptr) {
-            TollanStoreTimeout(timeout, attr);
-            TarnFreeAttr(&attr);
-        }
+        if (attr.get() != nullptr)
+            TollanStoreTimeout(timeout, attr.get());
     }
     for (const CTollanTimeoutAttr& timeout : g_TollanTimeouts) {
         *timeout.registration = TarnObjRegister(cluster, TARN_OBJ_TYPE, TypeName, timeout.name, TARN_EVENT_ATTR_CHANGED,

@@ -21,6 +21,9 @@ struct CTollanTarnArgListFree : QLibNonNull {
 struct CTollanTarnStrFree : QLibNonNull {
     static void Close(char* text) { TarnFreeStr(&text); }
 };
+struct CTollanTarnAttrFree : QLibNonNull {
+    static void Close(TarnAttr* attr) { TarnFreeAttr(&attr); }
+};
 // The C runtime's heap, which the framework's cookie store shares with the agent.
 struct CTollanCrtFree : QLibNonNull {
     static void Close(void* memory) { free(memory); }
@@ -33,6 +36,7 @@ struct CTollanVirtualFree : QLibNonNull {
 using CTollanTarnMemOwner = QLibUnique<wchar_t*, CTollanTarnMemFree>;
 using CTollanTarnArgListOwner = QLibUnique<wchar_t**, CTollanTarnArgListFree>;
 using CTollanTarnStrOwner = QLibUnique<char*, CTollanTarnStrFree>;
+using CTollanTarnAttrOwner = QLibUnique<TarnAttr*, CTollanTarnAttrFree>;
 using CTollanCrtTextOwner = QLibUnique<wchar_t*, CTollanCrtFree>;
 using CTollanOutputOwner = QLibUnique<wchar_t*, CTollanVirtualFree>;
 

@@ -80,10 +80,10 @@ void LookUp(UserLookup& lookup)
         lookup.status = QLibFailure(QLIB_ERR_COM, static_cast<uint32_t>(apartment.Result()));
         return;
     }
+    // Made after the apartment, so released before the thread leaves it.
     QLibADObject account;
     lookup.status = account.Initialize(lookup.user.c_str(), L"user", QLibADObject::DefaultNamingContext, nullptr,
                                        nullptr, nullptr);
-    (void)account.Close();
 }
 
 void RunHandover(LookupHandover* handover) noexcept
