@@ -204,12 +204,16 @@ QLibStatus QLibSCM::QueryLockStatus(QUERY_SERVICE_LOCK_STATUSW** lockStatus)
 QLibStatus QLibSCM::Lock()
 {
     QLIB_ASSERT(IsValid());
-    m_Lock = LockServiceDatabase(Manager());
-    if (m_Lock == nullptr) {
+    // The database takes one lock: asking again while holding it would be refused, and the held lock lost.
+    if (m_Lock != nullptr)
+        return QLibOk();
+    SC_LOCK lock = LockServiceDatabase(Manager());
+    if (lock == nullptr) {
         QLibStatus status = QLibLastError();
         QLIB_TRACE("QLibSCM::Lock", L"(%d) Failed to lock service database.", status.GetCode());
         return status;
     }
+    m_Lock = lock;
     return QLibOk();
 }
 

@@ -195,6 +195,35 @@ TEST_F(QLibSCMTest, LockIsReleasedByUnlockAndByClose)
     EXPECT_FALSE(manager.IsValid());
 }
 
+// Windows gives the database one lock at a time and refuses (1055) the next until it is released; Wine's lock is a
+// fake that never refuses, so the database's lock is played by a redirect.
+TEST_F(QLibSCMTest, LockAskedForAgainKeepsTheHeldOneUntilClose)
+{
+    static SC_LOCK held;
+    held = nullptr;
+    ImportPatch lock("LockServiceDatabase", reinterpret_cast<void*>(+[](SC_HANDLE) -> SC_LOCK {
+                         if (held != nullptr) {
+                             SetLastError(ERROR_SERVICE_DATABASE_LOCKED);
+                             return nullptr;
+                         }
+                         return held = reinterpret_cast<SC_LOCK>(0x10c4);
+                     }));
+    ImportPatch unlock("UnlockServiceDatabase", reinterpret_cast<void*>(+[](SC_LOCK released) -> BOOL {
+                           if (released == nullptr || released != held) {
+                               SetLastError(ERROR_INVALID_SERVICE_LOCK);
+                               return FALSE;
+                           }
+                           held = nullptr;
+                           return TRUE;
+                       }));
+    QLibSCM other(nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_TRUE(IsOK(manager.Lock()));
+    EXPECT_TRUE(IsOK(manager.Lock()));
+    EXPECT_FALSE(IsOK(other.Lock())) << "the database is still locked";
+    EXPECT_TRUE(IsOK(manager.Close()));
+    EXPECT_TRUE(IsOK(other.Lock())) << "Close released the lock it held";
+}
+
 // The manager here opens the local database for any machine name, so the refusal is scripted.
 TEST(QLibSCM, FailedOpenNamesTheMachine)
 {
