@@ -7,7 +7,7 @@ case "$what" in
     demo | test) ;;
     *) echo "usage: $0 demo|test" >&2; exit 2 ;;
 esac
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" "$what"
 "$root/scripts/build.sh"
 if [ "$what" = test ]; then
     "$root/scripts/format.sh" --check

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks for building and testing (run as root).
+# Installs what a fresh Debian 12 machine lacks for building and testing (run as root); "demo" leaves out what only
+# the tests need.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -70,7 +71,7 @@ install_missing "${packages[@]}"
 # Some virtual machines run 64-bit programs only: there the 32-bit build's tests run in a small virtual machine of
 # their own (scripts/vm32), which needs the emulator, busybox and a kernel.
 . "$root/scripts/wine-env.sh"
-if ! wine_runs_32bit; then
+if [ "${1:-test}" = test ] && ! wine_runs_32bit; then
     install_missing qemu-system-x86 busybox-static
     unpack_kernel "$build/vm32/kernel"
 fi

@@ -2,8 +2,8 @@
 # Runs scripts/test.sh on the 32-bit build inside a small virtual machine, for machines whose kernel runs no 32-bit
 # program: QEMU boots the kernel package that install-deps.sh unpacked under the build tree, with a busybox
 # initramfs (vm32/init); the guest sees this machine's root read-only, keeps its writes in its own memory, and
-# leaves in RESULTS_DIR (made anew) its console (console.log), ctest's record of every case (LastTest.log) and
-# test.sh's exit code (test.rc). Arguments after RESULTS_DIR go to test.sh in the guest (e.g. -R Purgekit).
+# leaves in RESULTS_DIR (made anew) its console (console.log), ctest's records of every case and of the failed ones
+# (LastTest.log, LastTestsFailed.log) and test.sh's exit code (test.rc). Arguments after RESULTS_DIR go to test.sh in the guest (e.g. -R Purgekit).
 #   vm32/run.sh RESULTS_DIR [TEST_ARGUMENTS ...]
 # Exit code: 0 when test.sh passed in the guest, 1 when it failed there, 2 when the guest did not end (a line names
 # what hung) or could not start.
@@ -13,8 +13,8 @@ build=${BUILD_DIR:-$root/build}
 results=$(mkdir -p "${1:?usage: $0 RESULTS_DIR [TEST_ARGUMENTS ...]}" && cd "$1" && pwd)
 shift
 kernel_dir=$build/vm32/kernel
-# Measured without an accelerator: boot 8 s, a fresh Wine prefix about 3 min, the 32-bit cases about 10 min. A
-# guest past this has hung; the run ends with a line saying where, long before any CI limit.
+# Measured without an accelerator, 8 CPUs: boot 2 s, a fresh Wine prefix under 2 min, the 32-bit cases 5 min (10 on
+# a slower machine with 6). A guest past this has hung; the run ends with a line saying where, long before CI's limit.
 limit=${VM32_LIMIT:-1800}
 
 fail() {
@@ -58,7 +58,7 @@ what_hung() {
     elif grep -q '^Total Test time' <<<"$console"; then
         echo "after ctest, at: $(grep -E '^whole:' <<<"$console" | tail -1)"
     else
-        echo "before ctest, after: $(last_line)"
+        echo "before ctest began; its last line: $(last_line)"
     fi
 }
 
