@@ -104,6 +104,8 @@ inline void cleanUp(const std::wstring& name)
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+    // Wine forgets a deleted service only once its process has gone as well, a moment after it reported STOPPED.
+    waitForState(name, 0, 10000);
 }
 
 } // namespace servicetest
