@@ -57,12 +57,12 @@ unpack_kernel() {
         return 1
     }
     echo "Unpacking $package into $dir"
-    work=$(mktemp -d)
-    (cd "$work" && apt-get download -q -o APT::Sandbox::User=root "$package")
-    rm -rf "$dir" "$dir.part"
-    mkdir -p "$dir.part"
-    dpkg-deb -x "$work"/*.deb "$dir.part"
-    rm -rf "$work"
+    # Beside DIR, not in a temporary folder: what a failed download leaves goes with the next try.
+    rm -rf "$dir" "$dir.part" "$dir.deb"
+    mkdir -p "$dir.part" "$dir.deb"
+    (cd "$dir.deb" && apt-get download -q -o APT::Sandbox::User=root "$package")
+    dpkg-deb -x "$dir.deb"/*.deb "$dir.part"
+    rm -rf "$dir.deb"
     busybox depmod -b "$dir.part" "$(basename "$dir.part"/lib/modules/*)"
     mv "$dir.part" "$dir"
 }

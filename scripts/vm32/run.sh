@@ -11,6 +11,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
 results=$(mkdir -p "${1:?usage: $0 RESULTS_DIR [TEST_ARGUMENTS ...]}" && cd "$1" && pwd)
+# Emptied before anything can fail: a record of an earlier run must never be counted for this one.
+rm -rf "${results:?}"/*
 shift
 kernel_dir=$build/vm32/kernel
 # Measured without an accelerator, 8 CPUs: boot 2 s, a fresh Wine prefix under 2 min, the 32-bit cases 5 min (10 on
@@ -68,7 +70,6 @@ version=${vmlinuz##*/vmlinuz-}
 case "$root$build$results" in
     *[[:space:]]*) fail "the repository, build and results paths must hold no blank" ;;
 esac
-rm -rf "${results:?}"/*
 make_initramfs "$build/vm32/initramfs" "$version"
 modules=$(realpath "$kernel_dir/lib/modules/$version")
 printf '%s=%q\n' repo "$root" build "$build" results "$results" modules "$modules" version "$version" tests "$*" \

