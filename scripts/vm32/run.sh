@@ -4,6 +4,8 @@
 # initramfs (vm32/init); the guest sees this machine's root read-only, keeps its writes in its own memory, and
 # leaves in RESULTS_DIR (made anew) its console (console.log), ctest's records of every case and of the failed ones
 # (LastTest.log, LastTestsFailed.log) and test.sh's exit code (test.rc). Arguments after RESULTS_DIR go to test.sh in the guest (e.g. -R Purgekit).
+# The checkout, BUILD_DIR and RESULTS_DIR may lie anywhere but below /proc, /sys and /dev, which the guest has of its
+# own.
 #   vm32/run.sh RESULTS_DIR [TEST_ARGUMENTS ...]
 # Exit code: 0 when test.sh passed in the guest, 1 when it failed there, 2 when the guest did not end (a line names
 # what hung) or could not start.
@@ -24,6 +26,17 @@ fail() {
     exit 2
 }
 
+# Where the guest finds PATH: its real place, links resolved as here, since the guest resolves an absolute link
+# from its own root; refused below the file systems the guest mounts anew, which would hide it.
+guest_path() {
+    local place
+    place=$(realpath -m "$1")
+    case "$place/" in
+        /proc/* | /sys/* | /dev/*) fail "cannot show $1 to the guest: it lies at $place, below /proc, /sys or /dev" ;;
+    esac
+    echo "$place"
+}
+
 # The modules the guest needs before it can mount anything, with what they need (modules.dep lists the whole
 # closure on each line), and busybox as every command.
 make_initramfs() {
@@ -32,7 +45,7 @@ make_initramfs() {
     mkdir -p "$dir/bin" "$dir/proc" "$dir/sys" "$dir/dev" "$dir/lib/modules/$version"
     cp "$(command -v busybox)" "$dir/bin/busybox"
     ln -s busybox "$dir/bin/sh"
-    install -m 755 "$root/scripts/vm32/init" "$dir/init"
+    install -m 755 "$repo/scripts/vm32/init" "$dir/init"
     cp "$modules/modules.dep" "$dir/lib/modules/$version/"
     for module in virtio_pci 9pnet_virtio 9p overlay; do
         for file in $(grep -E "(^|/)$module\.ko:" "$modules/modules.dep" | tr -d :); do
@@ -44,7 +57,9 @@ make_initramfs() {
 }
 
 last_line() {
-    tr -d '\r' <"$results/console.log" | grep -v '^ *$' | tail -1
+    # The guest's own last word, rather than the kernel's lines (its power-down among them) that follow it.
+    tr -d '\r' <"$results/console.log" | awk '!/^ *$/ { any = $0 } !/^\[ *[0-9]+\.[0-9]+\]/ && !/^ *$/ { own = $0 }
+        END { print (own != "" ? own : any) }'
 }
 
 # What the guest was doing when it had to be stopped, from its console: the case ctest started and never ended,
@@ -64,15 +79,18 @@ what_hung() {
     fi
 }
 
+repo=$(guest_path "$root") || exit 2
+build=$(guest_path "$build") || exit 2
+results=$(guest_path "$results") || exit 2
 vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-* 2>/dev/null | head -1 || true)
 [ -n "$vmlinuz" ] || fail "no kernel under $kernel_dir (scripts/install-deps.sh unpacks one)"
 version=${vmlinuz##*/vmlinuz-}
-case "$root$build$results" in
+case "$repo$build$results" in
     *[[:space:]]*) fail "the repository, build and results paths must hold no blank" ;;
 esac
 make_initramfs "$build/vm32/initramfs" "$version"
 modules=$(realpath "$kernel_dir/lib/modules/$version")
-printf '%s=%q\n' repo "$root" build "$build" results "$results" modules "$modules" version "$version" tests "$*" \
+printf '%s=%q\n' repo "$repo" build "$build" results "$results" modules "$modules" version "$version" tests "$*" \
     >"$results/guest.env"
 
 cpus=$(nproc)
