@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "ImportRedirect.h"
 #include "InstallerTestSupport.h"
@@ -46,7 +48,6 @@ protected:
         EXPECT_EQ(0u, control.GetServiceStatus(&current, nullptr, nullptr));
         return current;
     }
-    DWORD timedFrozenStop(DWORD waitHint, DWORD stopDelay, DWORD& result);
     bool logged(const std::wstring& text) const
     {
         return installertest::readUtf16(scratch.file(L"servicecontrol.log")).find(text) != std::wstring::npos;
@@ -223,68 +224,77 @@ TEST_F(ServiceControlTest, StartThatEndsStoppedIsAFailure)
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DISABLED), control.StartService());
 }
 
-TEST_F(ServiceControlTest, StartThatNeverCompletesEndsAtThePollLimit)
-{
-    ASSERT_EQ(0u, install(L"--start-delay=3000"));
-    control.SetPollLimit(1500);
-    DWORD result = 0;
-    DWORD took = timed([&] { return control.StartService(); }, result);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), result);
-    EXPECT_LE(1400u, took);
-    EXPECT_GT(4000u, took);
-    EXPECT_TRUE(logged(L"ServiceControl::StartService: unable to start '" + name + L"' on ''"));
-}
+// The wait loops on a scripted manager: each status query answers the next status of the script (the last one for
+// ever), and each sleep is recorded and moves on a clock that otherwise moves 1 ms a reading. What ends a wait, and
+// the sleeps it made, are then the same however slow or busy the machine is.
+struct ScriptedManager {
+    static inline std::vector<SERVICE_STATUS> script;
+    static inline size_t queries = 0;
+    static inline std::vector<DWORD> sleeps;
+    static inline DWORD clock = 0;
 
-TEST_F(ServiceControlTest, StopThatKeepsProgressingEndsAtThePollLimit)
-{
-    ASSERT_EQ(0u, install(L"--stop-delay=4000"));
-    ASSERT_EQ(0u, control.StartService());
-    control.SetPollLimit(1000);
-    DWORD result = 0;
-    DWORD took = timed([&] { return control.StopService(); }, result);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), result);
-    EXPECT_LE(900u, took);
-    EXPECT_GT(3500u, took) << "the service moves its checkpoint, so only the poll limit ends the wait";
-    EXPECT_FALSE(logged(L"is not responding"));
-}
+    static BOOL WINAPI QueryServiceStatus(SC_HANDLE, SERVICE_STATUS* status)
+    {
+        *status = script[std::min(queries++, script.size() - 1)];
+        return TRUE;
+    }
+    static VOID WINAPI Sleep(DWORD milliseconds)
+    {
+        sleeps.push_back(milliseconds);
+        clock += milliseconds;
+    }
+    static DWORD WINAPI GetTickCount() { return ++clock; }
 
-// Stops with a frozen checkpoint and the given wait hint; the service itself stops after `stopDelay`.
-DWORD ServiceControlTest::timedFrozenStop(DWORD waitHint, DWORD stopDelay, DWORD& result)
-{
-    EXPECT_EQ(0u,
-              install(L"--freeze-checkpoint --wait-hint=" + std::to_wstring(waitHint) + L" --stop-delay="
-                      + std::to_wstring(stopDelay)));
-    EXPECT_EQ(0u, control.StartService());
-    return timed([&] { return control.StopService(); }, result);
-}
+    // The service reports `polls` times that it is pending (starting, else stopping), with the wait hint and its
+    // checkpoint moving on or frozen, then that it is there.
+    static void Play(bool start, DWORD polls, DWORD waitHint, bool moving)
+    {
+        const DWORD pending = start ? SERVICE_START_PENDING : SERVICE_STOP_PENDING;
+        const DWORD there = start ? SERVICE_RUNNING : SERVICE_STOPPED;
+        script.clear();
+        for (DWORD poll = 1; poll <= polls; ++poll)
+            script.push_back({SERVICE_WIN32_OWN_PROCESS, pending, 0, 0, 0, moving ? poll : 1, waitHint});
+        script.push_back({SERVICE_WIN32_OWN_PROCESS, there, 0, 0, 0, 0, 0});
+        queries = 0;
+        sleeps.clear();
+    }
+};
 
-TEST_F(ServiceControlTest, FrozenCheckpointWithoutWaitHintIsNotRespondingAtOnce)
+// The start's wait polls every 400 ms until the poll limit; the stop's sleeps the wait hint, in slices of at most
+// 2000 ms, until the limit or until a frozen checkpoint outlived its wait hint. A service that would get there
+// after the limit ends the wait at the limit all the same.
+TEST_F(ServiceControlTest, WaitsEndAtThePollLimitOrWhenTheServiceStopsProgressing)
 {
-    // Wait hint 0: declared at the second poll, long before the service stops by itself and the wait succeeds.
-    DWORD result = 0;
-    timedFrozenStop(0, 5000, result);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), result);
-    EXPECT_TRUE(logged(L"ServiceControl::MonitorServiceState: service '" + name + L"' is not responding"));
-    EXPECT_TRUE(logged(L"ServiceControl::StopService: unable to stop '" + name + L"' on ''"));
-}
-
-TEST_F(ServiceControlTest, FrozenCheckpointIsNotRespondingOnceTheWaitHintPassed)
-{
-    DWORD result = 0;
-    DWORD took = timedFrozenStop(1000, 4000, result);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), result);
-    EXPECT_LE(1000u, took);
-    EXPECT_GT(3500u, took);
-}
-
-TEST_F(ServiceControlTest, LongWaitHintIsWaitedInSlicesUntilTheServiceStops)
-{
-    DWORD result = 99;
-    DWORD took = timedFrozenStop(30000, 2500, result);
-    EXPECT_EQ(0u, result) << "no progress, but the 30 s wait hint has not passed";
-    EXPECT_LE(2400u, took);
-    EXPECT_GT(4800u, took) << "each sleep is at most 2000 ms";
-    EXPECT_TRUE(logged(L"Sleeping for  2000"));
+    const DWORD TimedOut = ERROR_SERVICE_REQUEST_TIMEOUT, NoLimit = ServiceControl::DefaultPollLimitMs;
+    struct Row {
+        const char* what;
+        bool start;
+        DWORD polls, waitHint;
+        bool moving;
+        DWORD pollLimit, result;
+        std::vector<DWORD> sleeps;
+    };
+    const Row rows[] = {
+        {"start done before the limit", true, 3, 0, true, 1500, 0, {400, 400, 400}},
+        {"start done after the limit", true, 6, 0, true, 1500, TimedOut, {400, 400, 400, 400}},
+        {"stop progressing past the limit", false, 9, 1000, true, 2500, TimedOut, {1000, 1000, 1000}},
+        {"frozen stop past its wait hint", false, 9, 1000, false, NoLimit, TimedOut, {1000}},
+        {"frozen stop without a wait hint", false, 9, 0, false, NoLimit, TimedOut, {0}},
+        {"frozen stop within a long wait hint", false, 4, 30000, false, NoLimit, 0, {2000, 2000, 2000, 2000}},
+    };
+    ASSERT_EQ(0u, install(L""));
+    HMODULE self = GetModuleHandleW(nullptr);
+    for (const Row& row : rows) {
+        ScriptedManager::Play(row.start, row.polls, row.waitHint, row.moving);
+        control.SetPollLimit(row.pollLimit);
+        ImportRedirect query(self, "QueryServiceStatus", reinterpret_cast<void*>(ScriptedManager::QueryServiceStatus));
+        ImportRedirect sleep(self, "Sleep", reinterpret_cast<void*>(ScriptedManager::Sleep));
+        ImportRedirect clock(self, "GetTickCount", reinterpret_cast<void*>(ScriptedManager::GetTickCount));
+        ASSERT_TRUE(query.active() && sleep.active() && clock.active());
+        DWORD result = row.start ? control.IsServiceStarted() : control.MonitorServiceState(SERVICE_STOPPED);
+        EXPECT_EQ(row.result, result) << row.what;
+        EXPECT_EQ(row.sleeps, ScriptedManager::sleeps) << row.what;
+    }
 }
 
 TEST_F(ServiceControlTest, DeletingARunningServiceKeepsTheConnection)

@@ -8,6 +8,10 @@
 
 namespace servicetest {
 
+// The longest a test waits for a real service to change state: seconds under emulation or on a busy machine, so a
+// bound that only a hang can reach. Each wait ends as soon as the state is there.
+const DWORD StateChangeMs = 30000;
+
 // The test service's command line, from the folder of the running test program.
 inline std::wstring testServiceCommand(const std::wstring& options)
 {
@@ -69,7 +73,7 @@ inline DWORD startService(const std::wstring& name)
     DWORD result = service && StartServiceW(service, 0, nullptr) ? ERROR_SUCCESS : GetLastError();
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    return result == ERROR_SUCCESS && waitForState(name, SERVICE_RUNNING, 30000) != SERVICE_RUNNING
+    return result == ERROR_SUCCESS && waitForState(name, SERVICE_RUNNING, StateChangeMs) != SERVICE_RUNNING
         ? ERROR_SERVICE_REQUEST_TIMEOUT
         : result;
 }
@@ -95,17 +99,17 @@ inline void cleanUp(const std::wstring& name)
     if (service) {
         // A service still starting takes no stop control yet.
         DWORD begin = GetTickCount();
-        while (currentState(name) == SERVICE_START_PENDING && GetTickCount() - begin < 10000)
+        while (currentState(name) == SERVICE_START_PENDING && GetTickCount() - begin < StateChangeMs)
             Sleep(50);
         SERVICE_STATUS status = {};
         ControlService(service, SERVICE_CONTROL_STOP, &status);
-        waitForState(name, SERVICE_STOPPED, 10000);
+        waitForState(name, SERVICE_STOPPED, StateChangeMs);
         DeleteService(service);
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
     // Wine forgets a deleted service only once its process has gone as well, a moment after it reported STOPPED.
-    waitForState(name, 0, 10000);
+    waitForState(name, 0, StateChangeMs);
 }
 
 } // namespace servicetest

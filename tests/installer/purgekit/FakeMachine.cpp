@@ -210,11 +210,12 @@ bool isLinkThere(const std::wstring& path)
 }
 
 // Runs a Unix command that makes or removes the link at path. Wine reports a Unix program as ended
-// before it is, and without its exit code, so the link itself tells (within two seconds).
+// before it is, and without its exit code, so the link itself tells (within 30 s: a busy or emulated machine may
+// take seconds).
 bool runUnixOnLink(const std::wstring& unixCommand, const std::wstring& path, bool linkWanted)
 {
     runProgram(L"Z:" + unixCommand, {}, L"C:\\");
-    for (int tries = 0; tries < 100; ++tries) {
+    for (int tries = 0; tries < 1500; ++tries) {
         if (isLinkThere(path) == linkWanted)
             return true;
         Sleep(20);

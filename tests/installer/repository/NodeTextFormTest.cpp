@@ -63,19 +63,16 @@ std::wstring rootOfPieces(size_t size, Piece piece)
     return text;
 }
 
-// The best of three loads of text from a file, in seconds.
+// Seconds that one load of text from a file takes.
 double loadSeconds(const ScratchFolder& folder, const std::wstring& text)
 {
     writeFileBytes(folder.path + L"\\timed.xml",
                    std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
-    double best = 1e9;
-    for (int round = 0; round < 3; ++round) {
-        auto start = std::chrono::steady_clock::now();
-        TreeGuard loaded(loadKeyFromFile(L"timed.xml", folder.path));
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        EXPECT_TRUE(loaded.get());
-    }
-    return best;
+    auto start = std::chrono::steady_clock::now();
+    TreeGuard loaded(loadKeyFromFile(L"timed.xml", folder.path));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_TRUE(loaded.get());
+    return seconds;
 }
 
 } // namespace
@@ -300,23 +297,18 @@ TEST(NodeTextForm, FileFailuresAreTracedInTheLog)
     g_logger.init(L"", 13, L"", 5);
 }
 
-TEST(NodeTextForm, DamagedTextLoadsAsFastAsValidTextOfItsSize)
+TEST(NodeTextForm, DamagedTextOfMillionsOfCharactersLoadsWithinSeconds)
 {
     // An attribute name that never ends, a value that never ends, a start tag without values written
-    // with a blank: each search for their end runs to the end of the text and fails.
+    // with a blank: each search for their end runs to the end of the text and fails. Searched anew from
+    // each element, two million characters of each take one to two minutes to load (time quadratic in
+    // the size); searched once, under a second, a few seconds under emulation. The bound lies far from both.
     const std::function<std::wstring(size_t)> damaged[] = {
         [](size_t i) { return L"<_E" + std::to_wstring(i) + L"_ _a" + std::to_wstring(i) + L" "; },
         [](size_t i) { return L"<_E" + std::to_wstring(i) + L"_ _a_=\"v "; },
         [](size_t i) { return L"<_E" + std::to_wstring(i) + L"_ _>\r\n</_E" + std::to_wstring(i) + L"_>\r\n"; },
     };
-    auto valid = [](size_t i) {
-        return L"<_E" + std::to_wstring(i) + L"_\r\n\t_a_=\"v\"\r\n>\r\n</_E" + std::to_wstring(i) + L"_>\r\n";
-    };
     ScratchFolder folder;
-    for (size_t size : {50000u, 200000u}) {
-        double validSeconds = loadSeconds(folder, rootOfPieces(size, valid));
-        for (size_t shape = 0; shape < std::size(damaged); ++shape)
-            EXPECT_LT(loadSeconds(folder, rootOfPieces(size, damaged[shape])), 10 * validSeconds)
-                << "shape " << shape << ", " << size << " characters";
-    }
+    for (size_t shape = 0; shape < std::size(damaged); ++shape)
+        EXPECT_LT(loadSeconds(folder, rootOfPieces(2000000, damaged[shape])), 30.0) << "shape " << shape;
 }

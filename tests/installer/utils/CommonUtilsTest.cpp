@@ -160,8 +160,30 @@ BOOL WINAPI raisingExitCode(HANDLE, DWORD*)
     return FALSE;
 }
 
-// A child of the test's own folder that runs a little while.
-const wchar_t RunningChild[] = L"testchild.exe --sleep 2000";
+// A child of the test's own folder that runs until the test lets it go, however long starting it took, and has
+// ended by the time the holder goes.
+class HeldChild {
+public:
+    HeldChild()
+        : m_name(L"KitoHeldChild_" + std::to_wstring(GetCurrentProcessId())),
+          m_go(CreateEventW(nullptr, TRUE, FALSE, (m_name + L"_go").c_str())),
+          m_done(CreateEventW(nullptr, TRUE, FALSE, (m_name + L"_done").c_str()))
+    {
+    }
+    ~HeldChild()
+    {
+        SetEvent(m_go.get());
+        WaitForSingleObject(m_done.get(), 30000);
+    }
+    std::wstring commandLine() const
+    {
+        return L"testchild.exe --wait " + m_name + L"_go --signal " + m_name + L"_done";
+    }
+
+private:
+    std::wstring m_name;
+    HandleOwner m_go, m_done;
+};
 
 TEST(RunCommandLine, WaitIsBoundedAndStructuredExceptionsEndTheRun)
 {
@@ -177,10 +199,12 @@ TEST(RunCommandLine, WaitIsBoundedAndStructuredExceptionsEndTheRun)
         {"GetExitCodeProcess", reinterpret_cast<const void*>(&raisingExitCode), false, 0},
     };
     g_waitLimit = 0;
+    HeldChild running;
     for (const Row& row : rows) {
         ImportHook hook(GetModuleHandleW(nullptr), row.import, row.replacement);
         ASSERT_TRUE(hook.Active()) << row.import;
-        EXPECT_EQ(row.exitCode, runCommandLine(row.child ? RunningChild : L"cmd.exe /c exit 7", true, 0)) << row.import;
+        EXPECT_EQ(row.exitCode, runCommandLine(row.child ? running.commandLine() : L"cmd.exe /c exit 7", true, 0))
+            << row.import;
     }
     EXPECT_EQ(runCommandLineWaitMs, g_waitLimit) << "the bound, never INFINITE";
 }
@@ -190,7 +214,8 @@ TEST(RunCommandLine, CommandInheritsNoHandle)
     HandleOwner readEnd, writeEnd;
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     ASSERT_TRUE(CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0));
-    EXPECT_EQ(static_cast<uint32_t>(STILL_ACTIVE), runCommandLine(RunningChild, false, 0));
+    HeldChild running;
+    EXPECT_EQ(static_cast<uint32_t>(STILL_ACTIVE), runCommandLine(running.commandLine(), false, 0));
     // Our write end gone, only a child that inherited it could keep the pipe whole.
     writeEnd.reset();
     DWORD waiting = 0;
