@@ -59,7 +59,8 @@ start() {
     write_config
     slapadd -q -f "$dir/slapd.conf" -l "$here/directory.ldif"
     slapd -f "$dir/slapd.conf" -h "$url"
-    for _ in $(seq 100); do
+    # Up to 30 s: an emulated machine starts it in seconds.
+    for _ in $(seq 300); do
         answers && return 0
         sleep 0.1
     done
