@@ -45,7 +45,7 @@ make_initramfs() {
     mkdir -p "$dir/bin" "$dir/proc" "$dir/sys" "$dir/dev" "$dir/lib/modules/$version"
     cp "$(command -v busybox)" "$dir/bin/busybox"
     ln -s busybox "$dir/bin/sh"
-    install -m 755 "$repo/scripts/vm32/init" "$dir/init"
+    install -m 755 "$root/scripts/vm32/init" "$dir/init"
     cp "$modules/modules.dep" "$dir/lib/modules/$version/"
     for module in virtio_pci 9pnet_virtio 9p overlay; do
         for file in $(grep -E "(^|/)$module\.ko:" "$modules/modules.dep" | tr -d :); do
@@ -58,7 +58,7 @@ make_initramfs() {
 
 last_line() {
     # The guest's own last word, rather than the kernel's lines (its power-down among them) that follow it.
-    tr -d '\r' <"$results/console.log" | awk '!/^ *$/ { any = $0 } !/^\[ *[0-9]+\.[0-9]+\]/ && !/^ *$/ { own = $0 }
+    tr -d '\r' <"$results/console.log" | awk '/^ *$/ { next } { any = $0 } !/^\[ *[0-9]+\.[0-9]+\]/ { own = $0 }
         END { print (own != "" ? own : any) }'
 }
 
@@ -79,18 +79,18 @@ what_hung() {
     fi
 }
 
-repo=$(guest_path "$root") || exit 2
+root=$(guest_path "$root") || exit 2
 build=$(guest_path "$build") || exit 2
 results=$(guest_path "$results") || exit 2
 vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-* 2>/dev/null | head -1 || true)
 [ -n "$vmlinuz" ] || fail "no kernel under $kernel_dir (scripts/install-deps.sh unpacks one)"
 version=${vmlinuz##*/vmlinuz-}
-case "$repo$build$results" in
+case "$root$build$results" in
     *[[:space:]]*) fail "the repository, build and results paths must hold no blank" ;;
 esac
 make_initramfs "$build/vm32/initramfs" "$version"
 modules=$(realpath "$kernel_dir/lib/modules/$version")
-printf '%s=%q\n' repo "$repo" build "$build" results "$results" modules "$modules" version "$version" tests "$*" \
+printf '%s=%q\n' repo "$root" build "$build" results "$results" modules "$modules" version "$version" tests "$*" \
     >"$results/guest.env"
 
 cpus=$(nproc)

@@ -7,7 +7,9 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 kernel=$(realpath -m "${1:?usage: $0 KERNEL_DIR}")
-if ! ls "$kernel"/boot/vmlinuz-* >/dev/null 2>&1 || ! command -v qemu-system-x86_64 busybox >/dev/null; then
+# command -v succeeds when any one of several names is found: each is asked alone.
+if ! ls "$kernel"/boot/vmlinuz-* >/dev/null 2>&1 || ! command -v qemu-system-x86_64 >/dev/null \
+    || ! command -v busybox >/dev/null; then
     echo "[  SKIPPED ] no emulator, or no kernel under $kernel: this machine runs 32-bit programs itself"
     exit 77
 fi
